@@ -1,0 +1,37 @@
+# Helpers shared by the folders' CMakeLists.
+
+# veldrane_add_subdirs(a b c): add the sub-folders that exist, so that a folder can be
+# populated without touching its parent.
+function(veldrane_add_subdirs)
+  foreach(dir IN LISTS ARGN)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()
+
+# A program in bin/ that finds lib/ and lib/host/ beside it.
+function(veldrane_program target)
+  set_target_properties(${target} PROPERTIES
+    INSTALL_RPATH "$ORIGIN/../lib:$ORIGIN/../lib/host")
+endfunction()
+
+# A module named exactly NAME.so (no lib prefix, soname NAME.so), as a host loads it by name.
+function(veldrane_module target name dir)
+  set_target_properties(${target} PROPERTIES
+    PREFIX "" OUTPUT_NAME ${name} SUFFIX ".so"
+    LIBRARY_OUTPUT_DIRECTORY ${dir}
+    INSTALL_RPATH "$ORIGIN:$ORIGIN/..")
+endfunction()
+
+# A GoogleTest executable registered with CTest; it finds the built libraries through its rpath.
+function(veldrane_test target)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  add_executable(${target} ${T_SOURCES})
+  target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  set_target_properties(${target} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+    INSTALL_RPATH "$ORIGIN/../lib:$ORIGIN/../lib/host")
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
+    PROPERTIES ${T_PROPERTIES})
+endfunction()

@@ -1,0 +1,89 @@
+// CVeldraneDoc: one opened configuration. Owns its stations, its port settings and, from the
+// host's open-port request on, its communication engine.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "config/serial_port.h"
+#include "config/station_info.h"
+#include "fw/cstring.h"
+#include "fw/object.h"
+#include "tarko/header.h"
+
+class CCommEngine;
+
+// Defined with the engine, so that the document needs no complete engine type.
+struct CommEngineDeleter {
+  void operator()(CCommEngine* engine) const;
+};
+
+class CVeldraneDoc : public CObject {
+  FW_DECLARE_SERIAL(CVeldraneDoc)
+
+ public:
+  // Codes of the station checks: string-table ids of the messages the dialog shows.
+  static constexpr int32_t kNameUsed = 2701;
+  static constexpr int32_t kNumberUsed = 2702;
+  static constexpr int32_t kNumberInvalid = 2703;
+  // The header every configuration file of this driver starts with.
+  static constexpr int32_t kHeaderType = 3;
+  static constexpr const char* kHeaderDesc = "Veldrane.Dll";
+
+  CVeldraneDoc();
+  ~CVeldraneDoc() override;  // stops a running engine before anything is released
+
+  // Path and title ("D:\proj\LINE1.cfg" gives LINE1).
+  void SetPath(const char* path);
+  const CString& GetPath() const { return path_; }
+  const CString& GetTitle() const { return title_; }
+
+  // Reads the file into this (newly constructed) document: true on success. On failure what
+  // was read may remain; callers discard the document.
+  bool Load(const char* path);
+  // Writes the configuration to the stored path; shows error 2005 on failure and leaves an
+  // existing file as it was.
+  void Save();
+  void Serialize(CArchive& ar) override;
+
+  int32_t Request(int32_t, int32_t, int32_t, int32_t, int32_t) { return -1; }
+  int32_t Notify(int32_t, int32_t) { return 0; }
+  void ResetStats(const char* name);
+  void GetStationInfo(const char* name, CString* number, CString* tag) const;
+
+  // The first station whose name equals `name` (station_name.h); null for a null name.
+  CStationInfo* FindStation(const char* name) const;
+  // 0, or kNameUsed when a station other than `exclude` has this name.
+  int32_t CheckName(const char* name, const CStationInfo* exclude) const;
+  // 0, kNumberInvalid outside 0 to 255, or kNumberUsed when a station other than `exclude`
+  // has this number.
+  int32_t CheckNumber(int32_t number, const CStationInfo* exclude) const;
+  // Updates the station of the same name with the record's six fields, or appends a new one.
+  void MergeStation(const CStationInfo& record);
+
+  // Operations that reach the communication engine (comm/doc_engine_ops.cc).
+  int32_t OpenPort();
+  int32_t ResolveTags();
+  int32_t Stop();
+  void SetActive(const char* name, int32_t state);
+  int32_t GetStats(const char* name, int32_t* sent, int32_t* failed, int32_t* third,
+                   int32_t* fourth);
+  CCommEngine* GetEngine() const { return engine_.get(); }
+
+  // Direct access for the engine and the configuration window.
+  std::vector<std::unique_ptr<CStationInfo>>& Stations() { return stations_; }
+  const std::vector<std::unique_ptr<CStationInfo>>& Stations() const { return stations_; }
+  CSerialPort& Port() { return port_; }
+  const CSerialPort& Port() const { return port_; }
+  const std::vector<CString>& Names() const { return names_; }
+
+ private:
+  CString path_;
+  CString title_;
+  std::unique_ptr<CCommEngine, CommEngineDeleter> engine_;
+  CTarkoHeader header_;
+  std::vector<CString> names_;
+  CSerialPort port_;
+  std::vector<std::unique_ptr<CStationInfo>> stations_;
+};

@@ -1,0 +1,41 @@
+// CSerialPort: the serial line settings of one configuration, stored as the indexes of the
+// choices the port page offers and turned into line values only when the port opens.
+#pragma once
+
+#include <cstdint>
+
+#include "fw/cstring.h"
+#include "fw/object.h"
+
+class CSerialPort : public CObject {
+  FW_DECLARE_SERIAL(CSerialPort)
+
+ public:
+  static constexpr uint32_t kRtsCtsBit = 2;
+
+  CSerialPort();
+  ~CSerialPort() override;
+
+  // The six fields as six 32-bit integers, no object tag.
+  void Serialize(CArchive& ar) override;
+
+  bool RtsCts() const { return ((option_flags >> 1) & 1) == 1; }
+  // Sets or clears the handshake bit alone; every other bit is carried along.
+  void SetRtsCts(bool on) { option_flags = (option_flags & ~kRtsCtsBit) | ((on ? 1u : 0u) << 1); }
+
+  // Line values.
+  int32_t ComNumber() const { return port_index + 1; }
+  // 300 shifted left by the baud index; 0 for an index outside 0 to 7, which no page offers.
+  uint32_t BaudRate() const;
+  int32_t ByteSize() const { return data_bits != 0 ? 8 : 7; }
+  int32_t StopBitCount() const { return stop_bits != 0 ? 2 : 1; }
+  // "COM3" below COM10, "\\.\COM12" from COM10 on: the name messages and the port map use.
+  CString DeviceName() const;
+
+  int32_t port_index = 0;    // 0 is COM1
+  int32_t baud_index = 5;    // 9600
+  int32_t parity_index = 0;  // 0 none, 1 even, 2 odd
+  int32_t data_bits = 1;     // 0: 7 bits, otherwise 8
+  int32_t stop_bits = 0;     // 0: one, otherwise two
+  uint32_t option_flags = 0; // bit 1: RTS/CTS handshake
+};

@@ -1,0 +1,45 @@
+#include "config/station_name.h"
+
+namespace veldrane {
+namespace {
+
+bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+unsigned char Upper(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
+
+// Visits the characters of a name: fn(bytes, count) with count 1 or 2.
+template <typename Fn>
+void ForEachChar(const char* s, size_t length, Fn fn) {
+  size_t i = 0;
+  while (i < length) {
+    size_t n = (IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < length) ? 2 : 1;
+    fn(s + i, n);
+    i += n;
+  }
+}
+
+}  // namespace
+
+bool SameStationName(const char* a, size_t a_length, const char* b, size_t b_length) {
+  return FoldStationName(a, a_length) == FoldStationName(b, b_length);
+}
+
+std::string FoldStationName(const char* name, size_t length) {
+  std::string key;
+  key.reserve(length);
+  ForEachChar(name, length, [&](const char* c, size_t n) {
+    if (n == 1) {
+      key += static_cast<char>(Upper(static_cast<unsigned char>(c[0])));
+    } else {
+      key.append(c, n);
+    }
+  });
+  return key;
+}
+
+void UpperCaseStationText(CString& text) {
+  std::string key = FoldStationName(text.GetString(), text.GetLength());
+  text.Assign(key.data(), key.size());
+}
+
+}  // namespace veldrane

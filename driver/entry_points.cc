@@ -1,0 +1,135 @@
+#include "driver/entry_points.h"
+
+#include <memory>
+
+#include "config/doc.h"
+#include "driver/configure.h"
+#include "driver/host_modules.h"
+#include "driver/registry.h"
+#include "driver/report.h"
+
+namespace veldrane::entry {
+namespace {
+
+constexpr const char* kDisplayName = "VELDRANE";
+
+// Runs body with the document at index; answers bad_index for a bad index or an exception.
+template <typename R, typename Body>
+R WithInstance(int32_t index, R bad_index, Body body) {
+  try {
+    CVeldraneDoc* doc = FindInstance(index);
+    return doc ? body(*doc) : bad_index;
+  } catch (...) {
+    return bad_index;
+  }
+}
+
+template <typename Body>
+void WithInstance(int32_t index, Body body) {
+  try {
+    if (CVeldraneDoc* doc = FindInstance(index)) body(*doc);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+int32_t DrvGetVersion() { return kDrvVersion; }
+
+int32_t DrvOpen(const char* path) {
+  try {
+    LoadRuntimeModules();
+    auto doc = std::make_unique<CVeldraneDoc>();
+    if (path && doc->Load(path)) return RegisterInstance(std::move(doc));
+  } catch (...) {
+  }
+  ReportMessage(5, kLevelSetup, path ? path : "", 0);
+  return -1;
+}
+
+int32_t DrvConfigure(const char* path) {
+  int32_t result = 0;
+  try {
+    if (!LoadConfigureModules()) return 0;
+    if (HasEditorTable()) {
+      auto doc = std::make_unique<CVeldraneDoc>();
+      result = RunConfigure(*doc, path);
+    }
+  } catch (...) {
+    result = 0;
+  }
+  FreeConfigureModules();
+  return result;
+}
+
+int32_t DrvOpenPort(int32_t index) {
+  return WithInstance<int32_t>(index, 0, [](CVeldraneDoc& doc) { return doc.OpenPort(); });
+}
+
+int32_t DrvResolveTags(int32_t index) {
+  return WithInstance<int32_t>(index, 0, [](CVeldraneDoc& doc) { return doc.ResolveTags(); });
+}
+
+int32_t DrvStop(int32_t index) {
+  return WithInstance<int32_t>(index, 0, [](CVeldraneDoc& doc) { return doc.Stop(); });
+}
+
+int32_t DrvRequest(int32_t index, int32_t a, int32_t b, int32_t c, int32_t d, int32_t e) {
+  return WithInstance<int32_t>(index, -1,
+                               [&](CVeldraneDoc& doc) { return doc.Request(a, b, c, d, e); });
+}
+
+int32_t DrvNotify(int32_t index, int32_t a, int32_t b) {
+  return WithInstance<int32_t>(index, 0, [&](CVeldraneDoc& doc) { return doc.Notify(a, b); });
+}
+
+int32_t DrvQueryA() { return 0; }
+
+int32_t DrvQueryB() { return 1; }
+
+void DrvHookA() {}
+
+void DrvHookB() {}
+
+const char* DrvGetName() { return kDisplayName; }
+
+void DrvSetActive(int32_t index, const char* station, int32_t state) {
+  WithInstance(index, [&](CVeldraneDoc& doc) { doc.SetActive(station, state); });
+}
+
+void DrvResetStats(int32_t index, const char* station) {
+  WithInstance(index, [&](CVeldraneDoc& doc) { doc.ResetStats(station); });
+}
+
+int32_t DrvGetStats(int32_t index, const char* station, int32_t* sent, int32_t* failed,
+                    int32_t* third, int32_t* fourth) {
+  return WithInstance<int32_t>(index, -1, [&](CVeldraneDoc& doc) {
+    return doc.GetStats(station, sent, failed, third, fourth);
+  });
+}
+
+void DrvGetStationInfo(int32_t index, const char* station, CString* number, CString* tag) {
+  if (!station) return;  // the name is tested before the index
+  WithInstance(index, [&](CVeldraneDoc& doc) { doc.GetStationInfo(station, number, tag); });
+}
+
+void FillTable(DrvFn* table) {
+  auto slot = [](auto fn) { return reinterpret_cast<DrvFn>(fn); };
+  const DrvFn entries[kDrvSlotCount] = {
+      slot(&DrvGetVersion), slot(&DrvOpen),      slot(&DrvConfigure),  slot(&DrvOpenPort),
+      slot(&DrvResolveTags), slot(&DrvStop),     slot(&DrvRequest),    slot(&DrvNotify),
+      slot(&DrvQueryA),     slot(&DrvQueryB),    slot(&DrvHookA),      slot(&DrvHookB),
+      slot(&DrvGetName),    slot(&DrvSetActive), slot(&DrvResetStats), slot(&DrvGetStats),
+      slot(&DrvGetStationInfo)};
+  for (int i = 0; i < kDrvTableSize; ++i) table[i] = i < kDrvSlotCount ? entries[i] : nullptr;
+}
+
+void Unload() {
+  try {
+    DestroyAllInstances();
+  } catch (...) {
+  }
+  FreeAllModules();
+}
+
+}  // namespace veldrane::entry

@@ -1,0 +1,37 @@
+#include "driver/registry.h"
+
+#include <vector>
+
+#include "config/doc.h"
+
+namespace veldrane {
+namespace {
+
+std::vector<std::unique_ptr<CVeldraneDoc>>& Instances() {
+  static std::vector<std::unique_ptr<CVeldraneDoc>> instances;
+  return instances;
+}
+
+}  // namespace
+
+int32_t RegisterInstance(std::unique_ptr<CVeldraneDoc> doc) {
+  Instances().push_back(std::move(doc));
+  return static_cast<int32_t>(Instances().size() - 1);
+}
+
+CVeldraneDoc* FindInstance(int32_t index) {
+  auto& instances = Instances();
+  if (index < 0 || static_cast<size_t>(index) >= instances.size()) return nullptr;
+  return instances[static_cast<size_t>(index)].get();
+}
+
+int32_t InstanceCount() { return static_cast<int32_t>(Instances().size()); }
+
+void DestroyAllInstances() {
+  auto& instances = Instances();
+  // The count is read again before each step: destroying one must not skip another.
+  for (size_t i = 0; i < instances.size(); ++i) instances[i].reset();
+  instances.clear();
+}
+
+}  // namespace veldrane

@@ -1,0 +1,46 @@
+#include "tarko/header.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "host/sub/tarko_sub_host.h"
+
+CTarkoHeader::CTarkoHeader(int32_t type) : type_(type) {}
+
+CTarkoHeader::~CTarkoHeader() = default;
+
+void CTarkoHeader::SetDesc(const char* description) { desc_ = description; }
+
+int32_t CTarkoHeader::GetType() const { return type_; }
+
+const CString& CTarkoHeader::GetDesc() const { return desc_; }
+
+namespace {
+
+std::atomic<TarkoErrMsgHandler> g_handler{nullptr};
+std::atomic<void*> g_context{nullptr};
+
+const char* HostText(int32_t code) {
+  switch (code) {
+    case 2002: return "The configuration file cannot be loaded";
+    case 2005: return "The configuration file cannot be saved";
+    default: return "Error";
+  }
+}
+
+}  // namespace
+
+int32_t CTarkoError::ErrMsg(int32_t code, int32_t mode, const char* text, ...) {
+  if (TarkoErrMsgHandler handler = g_handler.load()) {
+    handler(code, mode, text, g_context.load());
+    return 0;
+  }
+  std::fprintf(stderr, "[error %d, mode %d] %s%s%s\n", code, mode, HostText(code),
+               text ? ": " : "", text ? text : "");
+  return 0;
+}
+
+void TarkoSubSetErrMsgHandler(TarkoErrMsgHandler handler, void* context) {
+  g_context.store(context);
+  g_handler.store(handler);
+}

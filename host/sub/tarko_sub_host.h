@@ -1,0 +1,13 @@
+// Reference host only: what the host runner and tests use of TarkoSub.so beyond the SDK.
+#pragma once
+
+#include <cstdint>
+
+#include "tarko/export.h"
+
+extern "C" {
+// Receives every CTarkoError::ErrMsg call (code, mode, text or null). Null restores the
+// default, which prints the message on standard error.
+typedef void (*TarkoErrMsgHandler)(int32_t code, int32_t mode, const char* text, void* context);
+TARKO_API void TarkoSubSetErrMsgHandler(TarkoErrMsgHandler handler, void* context);
+}

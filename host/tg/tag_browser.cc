@@ -1,0 +1,49 @@
+// TarkoTg.so: the host's tag browser. The reference host has no tag list to show: a browse
+// picks the name queued with TagBrowserQueue, once, and otherwise picks nothing.
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "fw/cstring.h"
+#include "host/tg/tag_browser_api.h"
+#include "tarko/host_tables.h"
+
+namespace {
+
+struct Browser {
+  std::mutex mutex;
+  bool queued = false;
+  std::string next;
+};
+
+Browser& TheBrowser() {
+  static Browser browser;
+  return browser;
+}
+
+int32_t TgBrowseTag(CString* tag) {
+  Browser& b = TheBrowser();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  if (!b.queued || !tag) return 0;
+  b.queued = false;
+  *tag = b.next.c_str();
+  return 1;
+}
+
+TarkoFn Slot(auto fn) { return reinterpret_cast<TarkoFn>(fn); }
+
+}  // namespace
+
+extern "C" {
+
+TARKO_API TarkoFn TgFuncTable[kHostTableSize] = {nullptr, nullptr, nullptr, nullptr,
+                                                 Slot(&TgBrowseTag)};
+
+void TagBrowserQueue(const char* name) {
+  Browser& b = TheBrowser();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  b.queued = name != nullptr;
+  b.next = name ? name : "";
+}
+
+}  // extern "C"

@@ -1,0 +1,68 @@
+// Code page 949 through glibc's iconv ("CP949" is its name for the unified Hangul code).
+#include <iconv.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/cp949.h"
+
+namespace veldrane::platform {
+namespace {
+
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  // Converts, replacing each input unit that cannot be converted by `replacement` and skipping
+  // `unit` bytes of input.
+  std::string Run(const char* in, size_t length, size_t unit, const std::string& replacement) {
+    std::string out;
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in, length);
+    char* src = const_cast<char*>(in);
+    size_t left = length;
+    char buffer[256];
+    while (left > 0) {
+      char* dst = buffer;
+      size_t room = sizeof buffer;
+      size_t r = iconv(cd_, &src, &left, &dst, &room);
+      out.append(buffer, static_cast<size_t>(dst - buffer));
+      if (r == static_cast<size_t>(-1)) {
+        if (errno == E2BIG) continue;
+        // EILSEQ or EINVAL (a truncated character at the end): replace one unit and go on.
+        out += replacement;
+        size_t skip = left < unit ? left : unit;
+        src += skip;
+        left -= skip;
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+      }
+    }
+    return out;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
+std::string Cp949ToUtf8(const char* bytes, size_t length) {
+  Converter c("UTF-8", "CP949");
+  return c.Run(bytes, length, 1, "\xEF\xBF\xBD");
+}
+
+std::string Utf8ToCp949(const char* text, size_t length) {
+  Converter c("CP949", "UTF-8");
+  return c.Run(text, length, 1, "?");
+}
+
+std::string Utf16ToCp949(const uint16_t* units, size_t count) {
+  Converter c("CP949", "UTF-16LE");
+  return c.Run(reinterpret_cast<const char*>(units), count * 2, 2, "?");
+}
+
+}  // namespace veldrane::platform

@@ -1,0 +1,21 @@
+// Loading host modules: open by name with the dynamic loader's usual search, look up an
+// export, free. Reached through one replaceable table so that tests can fail or count calls.
+#pragma once
+
+namespace veldrane::platform {
+
+using ModuleHandle = void*;
+
+struct ModuleApi {
+  ModuleHandle (*load)(const char* name);  // null on failure
+  void* (*find_export)(ModuleHandle module, const char* name);  // null when missing
+  void (*free)(ModuleHandle module);
+};
+
+// The table in use (the system's unless a test installed another).
+const ModuleApi& Modules();
+// Installs a replacement; null restores the system's. Returns the previous one.
+const ModuleApi* SetModuleApi(const ModuleApi* api);
+const ModuleApi& SystemModuleApi();
+
+}  // namespace veldrane::platform

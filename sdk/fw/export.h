@@ -1,0 +1,4 @@
+// Visibility of the framework library's classes and functions.
+#pragma once
+
+#define FW_API __attribute__((visibility("default")))

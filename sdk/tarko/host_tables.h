@@ -1,0 +1,60 @@
+// The host modules' exported tables, as the driver calls them.
+//
+// ABI conventions:
+//  - Each module exports a C array of function pointers; slot N is element N. The driver looks
+//    the array up by name (kDbmTableName etc.) and casts the slot to the function type below.
+//  - Texts are null-terminated code page 949 bytes, owned by the caller for the call only.
+//  - Threads: DbGetChanges may be called from the driver's transmit threads while the host's
+//    thread calls the other tag-database slots; LogWrite is called from both. A module must
+//    accept that.
+//  - Modules on Linux are NAME.so (TarkoDbm.so, TarkoRt.so, TarkoEd.so, TarkoTg.so), found by
+//    the dynamic loader's usual search.
+#pragma once
+
+#include <cstdint>
+
+class CString;
+class CTagChangeArray;
+
+extern "C" {
+typedef void (*TarkoFn)(void);
+}
+
+inline constexpr const char* kDbmModuleName = "TarkoDbm.so";
+inline constexpr const char* kRtModuleName = "TarkoRt.so";
+inline constexpr const char* kEdModuleName = "TarkoEd.so";
+inline constexpr const char* kTgModuleName = "TarkoTg.so";
+inline constexpr const char* kFuncTableName = "FuncTable";      // TarkoDbm.so and TarkoRt.so
+inline constexpr const char* kEdFuncTableName = "EdFuncTable";  // TarkoEd.so
+inline constexpr const char* kTgFuncTableName = "TgFuncTable";  // TarkoTg.so
+inline constexpr int kHostTableSize = 32;  // slots in the reference modules' tables
+
+// Tag database (FuncTable of TarkoDbm.so).
+enum DbmSlot : int {
+  kDbOpenClient = 10,  // int32_t ()          -> client handle; negative: no client
+  kDbCloseClient = 11, // void (client)       called only with a handle >= 0
+  kDbFindTag = 12,     // int32_t (client, name) -> tag index, or -1 when there is no such tag
+  kDbAdvise = 16,      // void (client, tag, 1, user_data): deliver changes of tag to client
+  kDbGetChanges = 18,  // CTagChangeArray* (client): changes since the last call, or null;
+                       // the caller owns the array and its records (tarko/tagval.h)
+};
+
+// Event log (FuncTable of TarkoRt.so).
+enum RtSlot : int {
+  kLogWrite = 19,  // void (3, level word, line): level word = level | 0x100
+};
+
+// Tag browser (TgFuncTable of TarkoTg.so).
+enum TgSlot : int {
+  kTgBrowseTag = 4,  // int32_t (CString* tag): nonzero when the user chose a tag (then in *tag)
+};
+
+extern "C" {
+typedef int32_t (*DbOpenClientFn)(void);
+typedef void (*DbCloseClientFn)(int32_t client);
+typedef int32_t (*DbFindTagFn)(int32_t client, const char* tag_name);
+typedef void (*DbAdviseFn)(int32_t client, int32_t tag_index, int32_t mode, void* user_data);
+typedef CTagChangeArray* (*DbGetChangesFn)(int32_t client);
+typedef void (*LogWriteFn)(int32_t category, int32_t level_word, const char* line);
+typedef int32_t (*TgBrowseTagFn)(CString* tag_name);
+}
