@@ -9,11 +9,15 @@ namespace veldrane::platform {
 
 // Undecodable bytes become U+FFFD; never fails.
 std::string Cp949ToUtf8(const char* bytes, size_t length);
-inline std::string Cp949ToUtf8(const std::string& s) { return Cp949ToUtf8(s.data(), s.size()); }
+inline std::string Cp949ToUtf8(const std::string& s) {
+  return Cp949ToUtf8(s.data(), s.size());
+}
 
 // Characters that code page 949 lacks become '?'; never fails.
 std::string Utf8ToCp949(const char* text, size_t length);
-inline std::string Utf8ToCp949(const std::string& s) { return Utf8ToCp949(s.data(), s.size()); }
+inline std::string Utf8ToCp949(const std::string& s) {
+  return Utf8ToCp949(s.data(), s.size());
+}
 
 // UTF-16 little-endian code units to code page 949; unmappable characters become '?'.
 std::string Utf16ToCp949(const uint16_t* units, size_t count);

@@ -27,7 +27,9 @@ std::unique_ptr<CObject> CRuntimeClass::CreateObject() const {
 
 CObject::~CObject() = default;
 
-const CRuntimeClass* CObject::GetRuntimeClass() const { return nullptr; }
+const CRuntimeClass* CObject::GetRuntimeClass() const {
+  return nullptr;
+}
 
 void CObject::Serialize(CArchive&) {}
 

@@ -59,17 +59,18 @@ class FW_API CRuntimeClassRegistrar {
 FW_API const CRuntimeClass* FindRuntimeClass(const char* name, size_t length);
 
 // In a class declaration: the run-time class of a serializable class.
-#define FW_DECLARE_SERIAL(Class)                                       \
- public:                                                               \
-  static const CRuntimeClass kRuntimeClass;                            \
-  const CRuntimeClass* GetRuntimeClass() const override { return &kRuntimeClass; }
+#define FW_DECLARE_SERIAL(Class)                          \
+ public:                                                  \
+  static const CRuntimeClass kRuntimeClass;               \
+  const CRuntimeClass* GetRuntimeClass() const override { \
+    return &kRuntimeClass;                                \
+  }
 
 // In the class's source file: its name, schema, factory and registration at load time.
-#define FW_IMPLEMENT_SERIAL(Class, schema_number)                                        \
-  const CRuntimeClass Class::kRuntimeClass = {                                           \
-      #Class, schema_number, []() -> std::unique_ptr<CObject> {                          \
-        return std::make_unique<Class>();                                                \
-      }};                                                                                \
-  namespace {                                                                            \
-  const CRuntimeClassRegistrar registrar_##Class(&Class::kRuntimeClass);                 \
+#define FW_IMPLEMENT_SERIAL(Class, schema_number)                              \
+  const CRuntimeClass Class::kRuntimeClass = {                                 \
+      #Class, schema_number,                                                   \
+      []() -> std::unique_ptr<CObject> { return std::make_unique<Class>(); }}; \
+  namespace {                                                                  \
+  const CRuntimeClassRegistrar registrar_##Class(&Class::kRuntimeClass);       \
   }
