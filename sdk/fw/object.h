@@ -38,7 +38,8 @@ class FW_API CObject {
 // Class names of this many bytes or more are refused by the registry and by archive readers.
 inline constexpr size_t kMaxClassNameLength = 64;
 
-// Registers a class; a second class under the same name replaces nothing and returns false.
+// Registers a class (false for a name that is empty or too long). A class registered later under
+// the same name shadows the earlier one until it is unregistered.
 FW_API bool RegisterRuntimeClass(const CRuntimeClass* rtc);
 // Forgets a class registered by RegisterRuntimeClass (a module being unloaded).
 FW_API void UnregisterRuntimeClass(const CRuntimeClass* rtc);

@@ -61,15 +61,21 @@ TEST(ClassRegistry, FindsByExactNameAndCreates) {
   EXPECT_NE(FindRuntimeClass("CSerialPort", 11), nullptr);
 }
 
-TEST(ClassRegistry, RefusesLongNamesAndKeepsTheFirstRegistration) {
+TEST(ClassRegistry, RefusesLongNamesAndTheNewestRegistrationAnswers) {
   std::string long_name(64, 'C');
   CRuntimeClass too_long{long_name.c_str(), 1, nullptr};
   EXPECT_FALSE(RegisterRuntimeClass(&too_long));
   EXPECT_EQ(FindRuntimeClass(long_name.c_str(), long_name.size()), nullptr);
 
-  CRuntimeClass impostor{"CStationInfo", 2, nullptr};
-  EXPECT_FALSE(RegisterRuntimeClass(&impostor));
-  UnregisterRuntimeClass(&impostor);  // not the registered one: no effect
+  // A module loaded later that carries the same class reads with its own until it unloads.
+  {
+    CRuntimeClass later{"CStationInfo", 1, nullptr};
+    CRuntimeClassRegistrar registrar(&later);
+    EXPECT_EQ(FindRuntimeClass("CStationInfo", 12), &later);
+  }
+  EXPECT_EQ(FindRuntimeClass("CStationInfo", 12), &CStationInfo::kRuntimeClass);
+  CRuntimeClass never{"CStationInfo", 1, nullptr};
+  UnregisterRuntimeClass(&never);  // not registered: no effect
   EXPECT_EQ(FindRuntimeClass("CStationInfo", 12), &CStationInfo::kRuntimeClass);
 
   {
