@@ -9,8 +9,7 @@
 
 namespace {
 
-// Tags of the object stream.
-constexpr uint16_t kNullTag = 0;
+// Tags of the object stream (0 is the null object, which this archive never reads).
 constexpr uint16_t kNewClassTag = 0xFFFF;
 constexpr uint16_t kClassTag = 0x8000;
 constexpr uint16_t kBigObjectTag = 0x7FFF;
