@@ -265,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
         WireCase{"integers_are_32_bit_as_printf_writes_them",
                  S("(01)-0\r(01)2147483648\r(01)-2147483648\r(01)-0.0\r"),
                  {"1:1:-2147483648", "1:1:-0.0"},
-                 21},
+                 22},
         WireCase{"spaces_in_a_kind1_value", S("(01)  12\r"), {}, 9},
         WireCase{"kind5_wrong_width_or_limit", S("(001)+12\r(001)-2000\r(001)-0000\r"), {}, 31},
         WireCase{"kind3_padding_must_fill_the_field",
