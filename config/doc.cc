@@ -1,10 +1,17 @@
 #include "config/doc.h"
 
+#include <string>
+
 #include "config/station_name.h"
+#include "fw/archive.h"
+#include "platform/atomic_file.h"
+#include "platform/os_file.h"
 
 FW_IMPLEMENT_SERIAL(CVeldraneDoc, 1)
 
-CVeldraneDoc::CVeldraneDoc() : header_(kHeaderType) { header_.SetDesc(kHeaderDesc); }
+CVeldraneDoc::CVeldraneDoc() : header_(kHeaderType) {
+  header_.SetDesc(kHeaderDesc);
+}
 
 CVeldraneDoc::~CVeldraneDoc() {
   // The engine goes first: its thread reads the stations.
@@ -32,11 +39,115 @@ void CVeldraneDoc::SetPath(const char* path) {
   title_.Assign(text + start, title_length);
 }
 
-bool CVeldraneDoc::Load(const char*) { return false; }
+namespace {
 
-void CVeldraneDoc::Save() {}
+// The sections of the file, as failures name them.
+constexpr const char* kSectionHeader = "header";
+constexpr const char* kSectionNames = "station names";
+constexpr const char* kSectionPort = "port settings";
+constexpr const char* kSectionStations = "stations";
 
-void CVeldraneDoc::Serialize(CArchive&) {}
+[[noreturn]] void ThrowFileError(const char* what, const char* path, int error) {
+  throw CArchiveException(ArchiveCause::kFileError, 0, std::string(), error,
+                          std::string(what) + " " + (path ? path : ""));
+}
+
+}  // namespace
+
+bool CVeldraneDoc::Load(const char* path) {
+  try {
+    LoadFile(path);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void CVeldraneDoc::LoadFile(const char* path) {
+  veldrane::platform::OsFile file;
+  if (!path || !file.OpenRead(path)) ThrowFileError("cannot open", path, file.LastError());
+  CArchive ar(&file, CArchive::kLoad);
+  Serialize(ar);
+}
+
+void CVeldraneDoc::Save() {
+  try {
+    SaveFile(path_);
+  } catch (...) {
+    CTarkoError::ErrMsg(2005, 1, path_.GetString());
+  }
+}
+
+void CVeldraneDoc::SaveFile(const char* path) {
+  // The name list always matches the stations it precedes.
+  names_.clear();
+  names_.reserve(stations_.size());
+  for (const auto& station : stations_) names_.push_back(station->name);
+
+  veldrane::platform::AtomicFile out;
+  if (!path || !out.Begin(path)) {
+    ThrowFileError((std::string("cannot ") + out.failed_step()).c_str(), path, out.error());
+  }
+  CArchive ar(&out.File(), CArchive::kStore);
+  Serialize(ar);
+  ar.Close();
+  if (!out.Commit()) {
+    ThrowFileError((std::string("cannot ") + out.failed_step()).c_str(), path, out.error());
+  }
+}
+
+void CVeldraneDoc::Serialize(CArchive& ar) {
+  if (ar.IsStoring()) {
+    ar.SetSection(kSectionHeader);
+    header_.Serialize(ar);
+    ar.SetSection(kSectionNames);
+    ar.WriteCount(static_cast<uint32_t>(names_.size()));
+    for (const CString& name : names_) ar << name;
+    ar.SetSection(kSectionPort);
+    port_.Serialize(ar);
+    ar.SetSection(kSectionStations);
+    ar.WriteCount(static_cast<uint32_t>(stations_.size()));
+    for (const auto& station : stations_) ar.WriteObject(*station);
+    return;
+  }
+
+  // Loading: everything goes to temporaries first, so that a file that fails anywhere leaves
+  // nothing of itself in the document.
+  const CString old_desc = header_.GetDesc();
+  std::vector<CString> names;
+  CSerialPort port;
+  std::vector<std::unique_ptr<CStationInfo>> stations;
+  try {
+    ar.SetSection(kSectionHeader);
+    header_.Serialize(ar);
+
+    ar.SetSection(kSectionNames);
+    uint32_t count = ar.ReadCount();
+    for (uint32_t i = 0; i < count; ++i) {
+      names.emplace_back();
+      ar >> names.back();
+    }
+
+    ar.SetSection(kSectionPort);
+    port.Serialize(ar);
+
+    ar.SetSection(kSectionStations);
+    count = ar.ReadCount();
+    for (uint32_t i = 0; i < count; ++i) {
+      std::unique_ptr<CObject> object = ar.ReadObject(&CStationInfo::kRuntimeClass);
+      // ReadObject made an object of exactly this class.
+      stations.emplace_back(static_cast<CStationInfo*>(object.release()));
+    }
+    ar.ExpectEnd();
+  } catch (...) {
+    header_.SetDesc(old_desc.GetString());
+    throw;
+  }
+
+  for (CString& name : names) names_.push_back(std::move(name));
+  port_.CopyFrom(port);
+  for (auto& station : stations) stations_.push_back(std::move(station));
+}
 
 void CVeldraneDoc::ResetStats(const char* name) {
   if (!name) {
@@ -81,11 +192,16 @@ int32_t CVeldraneDoc::CheckNumber(int32_t number, const CStationInfo* exclude) c
 }
 
 void CVeldraneDoc::MergeStation(const CStationInfo& record) {
-  if (CStationInfo* station = FindStation(record.name)) {
-    station->CopyConfig(record);
-    return;
+  MergeStation(record, FindStation(record.name));
+}
+
+CStationInfo& CVeldraneDoc::MergeStation(const CStationInfo& record, CStationInfo* match) {
+  if (match) {
+    match->CopyConfig(record);
+    return *match;
   }
   auto station = std::make_unique<CStationInfo>();
   station->CopyConfig(record);
   stations_.push_back(std::move(station));
+  return *stations_.back();
 }

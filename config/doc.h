@@ -39,12 +39,19 @@ class CVeldraneDoc : public CObject {
   const CString& GetPath() const { return path_; }
   const CString& GetTitle() const { return title_; }
 
-  // Reads the file into this (newly constructed) document: true on success. On failure what
-  // was read may remain; callers discard the document.
+  // Reads the file into this (newly constructed) document: true on success. A file that fails
+  // leaves nothing of itself in the document.
   bool Load(const char* path);
-  // Writes the configuration to the stored path; shows error 2005 on failure and leaves an
-  // existing file as it was.
+  // Writes the configuration to the stored path; shows error 2005 with the path on failure and
+  // then leaves an existing file exactly as it was.
   void Save();
+  // Load and save without the error box: a failure throws CArchiveException, which names the
+  // cause, the byte offset and the section (the header, the station names, the port settings,
+  // the stations). Saving replaces the file as a whole (platform/atomic_file.h).
+  void LoadFile(const char* path);
+  void SaveFile(const char* path);
+  // Loading reads the whole archive into temporaries, checks that nothing follows the station
+  // list and only then appends the names and stations and takes the port settings.
   void Serialize(CArchive& ar) override;
 
   int32_t Request(int32_t, int32_t, int32_t, int32_t, int32_t) { return -1; }
@@ -61,6 +68,9 @@ class CVeldraneDoc : public CObject {
   int32_t CheckNumber(int32_t number, const CStationInfo* exclude) const;
   // Updates the station of the same name with the record's six fields, or appends a new one.
   void MergeStation(const CStationInfo& record);
+  // The same once the match is known (null: none): copies the six fields into `match` or into a
+  // new station at the end of the list, and returns that station.
+  CStationInfo& MergeStation(const CStationInfo& record, CStationInfo* match);
 
   // Operations that reach the communication engine (comm/doc_engine_ops.cc).
   int32_t OpenPort();

@@ -16,6 +16,8 @@ class CSerialPort : public CObject {
   CSerialPort();
   ~CSerialPort() override;
 
+  // Copies the six fields.
+  void CopyFrom(const CSerialPort& other);
   // The six fields as six 32-bit integers, no object tag.
   void Serialize(CArchive& ar) override;
 
@@ -32,10 +34,10 @@ class CSerialPort : public CObject {
   // "COM3" below COM10, "\\.\COM12" from COM10 on: the name messages and the port map use.
   CString DeviceName() const;
 
-  int32_t port_index = 0;    // 0 is COM1
-  int32_t baud_index = 5;    // 9600
-  int32_t parity_index = 0;  // 0 none, 1 even, 2 odd
-  int32_t data_bits = 1;     // 0: 7 bits, otherwise 8
-  int32_t stop_bits = 0;     // 0: one, otherwise two
-  uint32_t option_flags = 0; // bit 1: RTS/CTS handshake
+  int32_t port_index = 0;     // 0 is COM1
+  int32_t baud_index = 5;     // 9600
+  int32_t parity_index = 0;   // 0 none, 1 even, 2 odd
+  int32_t data_bits = 1;      // 0: 7 bits, otherwise 8
+  int32_t stop_bits = 0;      // 0: one, otherwise two
+  uint32_t option_flags = 0;  // bit 1: RTS/CTS handshake
 };

@@ -3,9 +3,13 @@
 namespace veldrane {
 namespace {
 
-bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+bool IsLeadByte(unsigned char c) {
+  return c >= 0x81 && c <= 0xFE;
+}
 
-unsigned char Upper(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
+unsigned char Upper(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
+}
 
 // Visits the characters of a name: fn(bytes, count) with count 1 or 2.
 template <typename Fn>
@@ -20,8 +24,26 @@ void ForEachChar(const char* s, size_t length, Fn fn) {
 
 }  // namespace
 
+// Equal exactly when the folded names are equal, without building them: every lookup of the
+// host's per-station slots walks the list with it.
 bool SameStationName(const char* a, size_t a_length, const char* b, size_t b_length) {
-  return FoldStationName(a, a_length) == FoldStationName(b, b_length);
+  if (a_length != b_length) return false;
+  size_t i = 0;
+  while (i < a_length) {
+    unsigned char ca = static_cast<unsigned char>(a[i]);
+    unsigned char cb = static_cast<unsigned char>(b[i]);
+    bool double_a = IsLeadByte(ca) && i + 1 < a_length;
+    bool double_b = IsLeadByte(cb) && i + 1 < b_length;
+    if (double_a != double_b) return false;
+    if (double_a) {
+      if (ca != cb || a[i + 1] != b[i + 1]) return false;
+      i += 2;
+    } else {
+      if (Upper(ca) != Upper(cb)) return false;
+      ++i;
+    }
+  }
+  return true;
 }
 
 std::string FoldStationName(const char* name, size_t length) {

@@ -1,21 +1,30 @@
 // Code page 949 (Korean) text: conversion to and from UTF-8 and from UTF-16.
+//
+// Built into the framework library (libveldrane-fw.so), whose archive reads UTF-16 strings, and
+// exported from it for the rest of the platform layer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "fw/export.h"
+
 namespace veldrane::platform {
 
 // Undecodable bytes become U+FFFD; never fails.
-std::string Cp949ToUtf8(const char* bytes, size_t length);
-inline std::string Cp949ToUtf8(const std::string& s) { return Cp949ToUtf8(s.data(), s.size()); }
+FW_API std::string Cp949ToUtf8(const char* bytes, size_t length);
+inline std::string Cp949ToUtf8(const std::string& s) {
+  return Cp949ToUtf8(s.data(), s.size());
+}
 
 // Characters that code page 949 lacks become '?'; never fails.
-std::string Utf8ToCp949(const char* text, size_t length);
-inline std::string Utf8ToCp949(const std::string& s) { return Utf8ToCp949(s.data(), s.size()); }
+FW_API std::string Utf8ToCp949(const char* text, size_t length);
+inline std::string Utf8ToCp949(const std::string& s) {
+  return Utf8ToCp949(s.data(), s.size());
+}
 
 // UTF-16 little-endian code units to code page 949; unmappable characters become '?'.
-std::string Utf16ToCp949(const uint16_t* units, size_t count);
+FW_API std::string Utf16ToCp949(const uint16_t* units, size_t count);
 
 }  // namespace veldrane::platform

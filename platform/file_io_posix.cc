@@ -1,0 +1,116 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+
+#include "platform/file_io.h"
+
+namespace veldrane::platform {
+namespace {
+
+// Retries a call that a signal interrupted.
+template <typename Fn>
+auto Retry(Fn fn) {
+  decltype(fn()) r;
+  do {
+    r = fn();
+  } while (r == -1 && errno == EINTR);
+  return r;
+}
+
+FileHandle OpenRead(const char* path) {
+  return Retry([&] { return ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY); });
+}
+
+FileHandle CreateNew(const char* path, uint32_t mode) {
+  return Retry([&] {
+    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                  static_cast<mode_t>(mode));
+  });
+}
+
+int64_t Read(FileHandle file, void* buffer, size_t count) {
+  return Retry([&] { return static_cast<int64_t>(::read(file, buffer, count)); });
+}
+
+int64_t Write(FileHandle file, const void* buffer, size_t count) {
+  return Retry([&] { return static_cast<int64_t>(::write(file, buffer, count)); });
+}
+
+int Sync(FileHandle file) {
+  return Retry([&] { return ::fsync(file); });
+}
+
+// close is not retried: the descriptor is gone even when it reports EINTR.
+int Close(FileHandle file) {
+  return ::close(file);
+}
+
+int64_t Size(FileHandle file) {
+  struct stat st {};
+  if (::fstat(file, &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return -1;
+  }
+  return static_cast<int64_t>(st.st_size);
+}
+
+int SetMode(FileHandle file, uint32_t mode) {
+  return Retry([&] { return ::fchmod(file, static_cast<mode_t>(mode)); });
+}
+
+int GetMode(const char* path, uint32_t* mode) {
+  struct stat st {};
+  if (::stat(path, &st) != 0) return -1;
+  *mode = static_cast<uint32_t>(st.st_mode & 07777);
+  return 0;
+}
+
+int CheckWritable(const char* path) {
+  return ::access(path, W_OK);
+}
+
+int Replace(const char* from, const char* to) {
+  return ::rename(from, to);
+}
+
+int Remove(const char* path) {
+  return ::unlink(path);
+}
+
+int SyncDir(const char* path) {
+  std::string dir(path);
+  size_t slash = dir.find_last_of('/');
+  dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
+  int fd = Retry([&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (fd < 0) return -1;
+  int r = Retry([&] { return ::fsync(fd); });
+  int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return r;
+}
+
+const FileApi kSystem = {&OpenRead, &CreateNew, &Read,          &Write,   &Sync,   &Close,  &Size,
+                         &SetMode,  &GetMode,   &CheckWritable, &Replace, &Remove, &SyncDir};
+std::atomic<const FileApi*> g_api{&kSystem};
+
+}  // namespace
+
+const FileApi& Files() {
+  return *g_api.load();
+}
+
+const FileApi* SetFileApi(const FileApi* api) {
+  return g_api.exchange(api ? api : &kSystem);
+}
+
+const FileApi& SystemFileApi() {
+  return kSystem;
+}
+
+}  // namespace veldrane::platform

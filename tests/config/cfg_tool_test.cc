@@ -1,0 +1,149 @@
+// veldrane-cfg, driven in-process with files for its standard streams.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "tests/config/file_bytes.h"
+#include "tests/config/temp_dir.h"
+#include "tools/cfg/cfg_tool.h"
+
+namespace veldrane::test {
+namespace {
+
+const std::string kGaNa = "\xB0\xA1\xB3\xAA";              // 가나 in code page 949
+const std::string kGaNaUtf8 = "\xEA\xB0\x80\xEB\x82\x98";  // 가나 in UTF-8
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string Drain(std::FILE* f) {
+  std::rewind(f);
+  std::string s;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) s.append(buffer, n);
+  std::fclose(f);
+  return s;
+}
+
+Result Cfg(std::vector<std::string> args, const std::string& input = "", bool terminal = false) {
+  std::FILE* in = std::tmpfile();
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  std::fwrite(input.data(), 1, input.size(), in);
+  std::rewind(in);
+  int status = cfg::Run(args, {in, out, err, terminal});
+  std::fclose(in);
+  return {status, Drain(out), Drain(err)};
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(CfgTool, NewCreatesTheDefaultAndKeepsAnExistingFile) {
+  TempDir dir;
+  std::string file = dir.File("a.cfg");
+  Result r = Cfg({"new", file});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(file), FileBytes({}));
+  WriteFile(file, "keep me");
+  r = Cfg({"new", file});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadFile(file), "keep me");
+  EXPECT_EQ(Cfg({"new", file, "--force"}).status, 0);
+  EXPECT_EQ(ReadFile(file), FileBytes({}));
+}
+
+TEST(CfgTool, ShowGivesThePortInWordsAndKoreanAsUtf8) {
+  TempDir dir;
+  std::string file = dir.File("a.cfg");
+  Port port;
+  port.port_index = 2;
+  port.option_flags = 2;
+  WriteFile(file,
+            FileBytes({{"PUMP1", "Tank A", 3, 10, 2, "FLOW1"}, {kGaNa, "", 9, 7, 0, ""}}, port));
+  Result r = Cfg({"show", file});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "COM3, 9600, 8N1, RTS/CTS")) << r.out;
+  EXPECT_TRUE(Contains(r.out, kGaNaUtf8)) << r.out;
+  EXPECT_TRUE(Contains(r.out, "9 ?")) << r.out;  // a kind that no meter has
+  EXPECT_TRUE(Contains(r.out, "FLOW1")) << r.out;
+}
+
+TEST(CfgTool, ExportRawOrUtf8) {
+  TempDir dir;
+  std::string file = dir.File("a.cfg");
+  WriteFile(file, FileBytes({{kGaNa, "d", 1, 2, 3, "T"}}));
+  const std::string line = "\t1\t2\t3\tT\td\r\n";
+  EXPECT_EQ(Cfg({"export", file}).out, kGaNa + line);
+  EXPECT_EQ(Cfg({"export", file}, "", true).out, kGaNaUtf8 + line);
+  EXPECT_EQ(Cfg({"export", file, "--utf8"}).out, kGaNaUtf8 + line);
+  EXPECT_EQ(Cfg({"export", file, "--cp949"}, "", true).out, kGaNa + line);
+}
+
+TEST(CfgTool, ImportMergesLikeAPasteAndSaves) {
+  TempDir dir;
+  std::string file = dir.File("a.cfg");
+  WriteFile(file, FileBytes({{"PUMP1", "", 0, 1, 0, ""}}));
+  Result r = Cfg({"import", file}, "pump1\t3\t10\t2\tflow1\tTank A\r\nbad\t1\t256\r\nno tab\r\n" +
+                                       kGaNa + "\t1\t2\r\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "2 lines taken, 1 dropped, 1 skipped")) << r.out;
+  EXPECT_EQ(ReadFile(file), FileBytes({{"PUMP1", "Tank A", 3, 10, 2, "FLOW1"}, {kGaNa, "", 1, 2}}));
+
+  r = Cfg({"import", file, "--utf8"}, kGaNaUtf8 + "\t2\t5\r\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(file), FileBytes({{"PUMP1", "Tank A", 3, 10, 2, "FLOW1"}, {kGaNa, "", 2, 5}}));
+}
+
+TEST(CfgTool, DamagedFileNamesSectionAndOffsetAndLosesNothing) {
+  TempDir dir;
+  std::string file = dir.File("a.cfg");
+  std::string damaged = FileBytes({{"A"}}).substr(0, 40);
+  WriteFile(file, damaged);
+  for (const char* command : {"show", "export", "check", "import"}) {
+    SCOPED_TRACE(command);
+    Result r = Cfg({command, file}, "X\t1\t1\r\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "at byte 37 in the port settings")) << r.err;
+    EXPECT_EQ(ReadFile(file), damaged);
+  }
+  Result r = Cfg({"show", dir.File("missing.cfg")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.err, "No such file")) << r.err;
+}
+
+TEST(CfgTool, CheckReportsEachProblem) {
+  TempDir dir;
+  std::string file = dir.File("a.cfg");
+  WriteFile(file,
+            FileBytes({{"P1", "", 0, 1, 0, ""}, {"p1", "", 7, 1, 8, ""}, {"P2", "", 0, 256}}));
+  Result r = Cfg({"check", file});
+  EXPECT_EQ(r.status, 1);
+  for (const char* finding :
+       {"station 2 (p1): the same name as station 1",
+        "station 2 (p1): number 1 also used by station 1", "kind 7 outside 0 to 6",
+        "decimals 8 outside 0 to 7", "station 3 (P2): number 256 outside 0 to 255", "5 problems"}) {
+    EXPECT_TRUE(Contains(r.out, finding)) << finding << "\n" << r.out;
+  }
+  WriteFile(file, FileBytes({{"P1", "", 0, 1}, {"P2", "", 6, 2, 7}}));
+  EXPECT_EQ(Cfg({"check", file}).status, 0);
+}
+
+TEST(CfgTool, Usage) {
+  Result r = Cfg({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(Contains(r.out, "Usage: veldrane-cfg"));
+  EXPECT_EQ(Cfg({}).status, 2);
+  EXPECT_EQ(Cfg({"frobnicate", "x"}).status, 2);
+  EXPECT_EQ(Cfg({"show"}).status, 2);
+  EXPECT_EQ(Cfg({"show", "a", "b"}).status, 2);
+  EXPECT_EQ(Cfg({"export", "a", "--bogus"}).status, 2);
+}
+
+}  // namespace
+}  // namespace veldrane::test

@@ -1,0 +1,334 @@
+#include "tools/cfg/cfg_tool.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <unordered_map>
+
+#include "config/doc.h"
+#include "config/station_name.h"
+#include "config/text_lines.h"
+#include "driver/texts.h"
+#include "fw/archive.h"
+#include "platform/cp949.h"
+
+namespace veldrane::cfg {
+namespace {
+
+constexpr const char* kProgram = "veldrane-cfg";
+// Columns of the longest meter name with its kind number.
+constexpr size_t kKindWidth = 28;
+
+constexpr const char* kUsageText =
+    "Usage: veldrane-cfg COMMAND FILE [OPTIONS]\n"
+    "\n"
+    "Inspects, creates and edits Veldrane configuration files.\n"
+    "\n"
+    "Commands:\n"
+    "  new FILE [--force]      create an empty configuration with the default port settings\n"
+    "                          (COM1, 9600, 8N1, no handshake); an existing FILE is kept\n"
+    "                          unless --force is given\n"
+    "  show FILE               print the port settings and the stations (Korean as UTF-8)\n"
+    "  export FILE [--utf8 | --cp949]\n"
+    "                          write the station text lines to standard output: UTF-8 on a\n"
+    "                          terminal or with --utf8, code page 949 bytes otherwise\n"
+    "  import FILE [--utf8]    merge station text lines from standard input by station name,\n"
+    "                          exactly as a paste does, and save FILE (the old file is replaced\n"
+    "                          only when the new one is complete); --utf8: the input is UTF-8,\n"
+    "                          otherwise code page 949 bytes\n"
+    "  check FILE              report duplicate station names and numbers, numbers outside 0\n"
+    "                          to 255, kinds outside 0 to 6 and decimals outside 0 to 7\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help              this help\n"
+    "\n"
+    "Exit status: 0 done; 1 the command failed (a file that cannot be read or written, a\n"
+    "damaged configuration) or check found problems; 2 bad usage.\n";
+
+struct Command {
+  std::string name;
+  std::string file;
+  std::vector<std::string> options;
+};
+
+void Error(const Streams& s, const std::string& message) {
+  std::fprintf(s.err, "%s: %s\n", kProgram, message.c_str());
+}
+
+int Usage(const Streams& s, const std::string& message) {
+  Error(s, message);
+  std::fprintf(s.err, "Try '%s --help'.\n", kProgram);
+  return kUsage;
+}
+
+// The message for a load or save that failed.
+std::string Describe(const CArchiveException& e, const std::string& file) {
+  if (e.cause() == ArchiveCause::kFileError) return e.what();
+  return file + " is damaged or not a configuration file: " + e.what();
+}
+
+bool LoadDoc(const Streams& s, const std::string& file, CVeldraneDoc& doc) {
+  try {
+    doc.LoadFile(file.c_str());
+    return true;
+  } catch (const CArchiveException& e) {
+    Error(s, Describe(e, file));
+  } catch (const std::exception& e) {
+    Error(s, file + ": " + e.what());
+  }
+  return false;
+}
+
+bool SaveDoc(const Streams& s, const std::string& file, CVeldraneDoc& doc) {
+  try {
+    doc.SaveFile(file.c_str());
+    return true;
+  } catch (const CArchiveException& e) {
+    Error(s, Describe(e, file) + " (the old file, if any, is unchanged)");
+  } catch (const std::exception& e) {
+    Error(s, file + ": " + e.what());
+  }
+  return false;
+}
+
+bool FinishOutput(const Streams& s) {
+  if (std::fflush(s.out) != 0 || std::ferror(s.out)) {
+    Error(s, std::string("cannot write to standard output: ") + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// Text for the terminal: control characters as '?', then UTF-8.
+std::string Display(const char* bytes, size_t length) {
+  std::string text(bytes, length);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return platform::Cp949ToUtf8(text);
+}
+std::string Display(const CString& s) {
+  return Display(s.GetString(), s.GetLength());
+}
+
+// Columns on a terminal: a double-byte character of code page 949 is two columns wide, so the
+// width is the byte length before conversion.
+std::string Padded(const CString& cp949, size_t width) {
+  std::string text = Display(cp949);
+  if (cp949.GetLength() < width) text.append(width - cp949.GetLength(), ' ');
+  return text;
+}
+
+// "3 <meter name>" in code page 949.
+CString KindText(int32_t kind) {
+  CString text;
+  if (kind >= 0 && kind < texts::kKindCount) {
+    text.Format("%d %s", kind, texts::kKindNames[kind]);
+  } else {
+    text.Format("%d ?", kind);
+  }
+  return text;
+}
+
+std::string PortText(const CSerialPort& port) {
+  std::string text = "COM" + std::to_string(port.ComNumber()) + ", ";
+  uint32_t baud = port.BaudRate();
+  text += baud != 0 ? std::to_string(baud) : "baud index " + std::to_string(port.baud_index) + "?";
+  text += ", " + std::to_string(port.ByteSize());
+  static constexpr char kParity[] = {'N', 'E', 'O'};
+  text += (port.parity_index >= 0 && port.parity_index <= 2) ? kParity[port.parity_index] : '?';
+  text += std::to_string(port.StopBitCount());
+  text += port.RtsCts() ? ", RTS/CTS" : ", no handshake";
+  return text;
+}
+
+int CmdNew(const Command& c, const Streams& s) {
+  bool force = false;
+  for (const std::string& o : c.options) {
+    if (o != "--force") return Usage(s, "new: unknown option '" + o + "'");
+    force = true;
+  }
+  struct stat st {};
+  if (!force && ::stat(c.file.c_str(), &st) == 0) {
+    Error(s, c.file + " exists; it was left as it is (--force replaces it)");
+    return kFailed;
+  }
+  CVeldraneDoc doc;
+  if (!SaveDoc(s, c.file, doc)) return kFailed;
+  std::fprintf(s.out, "created %s: %s, no stations\n", c.file.c_str(),
+               PortText(doc.Port()).c_str());
+  return FinishOutput(s) ? kOk : kFailed;
+}
+
+int CmdShow(const Command& c, const Streams& s) {
+  if (!c.options.empty()) return Usage(s, "show: unknown option '" + c.options[0] + "'");
+  CVeldraneDoc doc;
+  if (!LoadDoc(s, c.file, doc)) return kFailed;
+  const auto& stations = doc.Stations();
+  std::fprintf(s.out, "file      %s\n", c.file.c_str());
+  std::fprintf(s.out, "port      %s\n", PortText(doc.Port()).c_str());
+  uint32_t other_flags = doc.Port().option_flags & ~CSerialPort::kRtsCtsBit;
+  if (other_flags != 0) std::fprintf(s.out, "flags     0x%08X (kept)\n", doc.Port().option_flags);
+  std::fprintf(s.out, "stations  %zu\n", stations.size());
+  if (stations.empty()) return FinishOutput(s) ? kOk : kFailed;
+
+  size_t name_width = 4, tag_width = 3;
+  for (const auto& st : stations) {
+    name_width = std::max(name_width, st->name.GetLength());
+    tag_width = std::max(tag_width, st->tag_name.GetLength());
+  }
+  std::fprintf(s.out, "\n%5s  %s  %6s  %s  %8s  %s  %s\n", "#", Padded("name", name_width).c_str(),
+               "number", Padded("kind", kKindWidth).c_str(), "decimals",
+               Padded("tag", tag_width).c_str(), "description");
+  size_t i = 0;
+  for (const auto& st : stations) {
+    std::fprintf(s.out, "%5zu  %s  %6d  %s  %8u  %s  %s\n", ++i,
+                 Padded(st->name, name_width).c_str(), st->number,
+                 Padded(KindText(st->kind), kKindWidth).c_str(), st->decimals,
+                 Padded(st->tag_name, tag_width).c_str(), Display(st->description).c_str());
+  }
+  return FinishOutput(s) ? kOk : kFailed;
+}
+
+int CmdExport(const Command& c, const Streams& s) {
+  bool utf8 = s.out_is_terminal;
+  for (const std::string& o : c.options) {
+    if (o == "--utf8") {
+      utf8 = true;
+    } else if (o == "--cp949") {
+      utf8 = false;
+    } else {
+      return Usage(s, "export: unknown option '" + o + "'");
+    }
+  }
+  CVeldraneDoc doc;
+  if (!LoadDoc(s, c.file, doc)) return kFailed;
+  CMemFile memory;
+  CArchive ar(&memory, CArchive::kStore);
+  WriteStationLines(ar, doc);
+  ar.Close();
+  std::string text = utf8 ? platform::Cp949ToUtf8(memory.Data()) : memory.Data();
+  std::fwrite(text.data(), 1, text.size(), s.out);
+  return FinishOutput(s) ? kOk : kFailed;
+}
+
+int CmdImport(const Command& c, const Streams& s) {
+  bool utf8 = false;
+  for (const std::string& o : c.options) {
+    if (o != "--utf8") return Usage(s, "import: unknown option '" + o + "'");
+    utf8 = true;
+  }
+  CVeldraneDoc doc;
+  if (!LoadDoc(s, c.file, doc)) return kFailed;
+  std::string input;
+  char chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, s.in)) > 0) input.append(chunk, n);
+  if (std::ferror(s.in)) {
+    Error(s, std::string("cannot read standard input: ") + std::strerror(errno) +
+                 "; nothing was changed");
+    return kFailed;
+  }
+  if (utf8) input = platform::Utf8ToCp949(input);
+  CMemFile memory(input.data(), input.size());
+  CArchive ar(&memory, CArchive::kLoad);
+  TextLineTally tally = ReadStationLines(ar, doc);
+  std::fprintf(s.out, "%" PRId64 " lines taken, %" PRId64 " dropped, %" PRId64 " skipped\n",
+               tally.applied, tally.dropped, tally.skipped);
+  if (tally.applied == 0) {
+    std::fprintf(s.out, "%s unchanged\n", c.file.c_str());
+    return FinishOutput(s) ? kOk : kFailed;
+  }
+  if (!SaveDoc(s, c.file, doc)) return kFailed;
+  std::fprintf(s.out, "saved %s: %zu stations\n", c.file.c_str(), doc.Stations().size());
+  return FinishOutput(s) ? kOk : kFailed;
+}
+
+int CmdCheck(const Command& c, const Streams& s) {
+  if (!c.options.empty()) return Usage(s, "check: unknown option '" + c.options[0] + "'");
+  CVeldraneDoc doc;
+  if (!LoadDoc(s, c.file, doc)) return kFailed;
+  int problems = 0;
+  auto report = [&](size_t position, const CStationInfo& st, const std::string& what) {
+    std::fprintf(s.out, "station %zu (%s): %s\n", position, Display(st.name).c_str(), what.c_str());
+    ++problems;
+  };
+  std::unordered_map<std::string, size_t> first_by_name;
+  std::map<int32_t, size_t> first_by_number;
+  size_t position = 0;
+  for (const auto& st : doc.Stations()) {
+    ++position;
+    std::string key = FoldStationName(st->name.GetString(), st->name.GetLength());
+    auto [name_it, new_name] = first_by_name.emplace(key, position);
+    if (!new_name) {
+      report(position, *st, "the same name as station " + std::to_string(name_it->second));
+    }
+    auto [number_it, new_number] = first_by_number.emplace(st->number, position);
+    if (!new_number) {
+      report(position, *st,
+             "number " + std::to_string(st->number) + " also used by station " +
+                 std::to_string(number_it->second));
+    }
+    if (st->number < 0 || st->number > 255) {
+      report(position, *st, "number " + std::to_string(st->number) + " outside 0 to 255");
+    }
+    if (st->kind < 0 || st->kind > 6) {
+      report(position, *st, "kind " + std::to_string(st->kind) + " outside 0 to 6");
+    }
+    if (st->decimals > 7) {
+      report(position, *st, "decimals " + std::to_string(st->decimals) + " outside 0 to 7");
+    }
+  }
+  if (problems == 0) {
+    std::fprintf(s.out, "%s: %zu stations, no problems\n", c.file.c_str(), position);
+  } else {
+    std::fprintf(s.out, "%s: %d problem%s\n", c.file.c_str(), problems, problems == 1 ? "" : "s");
+  }
+  if (!FinishOutput(s)) return kFailed;
+  return problems == 0 ? kOk : kFailed;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, const Streams& s) {
+  Command c;
+  for (const std::string& a : args) {
+    if (a == "-h" || a == "--help") {
+      std::fputs(kUsageText, s.out);
+      return FinishOutput(s) ? kOk : kFailed;
+    }
+  }
+  for (const std::string& a : args) {
+    if (a.size() > 1 && a[0] == '-') {
+      c.options.push_back(a);
+    } else if (c.name.empty()) {
+      c.name = a;
+    } else if (c.file.empty()) {
+      c.file = a;
+    } else {
+      return Usage(s, "unexpected argument '" + a + "'");
+    }
+  }
+  if (c.name.empty()) return Usage(s, "no command given");
+  static const std::map<std::string, int (*)(const Command&, const Streams&)> kCommands = {
+      {"new", &CmdNew},
+      {"show", &CmdShow},
+      {"export", &CmdExport},
+      {"import", &CmdImport},
+      {"check", &CmdCheck}};
+  auto it = kCommands.find(c.name);
+  if (it == kCommands.end()) return Usage(s, "unknown command '" + c.name + "'");
+  if (c.file.empty()) return Usage(s, c.name + ": no FILE given");
+  try {
+    return it->second(c, s);
+  } catch (const std::exception& e) {
+    Error(s, e.what());
+    return kFailed;
+  }
+}
+
+}  // namespace veldrane::cfg
