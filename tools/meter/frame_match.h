@@ -13,7 +13,14 @@
 // where a value is the text of a number: an optional '-', an integer part without leading zeros,
 // and optionally '.' and one or more decimals; without decimals, a 32-bit integer other than -0.
 //
-// Two readings of the same bytes are possible in three places, and are settled thus:
+// Kinds 1, 3, 5 and 6 all run from '(' to CR. A value text holds only digits, '-', '.' and the
+// padding spaces, never ')', so a ')' makes the frame kind 1, 5 or 6 and its absence kind 3; a
+// sign right after ')' ('+' never starts a kind-1 value, and a kind-1 value has no leading zero)
+// with exactly four or six digits makes it kind 5 or 6. Kinds 0 and 2 both open with STX: '<'
+// follows in kind 0, a digit in kind 2. Stations are 0 to 255 as the builders write them
+// (kind 0 sends the low 8 bits of any number).
+//
+// Two readings of the same bytes are possible in two places, and are settled thus:
 //   - kinds 2 and 3 with a value text that fills or overflows its field and a station of 100 or
 //     more: the station may have two or three digits ("(1231234567" is station 12 showing
 //     31234567, or station 123 showing 1234567). The reading whose station is configured with
