@@ -14,8 +14,12 @@ namespace veldrane {
 inline constexpr size_t kFrameBufferSize = 100;
 inline constexpr int32_t kFrameKindCount = 7;
 
-// Each returns the frame length, or -1 when the value cannot be shown (outside the limits of
-// kinds 5 and 6, or a text too long for the buffer); on -1 the buffer is left untouched.
+// Each returns the frame length, or -1 when the value cannot be shown; on -1 the buffer is left
+// untouched. A value cannot be shown when it is outside the limits of kinds 5 and 6, when the
+// frame and its zero byte would not fit the buffer (fixed-point texts of about 1e85 and more, or
+// a decimals count far beyond the 0 to 7 the station dialog offers: any count is written as
+// asked while it fits), or, in kinds 0 to 3 with decimals, when it is NaN or infinite. The
+// fixed-point text rounds the double's exact value, a tie going away from zero.
 int BuildFrameKind0(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferSize]);
 int BuildFrameKind1(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferSize]);
 int BuildFrameKind2(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferSize]);
