@@ -17,11 +17,15 @@ function(veldrane_program target)
 endfunction()
 
 # A module named exactly NAME.so (no lib prefix, soname NAME.so), as a host loads it by name.
+# Modules export tables under shared names (FuncTable, DrvFuncTable) and fill them when they
+# load: -Bsymbolic binds each module's own references to its own table, so one module never
+# fills another's when both sit in one process.
 function(veldrane_module target name dir)
   set_target_properties(${target} PROPERTIES
     PREFIX "" OUTPUT_NAME ${name} SUFFIX ".so"
     LIBRARY_OUTPUT_DIRECTORY ${dir}
     INSTALL_RPATH "$ORIGIN:$ORIGIN/..")
+  target_link_options(${target} PRIVATE -Wl,-Bsymbolic)
 endfunction()
 
 # A GoogleTest executable registered with CTest; it finds the built libraries through its rpath.

@@ -9,7 +9,7 @@ namespace veldrane {
 
 int32_t RunConfigure(CVeldraneDoc& doc, const char* path) {
   doc.SetPath(path);
-  struct stat st{};
+  struct stat st {};
   if (path && ::stat(path, &st) == 0) {
     if (!doc.Load(path)) {
       CTarkoError::ErrMsg(2002, 1, path);

@@ -34,7 +34,9 @@ void WithInstance(int32_t index, Body body) {
 
 }  // namespace
 
-int32_t DrvGetVersion() { return kDrvVersion; }
+int32_t DrvGetVersion() {
+  return kDrvVersion;
+}
 
 int32_t DrvOpen(const char* path) {
   try {
@@ -83,15 +85,21 @@ int32_t DrvNotify(int32_t index, int32_t a, int32_t b) {
   return WithInstance<int32_t>(index, 0, [&](CVeldraneDoc& doc) { return doc.Notify(a, b); });
 }
 
-int32_t DrvQueryA() { return 0; }
+int32_t DrvQueryA() {
+  return 0;
+}
 
-int32_t DrvQueryB() { return 1; }
+int32_t DrvQueryB() {
+  return 1;
+}
 
 void DrvHookA() {}
 
 void DrvHookB() {}
 
-const char* DrvGetName() { return kDisplayName; }
+const char* DrvGetName() {
+  return kDisplayName;
+}
 
 void DrvSetActive(int32_t index, const char* station, int32_t state) {
   WithInstance(index, [&](CVeldraneDoc& doc) { doc.SetActive(station, state); });
@@ -116,10 +124,10 @@ void DrvGetStationInfo(int32_t index, const char* station, CString* number, CStr
 void FillTable(DrvFn* table) {
   auto slot = [](auto fn) { return reinterpret_cast<DrvFn>(fn); };
   const DrvFn entries[kDrvSlotCount] = {
-      slot(&DrvGetVersion), slot(&DrvOpen),      slot(&DrvConfigure),  slot(&DrvOpenPort),
-      slot(&DrvResolveTags), slot(&DrvStop),     slot(&DrvRequest),    slot(&DrvNotify),
-      slot(&DrvQueryA),     slot(&DrvQueryB),    slot(&DrvHookA),      slot(&DrvHookB),
-      slot(&DrvGetName),    slot(&DrvSetActive), slot(&DrvResetStats), slot(&DrvGetStats),
+      slot(&DrvGetVersion),    slot(&DrvOpen),      slot(&DrvConfigure),  slot(&DrvOpenPort),
+      slot(&DrvResolveTags),   slot(&DrvStop),      slot(&DrvRequest),    slot(&DrvNotify),
+      slot(&DrvQueryA),        slot(&DrvQueryB),    slot(&DrvHookA),      slot(&DrvHookB),
+      slot(&DrvGetName),       slot(&DrvSetActive), slot(&DrvResetStats), slot(&DrvGetStats),
       slot(&DrvGetStationInfo)};
   for (int i = 0; i < kDrvTableSize; ++i) table[i] = i < kDrvSlotCount ? entries[i] : nullptr;
 }

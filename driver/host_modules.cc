@@ -72,7 +72,9 @@ bool LoadConfigureModules() {
   return true;
 }
 
-bool HasEditorTable() { return Host().ed_table != nullptr; }
+bool HasEditorTable() {
+  return Host().ed_table != nullptr;
+}
 
 void FreeConfigureModules() {
   HostModules& h = Host();
@@ -95,15 +97,23 @@ void FreeAllModules() {
   Free(h.dbm);
 }
 
-const TarkoFn* DbmTable() { return Host().dbm_table.load(); }
+const TarkoFn* DbmTable() {
+  return Host().dbm_table.load();
+}
 
-void SetDbmTable(const TarkoFn* table) { Host().dbm_table.store(table); }
+void SetDbmTable(const TarkoFn* table) {
+  Host().dbm_table.store(table);
+}
 
-const TarkoFn* TgTable() { return Host().tg_table.load(); }
+const TarkoFn* TgTable() {
+  return Host().tg_table.load();
+}
 
 namespace tagdb {
 
-bool Present() { return DbmTable() != nullptr; }
+bool Present() {
+  return DbmTable() != nullptr;
+}
 
 int32_t OpenClient() {
   auto fn = DbmSlot<DbOpenClientFn>(kDbOpenClient);

@@ -9,9 +9,13 @@ __attribute__((visibility("default"))) DrvFn DrvFuncTable[kDrvTableSize];
 
 namespace {
 
-__attribute__((constructor)) void OnModuleLoad() { veldrane::entry::FillTable(DrvFuncTable); }
+__attribute__((constructor)) void OnModuleLoad() {
+  veldrane::entry::FillTable(DrvFuncTable);
+}
 
 // Destroys every instance (stopping running engines first) and frees the host modules.
-__attribute__((destructor)) void OnModuleUnload() { veldrane::entry::Unload(); }
+__attribute__((destructor)) void OnModuleUnload() {
+  veldrane::entry::Unload();
+}
 
 }  // namespace

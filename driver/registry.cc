@@ -25,7 +25,9 @@ CVeldraneDoc* FindInstance(int32_t index) {
   return instances[static_cast<size_t>(index)].get();
 }
 
-int32_t InstanceCount() { return static_cast<int32_t>(Instances().size()); }
+int32_t InstanceCount() {
+  return static_cast<int32_t>(Instances().size());
+}
 
 void DestroyAllInstances() {
   auto& instances = Instances();

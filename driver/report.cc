@@ -37,9 +37,13 @@ std::string FormatMessage(const char* format, const char* text, int32_t number) 
 
 }  // namespace
 
-void SetEventLog(LogWriteFn log_write) { g_log_write.store(log_write); }
+void SetEventLog(LogWriteFn log_write) {
+  g_log_write.store(log_write);
+}
 
-LogWriteFn GetEventLog() { return g_log_write.load(); }
+LogWriteFn GetEventLog() {
+  return g_log_write.load();
+}
 
 int32_t ReportMessage(int32_t index, int32_t level, const char* text, int32_t number) {
   LogWriteFn log_write = g_log_write.load();

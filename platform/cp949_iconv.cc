@@ -18,9 +18,10 @@ class Converter {
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
-  // Converts, replacing each input unit that cannot be converted by `replacement` and skipping
-  // `unit` bytes of input.
-  std::string Run(const char* in, size_t length, size_t unit, const std::string& replacement) {
+  // Converts, replacing each input character that cannot be converted by `replacement`;
+  // unit(p, left) tells how many bytes that character takes.
+  template <typename Unit>
+  std::string Run(const char* in, size_t length, Unit unit, const std::string& replacement) {
     std::string out;
     if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in, length);
     char* src = const_cast<char*>(in);
@@ -35,7 +36,8 @@ class Converter {
         if (errno == E2BIG) continue;
         // EILSEQ or EINVAL (a truncated character at the end): replace one unit and go on.
         out += replacement;
-        size_t skip = left < unit ? left : unit;
+        size_t skip = unit(reinterpret_cast<const unsigned char*>(src), left);
+        if (skip == 0 || skip > left) skip = left < 1 ? left : 1;
         src += skip;
         left -= skip;
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);
@@ -48,21 +50,36 @@ class Converter {
   iconv_t cd_;
 };
 
+size_t OneByte(const unsigned char*, size_t) {
+  return 1;
+}
+size_t TwoBytes(const unsigned char*, size_t) {
+  return 2;
+}
+
+// A whole UTF-8 sequence, as far as its lead byte and its continuation bytes go.
+size_t Utf8Sequence(const unsigned char* p, size_t left) {
+  size_t n = p[0] >= 0xF0 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC0 ? 2 : 1;
+  size_t i = 1;
+  while (i < n && i < left && (p[i] & 0xC0) == 0x80) ++i;
+  return i;
+}
+
 }  // namespace
 
 std::string Cp949ToUtf8(const char* bytes, size_t length) {
   Converter c("UTF-8", "CP949");
-  return c.Run(bytes, length, 1, "\xEF\xBF\xBD");
+  return c.Run(bytes, length, OneByte, "\xEF\xBF\xBD");
 }
 
 std::string Utf8ToCp949(const char* text, size_t length) {
   Converter c("CP949", "UTF-8");
-  return c.Run(text, length, 1, "?");
+  return c.Run(text, length, Utf8Sequence, "?");
 }
 
 std::string Utf16ToCp949(const uint16_t* units, size_t count) {
   Converter c("CP949", "UTF-16LE");
-  return c.Run(reinterpret_cast<const char*>(units), count * 2, 2, "?");
+  return c.Run(reinterpret_cast<const char*>(units), count * 2, TwoBytes, "?");
 }
 
 }  // namespace veldrane::platform

@@ -7,7 +7,7 @@ namespace veldrane::platform {
 using ModuleHandle = void*;
 
 struct ModuleApi {
-  ModuleHandle (*load)(const char* name);  // null on failure
+  ModuleHandle (*load)(const char* name);                       // null on failure
   void* (*find_export)(ModuleHandle module, const char* name);  // null when missing
   void (*free)(ModuleHandle module);
 };

@@ -113,26 +113,39 @@ CTagChangeArray* DbGetChanges(int32_t client) {
     if (!s.changed) continue;
     s.changed = false;
     if (!changes) changes = std::make_unique<CTagChangeArray>();
-    auto record = std::make_unique<TagChangeRecord>(
-        s.user_data, db.tags[static_cast<size_t>(s.tag)].value);
+    auto record =
+        std::make_unique<TagChangeRecord>(s.user_data, db.tags[static_cast<size_t>(s.tag)].value);
     changes->Add(record.get());
     record.release();  // the array's caller owns it from here
   }
   return changes.release();
 }
 
-TarkoFn Slot(auto fn) { return reinterpret_cast<TarkoFn>(fn); }
+TarkoFn Slot(auto fn) {
+  return reinterpret_cast<TarkoFn>(fn);
+}
 
 }  // namespace
 
 extern "C" {
 
 TARKO_API TarkoFn FuncTable[kHostTableSize] = {
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
     Slot(&DbOpenClient),   // 10
     Slot(&DbCloseClient),  // 11
     Slot(&DbFindTag),      // 12
-    nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
     Slot(&DbAdvise),  // 16
     nullptr,
     Slot(&DbGetChanges),  // 18

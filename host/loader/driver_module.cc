@@ -7,7 +7,9 @@
 
 namespace veldrane::host {
 
-DriverModule::~DriverModule() { Unload(); }
+DriverModule::~DriverModule() {
+  Unload();
+}
 
 bool DriverModule::Load(const std::string& path, std::string* error) {
   Unload();

@@ -43,8 +43,8 @@ class DriverModule {
   void ResetStats(int32_t i, const char* station) const {
     Slot<DrvResetStatsFn>(kDrvResetStats)(i, station);
   }
-  int32_t GetStats(int32_t i, const char* station, int32_t* sent, int32_t* failed,
-                   int32_t* third, int32_t* fourth) const {
+  int32_t GetStats(int32_t i, const char* station, int32_t* sent, int32_t* failed, int32_t* third,
+                   int32_t* fourth) const {
     return Slot<DrvGetStatsFn>(kDrvGetStats)(i, station, sent, failed, third, fourth);
   }
   void GetStationInfo(int32_t i, const char* station, CString* number, CString* tag) const {

@@ -2,10 +2,10 @@
 // timestamp and the level word, and shows them on the console in UTF-8.
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <algorithm>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -78,15 +78,18 @@ void LogWrite(int32_t category, int32_t level_word, const char* line) {
   if (listener) listener(category, level_word, line, context);
 }
 
-TarkoFn Slot(auto fn) { return reinterpret_cast<TarkoFn>(fn); }
+TarkoFn Slot(auto fn) {
+  return reinterpret_cast<TarkoFn>(fn);
+}
 
 }  // namespace
 
 extern "C" {
 
 TARKO_API TarkoFn FuncTable[kHostTableSize] = {
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,         nullptr, nullptr, nullptr, nullptr,
     Slot(&LogWrite),  // 19
 };
 

@@ -9,11 +9,17 @@ CTarkoHeader::CTarkoHeader(int32_t type) : type_(type) {}
 
 CTarkoHeader::~CTarkoHeader() = default;
 
-void CTarkoHeader::SetDesc(const char* description) { desc_ = description; }
+void CTarkoHeader::SetDesc(const char* description) {
+  desc_ = description;
+}
 
-int32_t CTarkoHeader::GetType() const { return type_; }
+int32_t CTarkoHeader::GetType() const {
+  return type_;
+}
 
-const CString& CTarkoHeader::GetDesc() const { return desc_; }
+const CString& CTarkoHeader::GetDesc() const {
+  return desc_;
+}
 
 namespace {
 
@@ -22,9 +28,12 @@ std::atomic<void*> g_context{nullptr};
 
 const char* HostText(int32_t code) {
   switch (code) {
-    case 2002: return "The configuration file cannot be loaded";
-    case 2005: return "The configuration file cannot be saved";
-    default: return "Error";
+    case 2002:
+      return "The configuration file cannot be loaded";
+    case 2005:
+      return "The configuration file cannot be saved";
+    default:
+      return "Error";
   }
 }
 
@@ -35,8 +44,8 @@ int32_t CTarkoError::ErrMsg(int32_t code, int32_t mode, const char* text, ...) {
     handler(code, mode, text, g_context.load());
     return 0;
   }
-  std::fprintf(stderr, "[error %d, mode %d] %s%s%s\n", code, mode, HostText(code),
-               text ? ": " : "", text ? text : "");
+  std::fprintf(stderr, "[error %d, mode %d] %s%s%s\n", code, mode, HostText(code), text ? ": " : "",
+               text ? text : "");
   return 0;
 }
 

@@ -7,9 +7,13 @@ CTagVal::CTagVal() : type_(kTagTypeNone), value_(0.0) {}
 
 CTagVal::CTagVal(uint16_t type, double value) : type_(type), value_(value) {}
 
-uint16_t CTagVal::GetType() const { return type_; }
+uint16_t CTagVal::GetType() const {
+  return type_;
+}
 
-double CTagVal::GetVal() const { return value_; }
+double CTagVal::GetVal() const {
+  return value_;
+}
 
 void CTagVal::Set(uint16_t type, double value) {
   type_ = type;
@@ -22,9 +26,13 @@ TagChangeRecord::~TagChangeRecord() = default;
 
 CTagChangeArray::CTagChangeArray() : items_(nullptr), size_(0), capacity_(0) {}
 
-CTagChangeArray::~CTagChangeArray() { std::free(items_); }
+CTagChangeArray::~CTagChangeArray() {
+  std::free(items_);
+}
 
-int32_t CTagChangeArray::GetSize() const { return size_; }
+int32_t CTagChangeArray::GetSize() const {
+  return size_;
+}
 
 TagChangeRecord* CTagChangeArray::GetAt(int32_t index) const {
   return (index >= 0 && index < size_) ? items_[index] : nullptr;

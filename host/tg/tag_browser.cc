@@ -30,7 +30,9 @@ int32_t TgBrowseTag(CString* tag) {
   return 1;
 }
 
-TarkoFn Slot(auto fn) { return reinterpret_cast<TarkoFn>(fn); }
+TarkoFn Slot(auto fn) {
+  return reinterpret_cast<TarkoFn>(fn);
+}
 
 }  // namespace
 

@@ -18,11 +18,17 @@ bool IsTrimmed(char c) {
 
 CString::CString() = default;
 
-CString::CString(const char* text) { Assign(text, text ? std::strlen(text) : 0); }
+CString::CString(const char* text) {
+  Assign(text, text ? std::strlen(text) : 0);
+}
 
-CString::CString(const char* bytes, size_t length) { Assign(bytes, length); }
+CString::CString(const char* bytes, size_t length) {
+  Assign(bytes, length);
+}
 
-CString::CString(const CString& other) { Assign(other.data_, other.length_); }
+CString::CString(const CString& other) {
+  Assign(other.data_, other.length_);
+}
 
 CString::CString(CString&& other) noexcept
     : data_(other.data_), length_(other.length_), capacity_(other.capacity_) {
@@ -30,7 +36,9 @@ CString::CString(CString&& other) noexcept
   other.length_ = other.capacity_ = 0;
 }
 
-CString::~CString() { std::free(data_); }
+CString::~CString() {
+  std::free(data_);
+}
 
 CString& CString::operator=(const CString& other) {
   if (this != &other) Assign(other.data_, other.length_);
@@ -54,7 +62,9 @@ CString& CString::operator=(const char* text) {
   return *this;
 }
 
-const char* CString::GetString() const { return data_ ? data_ : kEmpty; }
+const char* CString::GetString() const {
+  return data_ ? data_ : kEmpty;
+}
 
 void CString::Empty() {
   length_ = 0;
@@ -111,7 +121,9 @@ CString& CString::operator+=(const CString& other) {
   return Append(copy.data_, copy.length_);
 }
 
-CString& CString::operator+=(char c) { return Append(&c, 1); }
+CString& CString::operator+=(char c) {
+  return Append(&c, 1);
+}
 
 void CString::Format(const char* format, ...) {
   va_list args;
@@ -145,7 +157,9 @@ CString& CString::TrimRight() {
   return *this;
 }
 
-CString& CString::Trim() { return TrimRight().TrimLeft(); }
+CString& CString::Trim() {
+  return TrimRight().TrimLeft();
+}
 
 bool CString::operator==(const CString& other) const {
   return length_ == other.length_ && std::memcmp(GetString(), other.GetString(), length_) == 0;

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -11,7 +12,10 @@ namespace {
 // use and guarded: two modules may load on two threads.
 struct Registry {
   std::mutex mutex;
-  std::unordered_map<std::string, const CRuntimeClass*> classes;
+  // Per name, the registrations in order; the newest one answers. Two modules may carry the
+  // same class (a host that reads configurations itself and then loads the driver): the
+  // module loaded last reads with its own classes until it is unloaded.
+  std::unordered_map<std::string, std::vector<const CRuntimeClass*>> classes;
 };
 
 Registry& TheRegistry() {
@@ -27,7 +31,9 @@ std::unique_ptr<CObject> CRuntimeClass::CreateObject() const {
 
 CObject::~CObject() = default;
 
-const CRuntimeClass* CObject::GetRuntimeClass() const { return nullptr; }
+const CRuntimeClass* CObject::GetRuntimeClass() const {
+  return nullptr;
+}
 
 void CObject::Serialize(CArchive&) {}
 
@@ -37,7 +43,8 @@ bool RegisterRuntimeClass(const CRuntimeClass* rtc) {
   if (length == 0 || length >= kMaxClassNameLength) return false;
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> lock(registry.mutex);
-  return registry.classes.emplace(std::string(rtc->class_name, length), rtc).second;
+  registry.classes[std::string(rtc->class_name, length)].push_back(rtc);
+  return true;
 }
 
 const CRuntimeClass* FindRuntimeClass(const char* name, size_t length) {
@@ -45,7 +52,7 @@ const CRuntimeClass* FindRuntimeClass(const char* name, size_t length) {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> lock(registry.mutex);
   auto it = registry.classes.find(std::string(name, length));
-  return it == registry.classes.end() ? nullptr : it->second;
+  return (it == registry.classes.end() || it->second.empty()) ? nullptr : it->second.back();
 }
 
 void UnregisterRuntimeClass(const CRuntimeClass* rtc) {
@@ -53,7 +60,9 @@ void UnregisterRuntimeClass(const CRuntimeClass* rtc) {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> lock(registry.mutex);
   auto it = registry.classes.find(rtc->class_name);
-  if (it != registry.classes.end() && it->second == rtc) registry.classes.erase(it);
+  if (it == registry.classes.end()) return;
+  std::erase(it->second, rtc);
+  if (it->second.empty()) registry.classes.erase(it);
 }
 
 CRuntimeClassRegistrar::CRuntimeClassRegistrar(const CRuntimeClass* rtc)

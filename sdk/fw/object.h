@@ -38,7 +38,8 @@ class FW_API CObject {
 // Class names of this many bytes or more are refused by the registry and by archive readers.
 inline constexpr size_t kMaxClassNameLength = 64;
 
-// Registers a class; a second class under the same name replaces nothing and returns false.
+// Registers a class (false for a name that is empty or too long). A class registered later under
+// the same name shadows the earlier one until it is unregistered.
 FW_API bool RegisterRuntimeClass(const CRuntimeClass* rtc);
 // Forgets a class registered by RegisterRuntimeClass (a module being unloaded).
 FW_API void UnregisterRuntimeClass(const CRuntimeClass* rtc);
@@ -59,17 +60,18 @@ class FW_API CRuntimeClassRegistrar {
 FW_API const CRuntimeClass* FindRuntimeClass(const char* name, size_t length);
 
 // In a class declaration: the run-time class of a serializable class.
-#define FW_DECLARE_SERIAL(Class)                                       \
- public:                                                               \
-  static const CRuntimeClass kRuntimeClass;                            \
-  const CRuntimeClass* GetRuntimeClass() const override { return &kRuntimeClass; }
+#define FW_DECLARE_SERIAL(Class)                          \
+ public:                                                  \
+  static const CRuntimeClass kRuntimeClass;               \
+  const CRuntimeClass* GetRuntimeClass() const override { \
+    return &kRuntimeClass;                                \
+  }
 
 // In the class's source file: its name, schema, factory and registration at load time.
-#define FW_IMPLEMENT_SERIAL(Class, schema_number)                                        \
-  const CRuntimeClass Class::kRuntimeClass = {                                           \
-      #Class, schema_number, []() -> std::unique_ptr<CObject> {                          \
-        return std::make_unique<Class>();                                                \
-      }};                                                                                \
-  namespace {                                                                            \
-  const CRuntimeClassRegistrar registrar_##Class(&Class::kRuntimeClass);                 \
+#define FW_IMPLEMENT_SERIAL(Class, schema_number)                              \
+  const CRuntimeClass Class::kRuntimeClass = {                                 \
+      #Class, schema_number,                                                   \
+      []() -> std::unique_ptr<CObject> { return std::make_unique<Class>(); }}; \
+  namespace {                                                                  \
+  const CRuntimeClassRegistrar registrar_##Class(&Class::kRuntimeClass);       \
   }

@@ -31,12 +31,12 @@ inline constexpr int kHostTableSize = 32;  // slots in the reference modules' ta
 
 // Tag database (FuncTable of TarkoDbm.so).
 enum DbmSlot : int {
-  kDbOpenClient = 10,  // int32_t ()          -> client handle; negative: no client
-  kDbCloseClient = 11, // void (client)       called only with a handle >= 0
-  kDbFindTag = 12,     // int32_t (client, name) -> tag index, or -1 when there is no such tag
-  kDbAdvise = 16,      // void (client, tag, 1, user_data): deliver changes of tag to client
-  kDbGetChanges = 18,  // CTagChangeArray* (client): changes since the last call, or null;
-                       // the caller owns the array and its records (tarko/tagval.h)
+  kDbOpenClient = 10,   // int32_t ()          -> client handle; negative: no client
+  kDbCloseClient = 11,  // void (client)       called only with a handle >= 0
+  kDbFindTag = 12,      // int32_t (client, name) -> tag index, or -1 when there is no such tag
+  kDbAdvise = 16,       // void (client, tag, 1, user_data): deliver changes of tag to client
+  kDbGetChanges = 18,   // CTagChangeArray* (client): changes since the last call, or null;
+                        // the caller owns the array and its records (tarko/tagval.h)
 };
 
 // Event log (FuncTable of TarkoRt.so).

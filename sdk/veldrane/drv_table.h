@@ -98,8 +98,8 @@ typedef void (*DrvHookBFn)(void);
 typedef const char* (*DrvGetNameFn)(void);
 typedef void (*DrvSetActiveFn)(int32_t index, const char* station, int32_t state);
 typedef void (*DrvResetStatsFn)(int32_t index, const char* station);
-typedef int32_t (*DrvGetStatsFn)(int32_t index, const char* station, int32_t* sent,
-                                 int32_t* failed, int32_t* third, int32_t* fourth);
+typedef int32_t (*DrvGetStatsFn)(int32_t index, const char* station, int32_t* sent, int32_t* failed,
+                                 int32_t* third, int32_t* fourth);
 typedef void (*DrvGetStationInfoFn)(int32_t index, const char* station, CString* number,
                                     CString* tag);
 }

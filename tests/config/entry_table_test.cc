@@ -1,6 +1,10 @@
 // The host's road: Veldrane.so loaded as a host loads it, a real configuration file opened with
 // DrvOpen, and the per-station slots that need no engine. This test links no driver code: the
 // driver's classes live in the loaded module alone, as in a host.
+//
+// The event log is opened with dlopen too, not linked: TarkoDbm.so and TarkoRt.so both export a
+// table named FuncTable, and a module linked into the program would lend its table to the other.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -8,6 +12,7 @@
 #include "fw/cstring.h"
 #include "host/loader/driver_module.h"
 #include "host/rt/event_log_api.h"
+#include "tarko/host_tables.h"
 #include "tests/config/file_bytes.h"
 #include "tests/config/temp_dir.h"
 
@@ -24,11 +29,18 @@ class EntryTableTest : public ::testing::Test {
   static void SetUpTestSuite() {
     std::string error;
     ASSERT_TRUE(driver_.Load(VELDRANE_SO, &error)) << error;
+    // The same module the driver loads by name.
+    event_log_ = dlopen(kRtModuleName, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(event_log_, nullptr) << dlerror();
+    set_listener_ =
+        reinterpret_cast<decltype(&EventLogSetListener)>(dlsym(event_log_, "EventLogSetListener"));
+    ASSERT_NE(set_listener_, nullptr);
   }
+  // The event log stays loaded to the end of the process, as in a host: its log lives as long.
   static void TearDownTestSuite() { driver_.Unload(); }
 
   void SetUp() override {
-    EventLogSetListener(
+    set_listener_(
         [](int32_t, int32_t level_word, const char* line, void* context) {
           auto* self = static_cast<EntryTableTest*>(context);
           std::lock_guard<std::mutex> lock(self->mutex_);
@@ -40,9 +52,11 @@ class EntryTableTest : public ::testing::Test {
                                 {kGak, "", 0, 1, 0, "TAG_GAK"},
                                 {kGat, "", 0, 2, 0, "TAG_GAT"}}));
   }
-  void TearDown() override { EventLogSetListener(nullptr, nullptr); }
+  void TearDown() override { set_listener_(nullptr, nullptr); }
 
   static host::DriverModule driver_;
+  static void* event_log_;
+  static decltype(&EventLogSetListener) set_listener_;
   TempDir dir_;
   std::string file_;
   std::mutex mutex_;
@@ -50,6 +64,8 @@ class EntryTableTest : public ::testing::Test {
 };
 
 host::DriverModule EntryTableTest::driver_;
+void* EntryTableTest::event_log_ = nullptr;
+decltype(&EventLogSetListener) EntryTableTest::set_listener_ = nullptr;
 
 TEST_F(EntryTableTest, OpenAndAskForStations) {
   int32_t index = driver_.Open(file_.c_str());

@@ -1,0 +1,30 @@
+// Moving values for the tags of a configuration, so that meters have something to show.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace veldrane::host {
+
+struct SimulatedTag {
+  std::string name;  // code page 949
+  int32_t kind = 0;  // the meter kind of the first station that shows it
+};
+
+class Simulator {
+ public:
+  explicit Simulator(std::vector<SimulatedTag> tags) : tags_(std::move(tags)) {}
+
+  // The value of tag i at `seconds` since the start. Tags take turns at ramps, sines and steps
+  // within what their meter can show; now and then (about one minute in three, for one tag) a
+  // value beyond what a 4- or 6-digit meter shows, so that failure and recovery messages appear.
+  double ValueAt(size_t i, double seconds) const;
+  size_t size() const { return tags_.size(); }
+  const SimulatedTag& tag(size_t i) const { return tags_[i]; }
+
+ private:
+  std::vector<SimulatedTag> tags_;
+};
+
+}  // namespace veldrane::host

@@ -1,0 +1,21 @@
+#include "host/runner/station_list.h"
+
+#include "config/doc.h"
+
+namespace veldrane::host {
+
+bool ReadStations(const std::string& path, std::vector<StationRow>* rows, std::string* error) {
+  CVeldraneDoc doc;
+  if (!doc.Load(path.c_str())) {
+    if (error) *error = "cannot read the configuration file " + path;
+    return false;
+  }
+  rows->clear();
+  for (const auto& s : doc.Stations()) {
+    rows->push_back({std::string(s->name.GetString(), s->name.GetLength()), s->kind, s->number,
+                     s->decimals, std::string(s->tag_name.GetString(), s->tag_name.GetLength())});
+  }
+  return true;
+}
+
+}  // namespace veldrane::host

@@ -1,0 +1,128 @@
+// The framework stand-ins: the shared string, the class registry, station-name comparison.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/station_info.h"
+#include "config/station_name.h"
+#include "fw/cstring.h"
+#include "fw/object.h"
+
+namespace {
+
+TEST(CStringTest, HoldsBytesIncludingZero) {
+  CString s("AB\0C", 4);
+  EXPECT_EQ(s.GetLength(), 4u);
+  EXPECT_EQ(s[2], '\0');
+  CString copy = s;
+  EXPECT_TRUE(copy == s);
+  EXPECT_FALSE(copy == "AB");
+  CString empty(nullptr);
+  EXPECT_TRUE(empty.IsEmpty());
+  EXPECT_STREQ(empty.GetString(), "");
+}
+
+TEST(CStringTest, AppendAndAssignFromItself) {
+  CString s("abc");
+  s += s;
+  EXPECT_EQ(s, "abcabc");
+  s.Append(s.GetString() + 3, 3);
+  EXPECT_EQ(s, "abcabcabc");
+  s.Assign(s.GetString() + 6, 3);
+  EXPECT_EQ(s, "abc");
+  for (int i = 0; i < 1000; ++i) s += 'x';  // growth past the first buffers
+  EXPECT_EQ(s.GetLength(), 1003u);
+}
+
+TEST(CStringTest, FormatAndTrim) {
+  CString s;
+  s.Format("%s (%d) %05.1f", "A", -3, 2.25);
+  EXPECT_EQ(s, "A (-3) 002.2");
+  std::string big(5000, 'k');
+  s.Format("%s!", big.c_str());
+  EXPECT_EQ(s.GetLength(), 5001u);
+  s = " \t\r\n TAG 1 \n\t ";
+  s.Trim();
+  EXPECT_EQ(s, "TAG 1");
+  s = "   ";
+  s.Trim();
+  EXPECT_TRUE(s.IsEmpty());
+}
+
+TEST(ClassRegistry, FindsByExactNameAndCreates) {
+  const CRuntimeClass* rtc = FindRuntimeClass("CStationInfo", 12);
+  ASSERT_NE(rtc, nullptr);
+  EXPECT_EQ(rtc->schema, 1);
+  auto object = rtc->CreateObject();
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(object->GetRuntimeClass(), rtc);
+  EXPECT_EQ(FindRuntimeClass("cstationinfo", 12), nullptr);
+  EXPECT_EQ(FindRuntimeClass("CStationInf", 11), nullptr);
+  EXPECT_NE(FindRuntimeClass("CSerialPort", 11), nullptr);
+}
+
+TEST(ClassRegistry, RefusesLongNamesAndTheNewestRegistrationAnswers) {
+  std::string long_name(64, 'C');
+  CRuntimeClass too_long{long_name.c_str(), 1, nullptr};
+  EXPECT_FALSE(RegisterRuntimeClass(&too_long));
+  EXPECT_EQ(FindRuntimeClass(long_name.c_str(), long_name.size()), nullptr);
+
+  // A module loaded later that carries the same class reads with its own until it unloads.
+  {
+    CRuntimeClass later{"CStationInfo", 1, nullptr};
+    CRuntimeClassRegistrar registrar(&later);
+    EXPECT_EQ(FindRuntimeClass("CStationInfo", 12), &later);
+  }
+  EXPECT_EQ(FindRuntimeClass("CStationInfo", 12), &CStationInfo::kRuntimeClass);
+  CRuntimeClass never{"CStationInfo", 1, nullptr};
+  UnregisterRuntimeClass(&never);  // not registered: no effect
+  EXPECT_EQ(FindRuntimeClass("CStationInfo", 12), &CStationInfo::kRuntimeClass);
+
+  {
+    CRuntimeClass temporary{"CTemporary", 1, nullptr};
+    CRuntimeClassRegistrar registrar(&temporary);
+    EXPECT_EQ(FindRuntimeClass("CTemporary", 10), &temporary);
+  }
+  EXPECT_EQ(FindRuntimeClass("CTemporary", 10), nullptr);
+}
+
+TEST(StationName, AsciiLettersIgnoreCaseDoubleByteCharactersDoNot) {
+  using veldrane::SameStationName;
+  struct Case {
+    std::string a, b;
+    bool same;
+  };
+  const Case cases[] = {
+      {"line1", "LINE1", true},
+      {"Pump-1", "pUMP-1", true},
+      {"PUMP1", "PUMP2", false},
+      {"", "", true},
+      {"A", "", false},
+      {"\x81\x41", "\x81\x61", false},  // two syllables whose trail bytes are A and a
+      {"\x81\x41", "\x81\x41", true},
+      {"X\x81\x41y", "x\x81\x41Y", true},  // letters around a syllable still fold
+      {"\xB1\xB9", "\xB1\xB9", true},
+      {"\xB1\xB9"
+       "a",
+       "\xB1\xB9"
+       "A",
+       true},
+      {"\xE0", "\xC0", false},  // high bytes never fold
+      {std::string("A\0B", 3), "A", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SameStationName(c.a.data(), c.a.size(), c.b.data(), c.b.size()), c.same)
+        << c.a << " / " << c.b;
+  }
+}
+
+TEST(StationName, UpperCasingLeavesDoubleByteCharactersAlone) {
+  CString s("pump \x81\x61 a\xB1\xB9z");
+  veldrane::UpperCaseStationText(s);
+  EXPECT_EQ(s, "PUMP \x81\x61 A\xB1\xB9Z");
+  CString lone("ab\x81");  // a lead byte at the very end stays as it is
+  veldrane::UpperCaseStationText(lone);
+  EXPECT_EQ(lone, "AB\x81");
+}
+
+}  // namespace

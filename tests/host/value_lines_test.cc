@@ -1,0 +1,99 @@
+// The 'TAG VALUE' lines scripts feed the host runner.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "host/runner/simulator.h"
+#include "host/runner/value_lines.h"
+
+namespace {
+
+using veldrane::host::LineSplitter;
+using veldrane::host::ParseValueLine;
+using veldrane::host::ValueLine;
+
+TEST(ValueLines, GoodBlankAndBadLines) {
+  struct Case {
+    std::string line;
+    ValueLine::Kind kind;
+    std::string tag;
+    double value;
+    std::string error_part;
+  };
+  const Case cases[] = {
+      {"FLOW1 12.5", ValueLine::kValue, "FLOW1", 12.5, ""},
+      {"  FLOW1\t-3e2  ", ValueLine::kValue, "FLOW1", -300, ""},
+      {"T +7", ValueLine::kValue, "T", 7, ""},
+      {"T 0x10", ValueLine::kValue, "T", 16, ""},  // strtod reads hexadecimal too
+      {"\xEC\x9C\xA0\xEB\x9F\x89 1", ValueLine::kValue, "\xC0\xAF\xB7\xAE", 1,
+       ""},                                                                  // 유량 in UTF-8
+      {"\xC0\xAF\xB7\xAE 2", ValueLine::kValue, "\xC0\xAF\xB7\xAE", 2, ""},  // raw 949
+      {"", ValueLine::kBlank, "", 0, ""},
+      {"   \t ", ValueLine::kBlank, "", 0, ""},
+      {"# comment 1", ValueLine::kBlank, "", 0, ""},
+      {"FLOW1", ValueLine::kError, "", 0, "no value"},
+      {"FLOW1 abc", ValueLine::kError, "", 0, "'abc' is not a number"},
+      {"FLOW1 12.5x", ValueLine::kError, "", 0, "not a number"},
+      {"FLOW1 1 2", ValueLine::kError, "", 0, "more after the value"},
+      {"FLOW1 1e999", ValueLine::kError, "", 0, "out of range"},
+      {"FLOW1 " + std::string(5000, '1'), ValueLine::kError, "", 0, "longer than 4096"},
+  };
+  for (const Case& c : cases) {
+    ValueLine got = ParseValueLine(c.line);
+    EXPECT_EQ(got.kind, c.kind) << c.line;
+    if (c.kind == ValueLine::kValue) {
+      EXPECT_EQ(got.tag, c.tag) << c.line;
+      EXPECT_DOUBLE_EQ(got.value, c.value) << c.line;
+    }
+    if (c.kind == ValueLine::kError) {
+      EXPECT_NE(got.error.find(c.error_part), std::string::npos) << c.line << ": " << got.error;
+    }
+  }
+  ValueLine nan = ParseValueLine("T nan");
+  EXPECT_EQ(nan.kind, ValueLine::kValue);
+  EXPECT_TRUE(std::isnan(nan.value));
+  EXPECT_EQ(ParseValueLine("T 1e-999").kind, ValueLine::kValue);  // underflow is a tiny value
+}
+
+TEST(ValueLines, SplitterCutsLinesAndRefusesOverlongOnesWhole) {
+  std::vector<std::pair<std::string, bool>> lines;
+  auto collect = [&](const std::string& text, bool too_long) {
+    lines.emplace_back(text, too_long);
+  };
+  LineSplitter splitter;
+  std::string data = "A 1\r\nB 2\n" + std::string(10000, 'x') + "\nC 3";
+  // Fed in awkward pieces, as a pipe delivers them.
+  for (size_t i = 0; i < data.size(); i += 7) {
+    splitter.Feed(data.data() + i, std::min<size_t>(7, data.size() - i), collect);
+  }
+  splitter.Finish(collect);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], std::make_pair(std::string("A 1"), false));
+  EXPECT_EQ(lines[1], std::make_pair(std::string("B 2"), false));
+  EXPECT_TRUE(lines[2].second);  // the long line is refused, not split into pieces
+  EXPECT_EQ(lines[3], std::make_pair(std::string("C 3"), false));
+}
+
+TEST(Simulator, StaysWithinWhatEachMeterShowsExceptForItsOutOfRangeSpells) {
+  std::vector<veldrane::host::SimulatedTag> tags;
+  for (int kind = 0; kind < 7; ++kind) tags.push_back({"T" + std::to_string(kind), kind});
+  veldrane::host::Simulator sim(tags);
+  bool saw_out_of_range = false;
+  for (double t = 0; t < 400; t += 0.5) {
+    for (size_t i = 0; i < sim.size(); ++i) {
+      double v = sim.ValueAt(i, t);
+      ASSERT_TRUE(std::isfinite(v));
+      int kind = tags[i].kind;
+      bool in_range = kind == 5 ? (v >= -1999 && v <= 9999) : (v >= -999999 && v <= 999999);
+      if (!in_range) {
+        saw_out_of_range = true;
+        EXPECT_TRUE(kind == 5 || kind == 6) << "kind " << kind << " value " << v;
+      }
+    }
+  }
+  EXPECT_TRUE(saw_out_of_range);
+}
+
+}  // namespace
