@@ -46,6 +46,9 @@ int32_t CCommEngine::ResolveTags() {
 }
 
 void CCommEngine::SetActive(int32_t request) {
+  // Any nonzero request starts: a second start must find the running flag equal to it, or it
+  // would start a second thread over the first.
+  request = request != 0 ? 1 : 0;
   if (request == running_.load()) return;
   if (request == 0) {
     Stop();

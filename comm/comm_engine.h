@@ -54,7 +54,7 @@ class CCommEngine : public CObject {
 
   // Looks up every station's tag (message 12 for each one missing). Always 0.
   int32_t ResolveTags();
-  // 1 starts, 0 stops.
+  // Nonzero starts, 0 stops.
   void SetActive(int32_t request);
   // Ends communication; returns when the transmit thread has ended. Always 0.
   int32_t Stop();

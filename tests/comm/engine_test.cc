@@ -233,6 +233,7 @@ TEST_F(EngineTest, EachStartOpensAClientAndTheFollowingStopClosesIt) {
 
   doc_.SetActive(nullptr, 1);
   doc_.SetActive(nullptr, 1);  // already running: nothing
+  doc_.SetActive(nullptr, 2);  // any nonzero state is a start: nothing either
   EXPECT_EQ(db_.ClientsOpened(), 2);
   EXPECT_EQ(db_.OpenClients(), 1);
   std::vector<FakeTagDb::Advice> advices = db_.Advices();
