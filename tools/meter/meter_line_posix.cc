@@ -1,0 +1,125 @@
+// The meter's line on termios: raw mode, the line settings, no flow control, read with poll.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "tools/meter/meter_line.h"
+
+namespace veldrane::meter {
+namespace {
+
+bool BaudConstant(uint32_t baud, speed_t& speed) {
+  static const struct {
+    uint32_t baud;
+    speed_t speed;
+  } kSpeeds[] = {{300, B300},     {600, B600},       {1200, B1200},    {2400, B2400},
+                 {4800, B4800},   {9600, B9600},     {19200, B19200},  {38400, B38400},
+                 {57600, B57600}, {115200, B115200}, {230400, B230400}};
+  for (const auto& entry : kSpeeds) {
+    if (entry.baud == baud) {
+      speed = entry.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string SystemError(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
+
+bool Configure(int fd, const LineSettings& settings, std::string& error) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) {
+    error = SystemError("cannot read the line settings");
+    return false;
+  }
+  cfmakeraw(&tio);
+  speed_t speed;
+  if (!BaudConstant(settings.baud, speed)) {
+    error = "unsupported baud rate " + std::to_string(settings.baud);
+    return false;
+  }
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+  tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+  tio.c_cflag |= (settings.data_bits == 7 ? CS7 : CS8) | CLOCAL | CREAD;
+  if (settings.parity != 'N') tio.c_cflag |= PARENB | (settings.parity == 'O' ? PARODD : 0);
+  if (settings.stop_bits == 2) tio.c_cflag |= CSTOPB;
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+    error = SystemError("cannot set the line settings");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string DescribeLine(const LineSettings& settings) {
+  return std::to_string(settings.baud) + " " + std::to_string(settings.data_bits) +
+         settings.parity + std::to_string(settings.stop_bits);
+}
+
+std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
+                                                 const LineSettings& settings, std::string& error) {
+  auto line = std::make_unique<MeterLine>();
+  line->name_ = path;
+  line->read_fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (line->read_fd_ < 0) {
+    error = SystemError("cannot open " + path);
+    return nullptr;
+  }
+  if (!isatty(line->read_fd_)) {
+    error = path + " is not a serial device or terminal";
+    return nullptr;
+  }
+  if (!Configure(line->read_fd_, settings, error)) return nullptr;
+  return line;
+}
+
+std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings, std::string& error) {
+  auto line = std::make_unique<MeterLine>();
+  line->read_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[128];
+  if (line->read_fd_ < 0 || grantpt(line->read_fd_) != 0 || unlockpt(line->read_fd_) != 0 ||
+      ptsname_r(line->read_fd_, name, sizeof name) != 0) {
+    error = SystemError("cannot create a pseudo-terminal");
+    return nullptr;
+  }
+  line->name_ = name;
+  line->keep_fd_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (line->keep_fd_ < 0) {
+    error = SystemError("cannot open " + line->name_);
+    return nullptr;
+  }
+  // Writers get a raw line (no CR/LF translation) until they set their own.
+  if (!Configure(line->keep_fd_, settings, error)) return nullptr;
+  return line;
+}
+
+MeterLine::~MeterLine() {
+  if (keep_fd_ >= 0) close(keep_fd_);
+  if (read_fd_ >= 0) close(read_fd_);
+}
+
+long MeterLine::Read(uint8_t* buffer, size_t size, int timeout_ms, std::string& error) {
+  pollfd pfd{read_fd_, POLLIN, 0};
+  int ready = poll(&pfd, 1, timeout_ms);
+  if (ready < 0) return errno == EINTR ? 0 : (error = SystemError("poll"), -1);
+  if (ready == 0) return 0;
+  ssize_t count = read(read_fd_, buffer, size);
+  if (count > 0) return count;
+  if (count < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+  error = count == 0 ? "the line was closed" : SystemError("the line failed");
+  return -1;
+}
+
+}  // namespace veldrane::meter

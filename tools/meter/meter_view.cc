@@ -1,0 +1,166 @@
+#include "tools/meter/meter_view.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "driver/texts.h"
+#include "platform/cp949.h"
+
+namespace veldrane::meter {
+namespace {
+
+// Digits of each model's display, sign included.
+size_t FaceWidth(int32_t kind) {
+  switch (kind) {
+    case 4:
+      return 6;
+    case 5:
+      return 5;
+    case 6:
+      return 7;
+    default:
+      return 8;
+  }
+}
+
+std::string PadLeft(const std::string& text, size_t width) {
+  size_t used = DisplayWidth(text);
+  return used >= width ? text : std::string(width - used, ' ') + text;
+}
+
+std::string PadRight(const std::string& text, size_t width) {
+  size_t used = DisplayWidth(text);
+  return used >= width ? text : text + std::string(width - used, ' ');
+}
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+}  // namespace
+
+std::string ClockText(WallTime when) {
+  auto since_epoch = when.time_since_epoch();
+  std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch).count();
+  auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count() % 1000;
+  std::tm tm{};
+  localtime_r(&seconds, &tm);
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
+                static_cast<int>(millis));
+  return text;
+}
+
+std::string HexText(const std::vector<uint8_t>& bytes) {
+  std::string text;
+  char hex[4];
+  for (uint8_t byte : bytes) {
+    std::snprintf(hex, sizeof hex, text.empty() ? "%02X" : " %02X", byte);
+    text += hex;
+  }
+  return text;
+}
+
+std::string ModelName(int32_t kind) {
+  if (kind < 0 || kind >= texts::kKindCount) return "kind " + std::to_string(kind);
+  return platform::Cp949ToUtf8(std::string(texts::kKindNames[kind]));
+}
+
+std::string MeterFace(int32_t kind, const std::string& shown) {
+  return "[" + PadLeft(shown, FaceWidth(kind)) + "]";
+}
+
+size_t DisplayWidth(const std::string& text) {
+  size_t width = 0;
+  for (size_t i = 0; i < text.size();) {
+    auto lead = static_cast<uint8_t>(text[i]);
+    size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    uint32_t code = lead;
+    if (length == 3 && i + 2 < text.size()) {
+      code = ((lead & 0x0Fu) << 12) | ((static_cast<uint8_t>(text[i + 1]) & 0x3Fu) << 6) |
+             (static_cast<uint8_t>(text[i + 2]) & 0x3Fu);
+    }
+    bool wide =
+        length == 3 && ((code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+                        (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+                        (code >= 0xFF00 && code <= 0xFF60) || (code >= 0xFFE0 && code <= 0xFFE6));
+    width += wide ? 2 : 1;
+    i += length;
+  }
+  return width;
+}
+
+std::string PlainFrameLine(const MeterFrame& frame, const VirtualMeter& meter, bool configured,
+                           WallTime when) {
+  std::string line = ClockText(when) + " station=" + std::to_string(frame.station) +
+                     " kind=" + std::to_string(frame.kind) + " shows=" + frame.text;
+  if (frame.ambiguous) line += " ambiguous";
+  if (configured && !meter.configured) line += " unconfigured";
+  if (!meter.name.empty()) line += " name=" + meter.name;
+  return line;
+}
+
+std::string PlainRejectedLine(const std::vector<uint8_t>& bytes, WallTime when) {
+  return ClockText(when) + " rejected=" + std::to_string(bytes.size()) + " bytes=" + HexText(bytes);
+}
+
+std::string RawFrameLine(const MeterFrame& frame, WallTime when) {
+  std::string line = ClockText(when) + "  " + HexText(frame.bytes) + "  kind " +
+                     std::to_string(frame.kind) + " station " + std::to_string(frame.station) +
+                     " shows " + frame.text + " (" + ModelName(frame.kind) + ")";
+  if (frame.ambiguous) line += " ambiguous";
+  return line;
+}
+
+std::string RawRejectedLine(const std::vector<uint8_t>& bytes, WallTime when) {
+  return ClockText(when) + "  " + HexText(bytes) + "  no frame (" + std::to_string(bytes.size()) +
+         (bytes.size() == 1 ? " byte)" : " bytes)");
+}
+
+std::string PanelText(const MeterBoard& board, const PanelStatus& status, WallTime now) {
+  std::string text = "veldrane-meter  " + status.line + "\n";
+  text += "frames " + std::to_string(board.frames()) + "   bad bytes " +
+          std::to_string(status.rejected);
+  if (status.pending > 0) text += "   receiving " + std::to_string(status.pending) + " bytes";
+  text += "\n\n";
+  text += PadLeft("STATION", 7) + "  " + PadRight("MODEL", 27) + PadRight("NAME", 16) +
+          PadRight("DISPLAY", 12) + PadLeft("FRAMES", 7) + "  LAST\n";
+  if (board.meters().empty()) text += "   (no frame yet)\n";
+  for (const VirtualMeter& meter : board.meters()) {
+    std::string name = meter.name;
+    if (board.has_configuration() && !meter.configured) name = "(not configured)";
+    std::string last = "-";
+    if (meter.frames > 0) {
+      double age = std::chrono::duration<double>(now - meter.last).count();
+      last = ClockText(meter.last).substr(0, 8) + Format(" (%.1f s ago)", age);
+    }
+    text += PadLeft(std::to_string(meter.number), 7) + "  " +
+            PadRight(std::to_string(meter.kind) + " " + ModelName(meter.kind), 27) +
+            PadRight(name, 16) + PadRight(MeterFace(meter.kind, meter.shown), 12) +
+            PadLeft(std::to_string(meter.frames), 7) + "  " + last + "\n";
+  }
+  text += "\n";
+  if (status.stopped) return text + "stopped\n";
+  if (status.seconds_left >= 0) text += Format("stops in %.0f s; ", std::ceil(status.seconds_left));
+  text += "Ctrl-C to stop\n";
+  return text;
+}
+
+std::string SummaryText(const MeterBoard& board, uint64_t rejected) {
+  std::string text;
+  for (const VirtualMeter& meter : board.meters()) {
+    text += "summary station=" + std::to_string(meter.number) +
+            " kind=" + std::to_string(meter.kind) + " frames=" + std::to_string(meter.frames);
+    if (meter.frames > 0) text += " shows=" + meter.shown;
+    if (!meter.name.empty()) text += " name=" + meter.name;
+    text += "\n";
+  }
+  text += "summary frames=" + std::to_string(board.frames()) +
+          " rejected=" + std::to_string(rejected) + "\n";
+  return text;
+}
+
+}  // namespace veldrane::meter
