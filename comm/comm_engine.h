@@ -1,12 +1,84 @@
-// CCommEngine: the run-time communication object of one document (written with the engine).
+// CCommEngine: the run-time communication object of one document. It owns the serial port and
+// one transmit thread; it resolves the stations' tags in the host's tag database, subscribes to
+// their changes, and from its thread takes the changed values and writes each pending station's
+// frame to the line, marking every resolved station again once a minute.
+//
+// Threads: construction, OpenPort, ResolveTags, SetActive, Stop and destruction run on the
+// host's thread; TransmitThreadProc and the steps of its loop on the transmit thread, which the
+// engine joins (it never outlives the engine). They share the running flag and the stations'
+// enabled flags and counters, all atomics; no lock is taken.
 #pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "comm/comm_env.h"
+#include "fw/object.h"
+#include "platform/auto_reset_event.h"
+#include "platform/clock.h"
+#include "platform/serial_device.h"
 
 class CVeldraneDoc;
 
-class CCommEngine {
+class CCommEngine : public CObject {
  public:
-  explicit CCommEngine(CVeldraneDoc& doc) : doc_(doc) {}
+  // The result of a frame that could not be built or sent (and the number of its message).
+  static constexpr int32_t kSendFailed = 8;
+
+  // Pacing of the transmit loop.
+  static constexpr uint32_t kPassPeriodMs = 500;
+  static constexpr uint32_t kLongPassMs = 400;        // a pass this long or longer ...
+  static constexpr uint32_t kPauseAfterLongMs = 100;  // ... is followed by this pause
+  static constexpr uint32_t kFramePauseMs = 50;
+  static constexpr uint32_t kCollectEverySeconds = 3;  // changes in seconds divisible by it
+  static constexpr uint32_t kRefreshSeconds = 60;
+
+  // Waits of one frame on the line.
+  static constexpr uint32_t kCtsWaitMs = 1000;
+  static constexpr uint32_t kCtsPollMs = 10;
+  static constexpr uint32_t kWriteTimeoutMs = 1000;
+  static constexpr uint32_t kTransmitTimeoutMs = 2000;
+
+  // Takes the handshake mode from the document's port settings and the clock and device source
+  // from the communication environment in use.
+  explicit CCommEngine(CVeldraneDoc& doc);
+  // Stops a running engine (its thread never outlives it), then closes the port.
+  ~CCommEngine() override;
+
+  // The serial line (serial_line.cc). OpenPort: 0, or the reporter's result for message 4.
+  int32_t OpenPort();
+  // One frame with the configured handshake: 0 sent, or kSendFailed. Transmit thread only.
+  int32_t WriteFrame(const uint8_t* frame, int32_t length);
+
+  // Looks up every station's tag (message 12 for each one missing). Always 0.
+  int32_t ResolveTags();
+  // Nonzero starts, 0 stops.
+  void SetActive(int32_t request);
+  // Ends communication; returns when the transmit thread has ended. Always 0.
+  int32_t Stop();
+
+  bool PortOpen() const { return port_ != nullptr; }
+  bool Running() const { return running_.load() != 0; }
+  bool RtsCts() const { return rts_cts_; }
 
  private:
-  [[maybe_unused]] CVeldraneDoc& doc_;
+  static uint32_t TransmitThreadProc(CCommEngine* engine);
+  void CollectChanges();
+  void MarkAllPending();
+  void SendCycle();
+  void CloseClient();
+
+  veldrane::platform::AutoResetEvent stop_event_;  // set by the thread when it leaves its loop
+  std::atomic<int32_t> running_{0};
+  std::unique_ptr<veldrane::platform::SerialDevice> port_;  // null while no port is open
+  CVeldraneDoc& doc_;
+  // The tag-database client of the running engine, -1 while none. Written on the host's thread
+  // only while no transmit thread runs.
+  int32_t client_ = -1;
+  const bool rts_cts_;
+  veldrane::comm::CommEnvironment& environment_;
+  veldrane::platform::Clock& clock_;
+  std::thread thread_;
 };

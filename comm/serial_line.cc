@@ -1,0 +1,62 @@
+// The serial line of the engine: opening the document's port and writing one frame, with or
+// without the RTS/CTS handshake, on the environment's serial device.
+#include "comm/comm_engine.h"
+#include "config/doc.h"
+#include "driver/report.h"
+
+namespace {
+
+veldrane::platform::SerialSettings LineSettings(const CSerialPort& port) {
+  using veldrane::platform::Parity;
+  veldrane::platform::SerialSettings s;
+  s.baud_rate = port.BaudRate();
+  s.byte_size = static_cast<uint8_t>(port.ByteSize());
+  // A parity index that no page offers gives no parity.
+  s.parity = port.parity_index == 1   ? Parity::kEven
+             : port.parity_index == 2 ? Parity::kOdd
+                                      : Parity::kNone;
+  s.stop_bits = static_cast<uint8_t>(port.StopBitCount());
+  s.rts_cts = port.RtsCts();
+  return s;
+}
+
+}  // namespace
+
+int32_t CCommEngine::OpenPort() {
+  port_.reset();
+  const CString name = doc_.Port().DeviceName();
+  std::unique_ptr<veldrane::platform::SerialDevice> device = environment_.NewSerialDevice();
+  veldrane::platform::SerialSettings settings = LineSettings(doc_.Port());
+  settings.rts_cts = rts_cts_;
+  if (!device->Open(name, settings)) {
+    return veldrane::ReportMessage(4, veldrane::kLevelSetup, name, 0);
+  }
+  port_ = std::move(device);
+  veldrane::ReportMessage(3, veldrane::kLevelState, nullptr, 0);
+  return 0;
+}
+
+int32_t CCommEngine::WriteFrame(const uint8_t* frame, int32_t length) {
+  using veldrane::platform::ModemLine;
+  if (!port_ || length < 0) return kSendFailed;
+  port_->Purge();
+  if (rts_cts_) {
+    // The meter may answer at once: the first look at CTS comes without a pause.
+    port_->SetRts(true);
+    const uint32_t start = clock_.TickMs();
+    while (port_->Cts() != ModemLine::kUp) {
+      if (clock_.TickMs() - start >= kCtsWaitMs) {
+        port_->SetRts(false);
+        return kSendFailed;
+      }
+      clock_.SleepMs(kCtsPollMs);
+    }
+  }
+  if (!port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs)) {
+    if (rts_cts_) port_->SetRts(false);
+    return kSendFailed;
+  }
+  int32_t result = port_->WaitTransmitted(kTransmitTimeoutMs) ? 0 : kSendFailed;
+  if (rts_cts_) port_->SetRts(false);
+  return result;
+}

@@ -1,0 +1,30 @@
+// Time as the transmit loop sees it: calendar seconds, a millisecond tick and sleeping. The
+// loop's pacing depends only on this interface, so tests run it on simulated time
+// (platform/simulated_clock.h) and production on the system's clocks.
+#pragma once
+
+#include <cstdint>
+
+namespace veldrane::platform {
+
+class AutoResetEvent;
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+
+  // The calendar time in whole seconds since 1970, cut to 32 bits.
+  virtual uint32_t CalendarSeconds() = 0;
+  // A millisecond count that only moves forward and wraps at 32 bits; differences taken as
+  // unsigned 32-bit numbers are elapsed times.
+  virtual uint32_t TickMs() = 0;
+  virtual void SleepMs(uint32_t ms) = 0;
+  // Blocks until the event is signalled (and takes the signal). A thread waiting here waits for
+  // another thread that runs on this clock, so simulated time must go on meanwhile.
+  virtual void WaitFor(AutoResetEvent& event) = 0;
+};
+
+// The system's clocks: the realtime clock, the monotonic clock and nanosleep.
+Clock& SystemClock();
+
+}  // namespace veldrane::platform

@@ -1,0 +1,20 @@
+// COM port names on this system. Users and messages name ports as the station list's host does
+// ("COM3", "\\.\COM12"); the port map turns COMn into a device path: the entry `comN` of the
+// port-map directory when there is one (normally a symbolic link to /dev/serial/by-id/... or
+// /dev/ttyUSB0, so an adapter keeps its port across re-plugging), else /dev/ttyS(n-1). The
+// directory is /etc/veldrane/ports unless the process sets VELDRANE_PORTS.
+#pragma once
+
+#include <string>
+
+namespace veldrane::platform {
+
+inline constexpr const char* kPortMapDir = "/etc/veldrane/ports";
+inline constexpr const char* kPortMapVariable = "VELDRANE_PORTS";
+
+// n for "COMn" or "\\.\COMn" (letters in any case, n from 1 on); 0 for any other name.
+int ComPortNumber(const char* port_name);
+// The device path of a port; empty for a name that is not a COM port.
+std::string ComDevicePath(const char* port_name);
+
+}  // namespace veldrane::platform

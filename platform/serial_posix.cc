@@ -1,0 +1,264 @@
+// The serial device on termios and ioctl. Every system call goes through SerialSys().
+//
+// Beyond opening, it mends one thing of its own: a device that went away (an unplugged USB
+// adapter: EIO, ENXIO, ENODEV or a hang-up) is closed, and the same port name is opened again
+// before a later frame, at most once a second. Until that succeeds every frame fails.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+#include "platform/port_map.h"
+#include "platform/serial_device.h"
+#include "platform/serial_sys.h"
+
+namespace veldrane::platform {
+namespace {
+
+constexpr uint64_t kReopenIntervalUs = 1000000;
+// How often the transmitter is asked whether it is empty.
+constexpr uint64_t kPollIntervalUs = 1000;
+
+struct BaudEntry {
+  uint32_t rate;
+  speed_t code;
+};
+constexpr BaudEntry kBauds[] = {{300, B300},     {600, B600},      {1200, B1200},   {2400, B2400},
+                                {4800, B4800},   {9600, B9600},    {19200, B19200}, {38400, B38400},
+                                {57600, B57600}, {115200, B115200}};
+
+speed_t SpeedCode(uint32_t rate) {
+  for (const BaudEntry& b : kBauds) {
+    if (b.rate == rate) return b.code;
+  }
+  return B0;
+}
+
+uint32_t SpeedRate(speed_t code) {
+  for (const BaudEntry& b : kBauds) {
+    if (b.code == code) return b.rate;
+  }
+  return 9600;
+}
+
+// Errors that mean the device itself is gone.
+bool DeviceGone(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+class PosixSerialDevice final : public SerialDevice {
+ public:
+  ~PosixSerialDevice() override { Close(); }
+
+  bool Open(const char* port_name, const SerialSettings& settings) override {
+    Close();
+    name_ = port_name ? port_name : "";
+    settings_ = settings;
+    lost_ = false;
+    return OpenDevice();
+  }
+
+  bool Purge() override {
+    if (!Usable()) return false;
+    return Check(Sys().tcflush(fd_, TCIOFLUSH));
+  }
+
+  bool SetRts(bool up) override {
+    if (!Usable()) return false;
+    int bits = TIOCM_RTS;
+    return Check(Sys().ioctl(fd_, up ? TIOCMBIS : TIOCMBIC, &bits));
+  }
+
+  ModemLine Cts() override {
+    if (!Usable()) return ModemLine::kDown;
+    int status = 0;
+    if (!Check(Sys().ioctl(fd_, TIOCMGET, &status))) {
+      return fd_ < 0 ? ModemLine::kDown : ModemLine::kUnsupported;
+    }
+    return (status & TIOCM_CTS) ? ModemLine::kUp : ModemLine::kDown;
+  }
+
+  bool Write(const uint8_t* bytes, size_t length, uint32_t timeout_ms) override {
+    if (!Usable()) return false;
+    const SerialSysApi& sys = Sys();
+    write_start_us_ = sys.now_us();
+    written_ = 0;
+    const uint64_t deadline = write_start_us_ + uint64_t{timeout_ms} * 1000;
+    while (written_ < length) {
+      ssize_t n = sys.write(fd_, bytes + written_, length - written_);
+      if (n > 0) {
+        written_ += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno != EAGAIN) return Check(-1);
+      // The driver's buffer is full: wait for room, within the time left.
+      uint64_t now = sys.now_us();
+      if (now >= deadline) return false;
+      pollfd p{fd_, POLLOUT, 0};
+      int ready = sys.poll(&p, 1, static_cast<int>((deadline - now + 999) / 1000));
+      if (ready < 0 && errno != EINTR) return Check(-1);
+      if (ready > 0 && (p.revents & POLLHUP)) {
+        Lose();
+        return false;
+      }
+      if (ready > 0 && (p.revents & (POLLERR | POLLNVAL))) return false;
+    }
+    return true;
+  }
+
+  bool WaitTransmitted(uint32_t timeout_ms) override {
+    if (!Usable()) return false;
+    const SerialSysApi& sys = Sys();
+    const uint64_t deadline = sys.now_us() + uint64_t{timeout_ms} * 1000;
+    // First the driver's buffer: TIOCOUTQ down to 0. A device that cannot tell counts as empty.
+    for (;;) {
+      int queued = 0;
+      if (sys.ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+        if (DeviceGone(errno)) return Check(-1);
+        break;
+      }
+      if (queued <= 0) break;
+      if (!PauseUntil(deadline)) return false;
+    }
+    // Then the transmitter's shift register, where the UART tells.
+    for (;;) {
+      unsigned int lsr = 0;
+      if (sys.ioctl(fd_, TIOCSERGETLSR, &lsr) != 0) {
+        if (DeviceGone(errno)) return Check(-1);
+        // No answer (USB adapters, pseudo-terminals): the bytes need their character time
+        // from the start of the write.
+        uint64_t done = write_start_us_ + CharacterTimeUs(written_);
+        uint64_t now = sys.now_us();
+        if (done > deadline) {
+          if (deadline > now) sys.sleep_us(deadline - now);
+          return false;
+        }
+        if (done > now) sys.sleep_us(done - now);
+        return true;
+      }
+      if (lsr & TIOCSER_TEMT) return true;
+      if (!PauseUntil(deadline)) return false;
+    }
+  }
+
+ private:
+  static const SerialSysApi& Sys() { return SerialSys(); }
+
+  bool OpenDevice() {
+    std::string path = ComDevicePath(name_.c_str());
+    if (path.empty()) return false;
+    const SerialSysApi& sys = Sys();
+    int fd = sys.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    // No sharing: TIOCEXCL turns away other opens of the terminal (a privileged process
+    // excepted), and the lock every other open file of it, in this process and in others.
+    sys.ioctl(fd, TIOCEXCL, nullptr);
+    if (sys.flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
+      sys.close(fd);
+      return false;
+    }
+    fd_ = fd;
+    if (settings_.baud_rate != 0) baud_ = settings_.baud_rate;
+    Configure();
+    return true;
+  }
+
+  // The line settings. Failures are ignored: once open, the port counts as open.
+  void Configure() {
+    const SerialSysApi& sys = Sys();
+    termios t{};
+    if (sys.tcgetattr(fd_, &t) == 0) {
+      // Raw bytes both ways, nothing added or taken out.
+      t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF | IXANY | INPCK);
+      t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+      t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+      // No automatic flow control: the handshake is made by hand around each frame.
+      t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+      t.c_cflag |= CREAD | CLOCAL | (settings_.byte_size == 7 ? CS7 : CS8);
+      if (settings_.parity != Parity::kNone) {
+        t.c_cflag |= PARENB | (settings_.parity == Parity::kOdd ? PARODD : 0);
+        t.c_iflag |= INPCK;
+      }
+      if (settings_.stop_bits == 2) t.c_cflag |= CSTOPB;
+      if (speed_t code = SpeedCode(settings_.baud_rate); code != B0) {
+        cfsetispeed(&t, code);
+        cfsetospeed(&t, code);
+      }
+      t.c_cc[VMIN] = 0;
+      t.c_cc[VTIME] = 0;
+      sys.tcsetattr(fd_, TCSANOW, &t);
+      baud_ = SpeedRate(cfgetospeed(&t));
+    }
+    // DTR and RTS up for good in normal mode; both down between frames with the handshake.
+    int bits = TIOCM_DTR | TIOCM_RTS;
+    sys.ioctl(fd_, settings_.rts_cts ? TIOCMBIC : TIOCMBIS, &bits);
+  }
+
+  void Close() {
+    if (fd_ >= 0) Sys().close(fd_);
+    fd_ = -1;
+  }
+
+  // The device went away: close it and try it again later.
+  void Lose() {
+    Close();
+    lost_ = true;
+    last_attempt_us_ = Sys().now_us();
+  }
+
+  // True for a successful call; otherwise notes a device that went away.
+  bool Check(int result) {
+    if (result == 0) return true;
+    if (DeviceGone(errno) && fd_ >= 0) Lose();
+    return false;
+  }
+
+  // The device is open, or was lost and opens again now (at most once a second).
+  bool Usable() {
+    if (fd_ >= 0) return true;
+    if (!lost_) return false;
+    uint64_t now = Sys().now_us();
+    if (now - last_attempt_us_ < kReopenIntervalUs) return false;
+    last_attempt_us_ = now;
+    if (!OpenDevice()) return false;
+    lost_ = false;
+    return true;
+  }
+
+  // Waits one poll interval, or false when the deadline has passed.
+  bool PauseUntil(uint64_t deadline) {
+    uint64_t now = Sys().now_us();
+    if (now >= deadline) return false;
+    Sys().sleep_us(std::min(kPollIntervalUs, deadline - now));
+    return true;
+  }
+
+  // The time `count` characters take on the line: start bit, data bits, parity, stop bits.
+  uint64_t CharacterTimeUs(size_t count) const {
+    uint64_t bits = 1u + settings_.byte_size + (settings_.parity != Parity::kNone ? 1u : 0u) +
+                    settings_.stop_bits;
+    return (uint64_t{count} * bits * 1000000u + baud_ - 1) / baud_;
+  }
+
+  std::string name_;
+  SerialSettings settings_;
+  int fd_ = -1;
+  bool lost_ = false;
+  uint64_t last_attempt_us_ = 0;
+  uint32_t baud_ = 9600;
+  uint64_t write_start_us_ = 0;
+  size_t written_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> NewPosixSerialDevice() {
+  return std::make_unique<PosixSerialDevice>();
+}
+
+}  // namespace veldrane::platform

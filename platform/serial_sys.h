@@ -1,0 +1,36 @@
+// The system calls of the POSIX serial device, reached through one replaceable table so that a
+// test can fail any call (the Nth ioctl, a write that reports EIO) or run the device on time of
+// its own. Each call answers as the system call does: -1 with the reason in errno.
+#pragma once
+
+#include <poll.h>
+#include <sys/types.h>
+#include <termios.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace veldrane::platform {
+
+struct SerialSysApi {
+  int (*open)(const char* path, int flags);
+  int (*close)(int fd);
+  int (*ioctl)(int fd, unsigned long request, void* arg);
+  int (*flock)(int fd, int operation);
+  int (*tcgetattr)(int fd, termios* t);
+  int (*tcsetattr)(int fd, int actions, const termios* t);
+  int (*tcflush)(int fd, int queue);
+  ssize_t (*write)(int fd, const void* bytes, size_t count);
+  int (*poll)(pollfd* fds, nfds_t count, int timeout_ms);
+  // The monotonic clock in microseconds, and a sleep.
+  uint64_t (*now_us)();
+  void (*sleep_us)(uint64_t us);
+};
+
+// The table in use (the system's unless a test installed another).
+const SerialSysApi& SerialSys();
+// Installs a replacement; null restores the system's. Returns the previous one.
+const SerialSysApi* SetSerialSysApi(const SerialSysApi* api);
+const SerialSysApi& SystemSerialSysApi();
+
+}  // namespace veldrane::platform

@@ -1,0 +1,93 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "platform/serial_sys.h"
+
+namespace veldrane::platform {
+namespace {
+
+// Retries a call that a signal interrupted.
+template <typename Fn>
+auto Retry(Fn fn) {
+  decltype(fn()) r;
+  do {
+    r = fn();
+  } while (r == -1 && errno == EINTR);
+  return r;
+}
+
+int Open(const char* path, int flags) {
+  return Retry([&] { return ::open(path, flags); });
+}
+
+// close is not retried: the descriptor is gone even when it reports EINTR.
+int Close(int fd) {
+  return ::close(fd);
+}
+
+int Ioctl(int fd, unsigned long request, void* arg) {
+  return Retry([&] { return ::ioctl(fd, request, arg); });
+}
+
+int Flock(int fd, int operation) {
+  return Retry([&] { return ::flock(fd, operation); });
+}
+
+int TcGetAttr(int fd, termios* t) {
+  return ::tcgetattr(fd, t);
+}
+
+int TcSetAttr(int fd, int actions, const termios* t) {
+  return Retry([&] { return ::tcsetattr(fd, actions, t); });
+}
+
+int TcFlush(int fd, int queue) {
+  return ::tcflush(fd, queue);
+}
+
+ssize_t Write(int fd, const void* bytes, size_t count) {
+  return Retry([&] { return ::write(fd, bytes, count); });
+}
+
+// Not retried: the caller recomputes what is left of its time.
+int Poll(pollfd* fds, nfds_t count, int timeout_ms) {
+  return ::poll(fds, count, timeout_ms);
+}
+
+uint64_t NowUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+void SleepUs(uint64_t us) {
+  timespec left{static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+const SerialSysApi kSystem = {&Open,    &Close, &Ioctl, &Flock, &TcGetAttr, &TcSetAttr,
+                              &TcFlush, &Write, &Poll,  &NowUs, &SleepUs};
+std::atomic<const SerialSysApi*> g_api{&kSystem};
+
+}  // namespace
+
+const SerialSysApi& SerialSys() {
+  return *g_api.load();
+}
+
+const SerialSysApi* SetSerialSysApi(const SerialSysApi* api) {
+  return g_api.exchange(api ? api : &kSystem);
+}
+
+const SerialSysApi& SystemSerialSysApi() {
+  return kSystem;
+}
+
+}  // namespace veldrane::platform

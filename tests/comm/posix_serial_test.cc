@@ -1,0 +1,473 @@
+// The POSIX serial device on pseudo-terminals, reached through the COM port map, with its
+// system calls wrapped by a table that records them, fails the ones a case names and, where a
+// case needs it, runs the device on time of its own.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/port_map.h"
+#include "platform/serial_device.h"
+#include "platform/serial_sys.h"
+#include "tests/config/temp_dir.h"
+
+namespace veldrane::test {
+namespace {
+
+using platform::ModemLine;
+using platform::Parity;
+using platform::SerialDevice;
+using platform::SerialSettings;
+
+// One pseudo-terminal: the device side is the slave path; the test reads from the master.
+class Pty {
+ public:
+  Pty() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) std::abort();
+    slave_ = ptsname(master_);
+  }
+  ~Pty() { Close(); }
+  void Close() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+  const std::string& slave() const { return slave_; }
+  // What has arrived within `ms`, once `count` bytes are there or the time is up.
+  std::string Read(size_t count, int ms = 2000) {
+    std::string bytes;
+    while (bytes.size() < count) {
+      pollfd p{master_, POLLIN, 0};
+      if (poll(&p, 1, ms) <= 0) break;
+      char buffer[256];
+      ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      bytes.append(buffer, static_cast<size_t>(n));
+    }
+    return bytes;
+  }
+
+ private:
+  int master_ = -1;
+  std::string slave_;
+};
+
+// The wrapped system calls. Plain functions reach the script through one pointer.
+struct SysScript {
+  struct Fault {
+    std::string call;  // "open", "flock", "write", "ioctl TIOCEXCL", ...
+    int nth;           // 1 is the first call of that kind
+    int error;
+  };
+  std::mutex mutex;
+  std::vector<Fault> faults;
+  std::map<std::string, int> counts;
+  std::vector<std::string> ioctls;  // "TIOCMBIS 6": request and bits
+  std::optional<termios> set_termios;
+  bool virtual_time = false;
+  uint64_t now_us = 0;
+  std::vector<int> outq;   // answers of TIOCOUTQ in turn, the last one repeating
+  std::vector<int> lsr;    // answers of TIOCSERGETLSR likewise
+  short poll_revents = 0;  // a poll that reports this at once
+};
+SysScript* g_script = nullptr;
+
+std::string RequestName(unsigned long request) {
+  switch (request) {
+    case TIOCEXCL:
+      return "TIOCEXCL";
+    case TIOCMBIS:
+      return "TIOCMBIS";
+    case TIOCMBIC:
+      return "TIOCMBIC";
+    case TIOCMGET:
+      return "TIOCMGET";
+    case TIOCOUTQ:
+      return "TIOCOUTQ";
+    case TIOCSERGETLSR:
+      return "TIOCSERGETLSR";
+    default:
+      return std::to_string(request);
+  }
+}
+
+// True when this call is the one to fail (errno is then set).
+bool Fails(const std::string& call) {
+  std::lock_guard<std::mutex> lock(g_script->mutex);
+  int n = ++g_script->counts[call];
+  for (const SysScript::Fault& f : g_script->faults) {
+    if (f.call == call && f.nth == n) {
+      errno = f.error;
+      return true;
+    }
+  }
+  return false;
+}
+
+const platform::SerialSysApi& Sys() {
+  return platform::SystemSerialSysApi();
+}
+
+int Answer(std::vector<int>& answers, void* arg) {
+  int value = answers.front();
+  if (answers.size() > 1) answers.erase(answers.begin());
+  *static_cast<int*>(arg) = value;
+  return 0;
+}
+
+const platform::SerialSysApi kScripted = {
+    [](const char* path, int flags) { return Fails("open") ? -1 : Sys().open(path, flags); },
+    [](int fd) {
+      Fails("close");
+      return Sys().close(fd);
+    },
+    [](int fd, unsigned long request, void* arg) {
+      std::string name = RequestName(request);
+      {
+        std::lock_guard<std::mutex> lock(g_script->mutex);
+        if (request == TIOCMBIS || request == TIOCMBIC) {
+          g_script->ioctls.push_back(name + " " + std::to_string(*static_cast<int*>(arg)));
+        }
+        if (request == TIOCOUTQ && !g_script->outq.empty()) return Answer(g_script->outq, arg);
+        if (request == TIOCSERGETLSR && !g_script->lsr.empty()) {
+          return Answer(g_script->lsr, arg);
+        }
+      }
+      return Fails("ioctl " + name) ? -1 : Sys().ioctl(fd, request, arg);
+    },
+    [](int fd, int op) { return Fails("flock") ? -1 : Sys().flock(fd, op); },
+    [](int fd, termios* t) { return Fails("tcgetattr") ? -1 : Sys().tcgetattr(fd, t); },
+    [](int fd, int actions, const termios* t) {
+      {
+        std::lock_guard<std::mutex> lock(g_script->mutex);
+        g_script->set_termios = *t;
+      }
+      return Fails("tcsetattr") ? -1 : Sys().tcsetattr(fd, actions, t);
+    },
+    [](int fd, int queue) { return Fails("tcflush") ? -1 : Sys().tcflush(fd, queue); },
+    [](int fd, const void* bytes, size_t count) -> ssize_t {
+      return Fails("write") ? -1 : Sys().write(fd, bytes, count);
+    },
+    [](pollfd* fds, nfds_t count, int timeout_ms) {
+      {
+        std::lock_guard<std::mutex> lock(g_script->mutex);
+        if (g_script->poll_revents) {
+          fds[0].revents = g_script->poll_revents;
+          return 1;
+        }
+      }
+      return Sys().poll(fds, count, timeout_ms);
+    },
+    []() {
+      std::lock_guard<std::mutex> lock(g_script->mutex);
+      return g_script->virtual_time ? g_script->now_us : Sys().now_us();
+    },
+    [](uint64_t us) {
+      std::unique_lock<std::mutex> lock(g_script->mutex);
+      if (g_script->virtual_time) {
+        g_script->now_us += us;
+        return;
+      }
+      lock.unlock();
+      Sys().sleep_us(us);
+    },
+};
+
+class PosixSerialTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv(platform::kPortMapVariable, ports_.path().c_str(), 1);
+    Map(1, pty_.slave());
+    g_script = &script_;
+    platform::SetSerialSysApi(&kScripted);
+  }
+  void TearDown() override {
+    platform::SetSerialSysApi(nullptr);
+    g_script = nullptr;
+    unsetenv(platform::kPortMapVariable);
+  }
+  void Map(int com, const std::string& target) {
+    std::string entry = ports_.File("com" + std::to_string(com));
+    unlink(entry.c_str());
+    ASSERT_EQ(symlink(target.c_str(), entry.c_str()), 0);
+  }
+  int Count(const std::string& call) {
+    std::lock_guard<std::mutex> lock(script_.mutex);
+    return script_.counts[call];
+  }
+  void Fail(const std::string& call, int nth, int error) {
+    std::lock_guard<std::mutex> lock(script_.mutex);
+    script_.faults.push_back({call, nth, error});
+  }
+  void UseVirtualTime() {
+    std::lock_guard<std::mutex> lock(script_.mutex);
+    script_.virtual_time = true;
+  }
+  uint64_t NowUs() {
+    std::lock_guard<std::mutex> lock(script_.mutex);
+    return script_.now_us;
+  }
+  void SetNowUs(uint64_t us) {
+    std::lock_guard<std::mutex> lock(script_.mutex);
+    script_.now_us = us;
+  }
+  static bool Write(SerialDevice& device, const std::string& bytes, uint32_t timeout_ms = 1000) {
+    return device.Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), timeout_ms);
+  }
+
+  TempDir ports_;
+  Pty pty_;
+  SysScript script_;
+};
+
+TEST(PortMap, NamesComPortsThroughTheMapDirectory) {
+  TempDir dir;
+  setenv(platform::kPortMapVariable, dir.path().c_str(), 1);
+  ASSERT_EQ(symlink("/dev/null", dir.File("com3").c_str()), 0);
+  ASSERT_EQ(symlink("/nonexistent/adapter", dir.File("com12").c_str()), 0);
+  const struct {
+    const char* name;
+    std::string path;
+  } cases[] = {
+      {"COM3", dir.File("com3")},
+      {"com3", dir.File("com3")},
+      // An entry whose adapter is unplugged still names the port.
+      {"\\\\.\\COM12", dir.File("com12")},
+      {"COM1", "/dev/ttyS0"},
+      {"\\\\.\\COM36", "/dev/ttyS35"},
+      {"COM0", ""},
+      {"COM", ""},
+      {"COM03", ""},
+      {"COM3x", ""},
+      {"LPT1", ""},
+      {"\\\\.\\LPT1", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::ComDevicePath(c.name), c.path) << c.name;
+  }
+  EXPECT_EQ(platform::ComDevicePath(nullptr), "");
+  unsetenv(platform::kPortMapVariable);
+  EXPECT_EQ(platform::ComDevicePath("COM7"), "/dev/ttyS6");
+}
+
+class LineSettingsTest : public PosixSerialTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LineSettingsTest, OpensRawWithTheLineSettingsAndSetsDtrAndRtsByMode) {
+  const bool rts_cts = GetParam();
+  auto device = platform::NewPosixSerialDevice();
+  SerialSettings s{38400, 7, Parity::kOdd, 2, rts_cts};
+  ASSERT_TRUE(device->Open("COM1", s));
+  ASSERT_TRUE(script_.set_termios.has_value());
+  const termios& t = *script_.set_termios;
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
+  EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B38400));
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
+  EXPECT_TRUE(t.c_cflag & PARENB);
+  EXPECT_TRUE(t.c_cflag & PARODD);
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_TRUE(t.c_cflag & CLOCAL);
+  EXPECT_FALSE(t.c_cflag & CRTSCTS);
+  EXPECT_FALSE(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP));
+  EXPECT_FALSE(t.c_oflag & OPOST);
+  EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG));
+  // DTR and RTS together: up for good in normal mode, down between frames with the handshake.
+  EXPECT_EQ(script_.ioctls, (std::vector<std::string>{(rts_cts ? "TIOCMBIC " : "TIOCMBIS ") +
+                                                      std::to_string(TIOCM_DTR | TIOCM_RTS)}));
+  EXPECT_EQ(Count("ioctl TIOCEXCL"), 1);
+  EXPECT_EQ(Count("flock"), 1);
+  // A pseudo-terminal has no modem lines: they count as not supported, and normal mode works.
+  EXPECT_FALSE(device->SetRts(true));
+  EXPECT_EQ(device->Cts(), ModemLine::kUnsupported);
+  EXPECT_TRUE(device->Purge());
+  EXPECT_TRUE(Write(*device, "(01)123\r"));
+  EXPECT_TRUE(device->WaitTransmitted(2000));
+  EXPECT_EQ(pty_.Read(8), "(01)123\r");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, LineSettingsTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "RtsCts" : "Normal"; });
+
+TEST_F(PosixSerialTest, NoSecondOpenOfAPortThatIsInUse) {
+  auto first = platform::NewPosixSerialDevice();
+  auto second = platform::NewPosixSerialDevice();
+  ASSERT_TRUE(first->Open("COM1", {}));
+  EXPECT_FALSE(second->Open("COM1", {}));
+  EXPECT_EQ(Count("close"), 1);  // the refused open left nothing behind
+  first.reset();
+  EXPECT_TRUE(second->Open("COM1", {}));
+}
+
+TEST_F(PosixSerialTest, WhatOpeningNeedsAndWhatItMayLack) {
+  const struct {
+    SysScript::Fault fault;
+    bool opens;
+  } cases[] = {
+      {{"open", 1, ENOENT}, false},
+      {{"open", 1, EACCES}, false},
+      {{"flock", 1, EWOULDBLOCK}, false},
+      // The set-up after a successful open only tries.
+      {{"flock", 1, ENOLCK}, true},
+      {{"ioctl TIOCEXCL", 1, EPERM}, true},
+      {{"tcgetattr", 1, EIO}, true},
+      {{"tcsetattr", 1, EINVAL}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault.call + " " + std::to_string(c.fault.error));
+    {
+      std::lock_guard<std::mutex> lock(script_.mutex);
+      script_.faults = {c.fault};
+      script_.counts.clear();
+    }
+    auto device = platform::NewPosixSerialDevice();
+    EXPECT_EQ(device->Open("COM1", {}), c.opens);
+    device.reset();
+    // Whatever was opened is closed again.
+    EXPECT_EQ(Count("close"), Count("open") - (c.fault.call == "open" ? 1 : 0));
+  }
+  Map(2, "/nonexistent/ttyUSB9");  // an adapter that is not plugged in
+  auto device = platform::NewPosixSerialDevice();
+  EXPECT_FALSE(device->Open("COM2", {}));
+  EXPECT_FALSE(device->Open("LPT1", {}));
+  EXPECT_FALSE(Write(*device, "x"));
+  EXPECT_FALSE(device->Purge());
+}
+
+TEST_F(PosixSerialTest, WaitsTheCharacterTimeWhereTheTransmitterCannotTell) {
+  UseVirtualTime();
+  const struct {
+    SerialSettings settings;
+    size_t bytes;
+    uint64_t us;
+  } cases[] = {
+      {{9600, 8, Parity::kNone, 1, false}, 12, 12500},   // 10 bits a character
+      {{300, 7, Parity::kEven, 2, false}, 13, 476667},   // 11 bits
+      {{38400, 8, Parity::kOdd, 1, false}, 9, 2579},     // 11 bits
+      {{300, 8, Parity::kEven, 2, false}, 60, 2000000},  // beyond the 2 s: fails
+  };
+  for (const auto& c : cases) {
+    auto device = platform::NewPosixSerialDevice();
+    ASSERT_TRUE(device->Open("COM1", c.settings));
+    SetNowUs(1000000);
+    ASSERT_TRUE(Write(*device, std::string(c.bytes, 'A')));
+    EXPECT_EQ(device->WaitTransmitted(2000), c.us < 2000000);
+    EXPECT_EQ(NowUs() - 1000000, c.us) << c.settings.baud_rate;
+    pty_.Read(c.bytes, 100);
+  }
+}
+
+TEST_F(PosixSerialTest, AskTheDriverAndTheUartWhereTheyAnswer) {
+  UseVirtualTime();
+  auto device = platform::NewPosixSerialDevice();
+  ASSERT_TRUE(device->Open("COM1", {}));
+  ASSERT_TRUE(Write(*device, "abc"));
+  const struct {
+    std::vector<int> outq, lsr;
+    bool empties;
+    uint64_t us;
+  } cases[] = {
+      {{3, 2, 0}, {0, 0, TIOCSER_TEMT}, true, 4000},  // 1 ms polls
+      {{5}, {TIOCSER_TEMT}, false, 2000000},          // the driver never drains
+      {{0}, {0}, false, 2000000},                     // the UART never empties
+  };
+  for (const auto& c : cases) {
+    {
+      std::lock_guard<std::mutex> lock(script_.mutex);
+      script_.outq = c.outq;
+      script_.lsr = c.lsr;
+    }
+    uint64_t start = NowUs();
+    EXPECT_EQ(device->WaitTransmitted(2000), c.empties);
+    EXPECT_EQ(NowUs() - start, c.us);
+  }
+}
+
+TEST_F(PosixSerialTest, AWriteTheOtherEndDoesNotTakeTimesOut) {
+  auto device = platform::NewPosixSerialDevice();
+  ASSERT_TRUE(device->Open("COM1", {}));
+  const std::string block(4096, 'x');
+  bool taken = true;
+  for (int i = 0; i < 64 && taken; ++i) taken = Write(*device, block, 20);
+  EXPECT_FALSE(taken);  // the buffer filled and stayed full for 20 ms
+  // A purge drops what waits, and the line takes frames again.
+  pty_.Read(1 << 20, 50);
+  EXPECT_TRUE(device->Purge());
+  EXPECT_TRUE(Write(*device, "M01007B\x03", 20));
+}
+
+TEST_F(PosixSerialTest, AVanishedDeviceIsOpenedAgainAtMostOnceASecond) {
+  UseVirtualTime();
+  auto device = platform::NewPosixSerialDevice();
+  ASSERT_TRUE(device->Open("COM1", {}));
+  ASSERT_TRUE(Write(*device, "one"));
+  EXPECT_EQ(pty_.Read(3), "one");
+
+  pty_.Close();  // the adapter is unplugged
+  EXPECT_FALSE(Write(*device, "two"));
+  EXPECT_EQ(Count("close"), 1);
+  const int opens = Count("open");
+  SetNowUs(NowUs() + 999999);
+  EXPECT_FALSE(device->Purge());
+  EXPECT_FALSE(Write(*device, "two"));
+  EXPECT_EQ(Count("open"), opens);
+
+  SetNowUs(NowUs() + 1);
+  EXPECT_FALSE(device->Purge());  // tried: its device node is gone
+  EXPECT_EQ(Count("open"), opens + 1);
+  SetNowUs(NowUs() + 500000);
+  EXPECT_FALSE(device->Purge());
+  EXPECT_EQ(Count("open"), opens + 1);
+
+  Pty replugged;
+  Map(1, replugged.slave());
+  SetNowUs(NowUs() + 500000);
+  EXPECT_TRUE(device->Purge());
+  EXPECT_TRUE(Write(*device, "three"));
+  EXPECT_EQ(replugged.Read(5), "three");
+}
+
+TEST_F(PosixSerialTest, AHangUpOrADeviceErrorCountsAsGone) {
+  const struct {
+    std::string call;
+    int error;
+    short revents;
+  } cases[] = {
+      {"write", ENXIO, 0}, {"write", ENODEV, 0},       {"write", EAGAIN, POLLHUP},
+      {"tcflush", EIO, 0}, {"ioctl TIOCMGET", EIO, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.call + " " + std::to_string(c.error));
+    auto device = platform::NewPosixSerialDevice();
+    ASSERT_TRUE(device->Open("COM1", {}));
+    {
+      std::lock_guard<std::mutex> lock(script_.mutex);
+      script_.counts.clear();
+      script_.faults = {{c.call, 1, c.error}};
+      script_.poll_revents = c.revents;
+    }
+    device->Purge();
+    device->Cts();
+    Write(*device, "x");
+    EXPECT_EQ(Count("close"), 1);
+    {
+      std::lock_guard<std::mutex> lock(script_.mutex);
+      script_.poll_revents = 0;
+    }
+    pty_.Read(1, 10);
+  }
+}
+
+}  // namespace
+}  // namespace veldrane::test
