@@ -99,7 +99,7 @@ class EventLines {
     std::tm tm{};
     localtime_r(&now, &tm);
     std::strftime(stamp, sizeof stamp, "%H:%M:%S", &tm);
-    static const char* kLevels[] = {"setup", "fail", "state"};
+    static const char* kLevels[] = {"setup", "fail ", "state"};
     int level = level_word & 0xFF;
     std::string text = std::string(stamp) + " " + (level <= 2 ? kLevels[level] : "?") + "  " +
                        Cp949ToUtf8(line, std::strlen(line));
