@@ -2,11 +2,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <string>
 
 #include "platform/file_io.h"
+#include "platform/replaceable_api.h"
 
 namespace veldrane::platform {
 namespace {
@@ -97,20 +97,20 @@ int SyncDir(const char* path) {
 
 const FileApi kSystem = {&OpenRead, &CreateNew, &Read,          &Write,   &Sync,   &Close,  &Size,
                          &SetMode,  &GetMode,   &CheckWritable, &Replace, &Remove, &SyncDir};
-std::atomic<const FileApi*> g_api{&kSystem};
+ReplaceableApi<FileApi> g_api(&kSystem);
 
 }  // namespace
 
 const FileApi& Files() {
-  return *g_api.load();
+  return g_api.Get();
 }
 
 const FileApi* SetFileApi(const FileApi* api) {
-  return g_api.exchange(api ? api : &kSystem);
+  return g_api.Set(api);
 }
 
 const FileApi& SystemFileApi() {
-  return kSystem;
+  return g_api.System();
 }
 
 }  // namespace veldrane::platform

@@ -1,8 +1,7 @@
 #include <dlfcn.h>
 
-#include <atomic>
-
 #include "platform/module.h"
+#include "platform/replaceable_api.h"
 
 namespace veldrane::platform {
 namespace {
@@ -20,20 +19,20 @@ void Free(ModuleHandle module) {
 }
 
 const ModuleApi kSystem = {&Load, &FindExport, &Free};
-std::atomic<const ModuleApi*> g_api{&kSystem};
+ReplaceableApi<ModuleApi> g_api(&kSystem);
 
 }  // namespace
 
 const ModuleApi& Modules() {
-  return *g_api.load();
+  return g_api.Get();
 }
 
 const ModuleApi* SetModuleApi(const ModuleApi* api) {
-  return g_api.exchange(api ? api : &kSystem);
+  return g_api.Set(api);
 }
 
 const ModuleApi& SystemModuleApi() {
-  return kSystem;
+  return g_api.System();
 }
 
 }  // namespace veldrane::platform

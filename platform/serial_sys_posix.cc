@@ -4,9 +4,9 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 
+#include "platform/replaceable_api.h"
 #include "platform/serial_sys.h"
 
 namespace veldrane::platform {
@@ -74,20 +74,20 @@ void SleepUs(uint64_t us) {
 
 const SerialSysApi kSystem = {&Open,    &Close, &Ioctl, &Flock, &TcGetAttr, &TcSetAttr,
                               &TcFlush, &Write, &Poll,  &NowUs, &SleepUs};
-std::atomic<const SerialSysApi*> g_api{&kSystem};
+ReplaceableApi<SerialSysApi> g_api(&kSystem);
 
 }  // namespace
 
 const SerialSysApi& SerialSys() {
-  return *g_api.load();
+  return g_api.Get();
 }
 
 const SerialSysApi* SetSerialSysApi(const SerialSysApi* api) {
-  return g_api.exchange(api ? api : &kSystem);
+  return g_api.Set(api);
 }
 
 const SerialSysApi& SystemSerialSysApi() {
-  return kSystem;
+  return g_api.System();
 }
 
 }  // namespace veldrane::platform

@@ -31,6 +31,7 @@
 #include "platform/clock.h"
 #include "tarko/host_tables.h"
 #include "tarko/tagval.h"
+#include "tests/support/test_pty.h"
 
 namespace {
 
@@ -52,24 +53,21 @@ double CpuSeconds() {
 class Line {
  public:
   Line() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) std::abort();
     char pattern[] = "/tmp/veldrane-bench-XXXXXX";
     dir_ = mkdtemp(pattern);
     link_ = dir_ + "/com1";
-    if (symlink(ptsname(master_), link_.c_str()) != 0) std::abort();
+    if (symlink(pty_.slave().c_str(), link_.c_str()) != 0) std::abort();
     setenv("VELDRANE_PORTS", dir_.c_str(), 1);
   }
   ~Line() {
     unsetenv("VELDRANE_PORTS");
     unlink(link_.c_str());
     rmdir(dir_.c_str());
-    close(master_);
   }
-  int master() const { return master_; }
+  int master() const { return pty_.master(); }
 
  private:
-  int master_ = -1;
+  veldrane::test::TestPty pty_;
   std::string dir_, link_;
 };
 

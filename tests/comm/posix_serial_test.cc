@@ -22,6 +22,7 @@
 #include "platform/serial_device.h"
 #include "platform/serial_sys.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/test_pty.h"
 
 namespace veldrane::test {
 namespace {
@@ -31,38 +32,7 @@ using platform::Parity;
 using platform::SerialDevice;
 using platform::SerialSettings;
 
-// One pseudo-terminal: the device side is the slave path; the test reads from the master.
-class Pty {
- public:
-  Pty() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) std::abort();
-    slave_ = ptsname(master_);
-  }
-  ~Pty() { Close(); }
-  void Close() {
-    if (master_ >= 0) close(master_);
-    master_ = -1;
-  }
-  const std::string& slave() const { return slave_; }
-  // What has arrived within `ms`, once `count` bytes are there or the time is up.
-  std::string Read(size_t count, int ms = 2000) {
-    std::string bytes;
-    while (bytes.size() < count) {
-      pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, ms) <= 0) break;
-      char buffer[256];
-      ssize_t n = read(master_, buffer, sizeof buffer);
-      if (n <= 0) break;
-      bytes.append(buffer, static_cast<size_t>(n));
-    }
-    return bytes;
-  }
-
- private:
-  int master_ = -1;
-  std::string slave_;
-};
+using Pty = veldrane::test::TestPty;
 
 // The wrapped system calls. Plain functions reach the script through one pointer.
 struct SysScript {

@@ -26,43 +26,12 @@
 #include "tarko/host_tables.h"
 #include "tarko/tagval.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/test_pty.h"
 
 namespace veldrane::test {
 namespace {
 
-// The master side of a pseudo-terminal; the driver opens the slave as COM1.
-class Pty {
- public:
-  Pty() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) std::abort();
-    slave_ = ptsname(master_);
-  }
-  ~Pty() { close(master_); }
-  const std::string& slave() const { return slave_; }
-
-  // Reads until `count` bytes have come or `seconds` have passed; `while_waiting` runs between
-  // reads (the host's calls while the driver sends).
-  template <typename Fn>
-  std::string Read(size_t count, int seconds, Fn while_waiting) {
-    std::string bytes;
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (bytes.size() < count && std::chrono::steady_clock::now() < end) {
-      pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, 20) > 0) {
-        char buffer[256];
-        ssize_t n = read(master_, buffer, sizeof buffer);
-        if (n > 0) bytes.append(buffer, static_cast<size_t>(n));
-      }
-      while_waiting();
-    }
-    return bytes;
-  }
-
- private:
-  int master_ = -1;
-  std::string slave_;
-};
+using Pty = TestPty;
 
 // The reference host's own API, from the modules the driver loads by name.
 struct HostApi {
@@ -218,13 +187,13 @@ TEST_F(MeterLineTest, ValuesReachTheMetersInStationOrder) {
                             "M04007B\x03" +
                             "(005)-0013\r" + "(006)+999999\r";
   // Changes are taken in seconds divisible by 3.
-  EXPECT_EQ(pty_.Read(first.size(), 10, [&] { HostCalls(); }), first);
+  EXPECT_EQ(pty_.Read(first.size(), 10000, [&] { HostCalls(); }), first);
 
   Host().set("T1", 7.25, kTagTypeAnalog);   // a tie goes away from zero
   Host().set("T4", 70000, kTagTypeAnalog);  // 16 bits: 0x1170
   Host().set("T5", 12000, kTagTypeAnalog);  // beyond kind 5: fails, nothing written
   const std::string second = std::string("(02)7.3\r") + "M041170\x03";
-  EXPECT_EQ(pty_.Read(second.size(), 10, [&] { HostCalls(); }), second);
+  EXPECT_EQ(pty_.Read(second.size(), 10000, [&] { HostCalls(); }), second);
 
   // K5's failure follows the frames before it by at most 50 ms.
   int32_t sent = 0, failed = 0, third = 0, fourth = 0, result = 0;

@@ -21,6 +21,7 @@
 #include "config/doc.h"
 #include "config/station_info.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/test_pty.h"
 
 namespace {
 
@@ -37,27 +38,7 @@ std::string Frame(int32_t kind, int32_t station, uint32_t decimals, double value
   return length < 0 ? std::string() : std::string(buffer, buffer + length);
 }
 
-// A pseudo-terminal the test writes into; the meter reads the other side.
-class TestPty {
- public:
-  TestPty() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
-    char name[128];
-    if (ptsname_r(master_, name, sizeof name) == 0) slave_ = name;
-  }
-  ~TestPty() {
-    if (master_ >= 0) close(master_);
-  }
-  const std::string& slave() const { return slave_; }
-  void Write(const std::string& bytes) {
-    ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-
- private:
-  int master_ = -1;
-  std::string slave_;
-};
+using veldrane::test::TestPty;
 
 // Writes to a device the meter made (its --pty).
 void WriteTo(const std::string& device, const std::string& bytes) {
@@ -160,7 +141,7 @@ TEST(MeterProgram, DecodesEveryKindFromTheLineInPlainLines) {
                      std::string(1, '\0') + Frame(2, 3, 0, 123) + Frame(3, 12, 1, -12.25) +
                      Frame(4, 100, 0, -1) + Frame(5, 200, 0, 9999) + std::string(1, '\0') +
                      Frame(6, 255, 0, -199999) + Frame(1, 2, 2, 7.5) + "(0";
-  pty.Write(line);
+  ASSERT_TRUE(pty.Write(line));
   EXPECT_EQ(meter.Finish(), 0) << meter.output();
   const std::string& out = meter.output();
   for (const char* expected :
@@ -178,7 +159,7 @@ TEST(MeterProgram, RawModeShowsEachFrameInHexWithItsDecoding) {
   TestPty pty;
   MeterRun meter({"--port", pty.slave(), "--raw", "--seconds", "1"});
   ASSERT_FALSE(meter.Device().empty()) << meter.output();
-  pty.Write(Frame(1, 1, 0, 13) + "\xFF" + Frame(4, 1, 0, 123));
+  ASSERT_TRUE(pty.Write(Frame(1, 1, 0, 13) + "\xFF" + Frame(4, 1, 0, 123)));
   EXPECT_EQ(meter.Finish(), 0);
   const std::string& out = meter.output();
   EXPECT_TRUE(Contains(out, "  28 30 31 29 31 33 0D  kind 1 station 1 shows 13 (")) << out;
@@ -231,7 +212,7 @@ TEST(MeterProgram, TakesKindsNamesAndLineSettingsFromAConfiguration) {
   EXPECT_TRUE(Contains(meter.output(), "(4800 8E2)")) << meter.output();
   // Without the configuration both would read otherwise: station 12 showing 31234567, and a
   // kind-5 frame.
-  pty.Write(Frame(3, 123, 0, 1234567) + Frame(1, 200, 0, -1999) + Frame(1, 9, 0, 5));
+  ASSERT_TRUE(pty.Write(Frame(3, 123, 0, 1234567) + Frame(1, 200, 0, -1999) + Frame(1, 9, 0, 5)));
   EXPECT_EQ(meter.Finish(), 0) << meter.output();
   const std::string& out = meter.output();
   EXPECT_TRUE(Contains(out, " station=123 kind=3 shows=1234567 ambiguous name=수위\n")) << out;
