@@ -211,13 +211,13 @@ void EventLogCapture::Write(int32_t, int32_t level_word, const char* text) {
   Log().lines.push_back(std::move(line));
 }
 
-CStationInfo& AddStation(CVeldraneDoc& doc, const StationSpec& spec) {
+CStationInfo& AddStation(CVeldraneDoc& doc, const StationSetup& setup) {
   auto station = std::make_unique<CStationInfo>();
-  station->name = spec.name.c_str();
-  station->kind = spec.kind;
-  station->number = spec.number;
-  station->decimals = spec.decimals;
-  station->tag_name = spec.tag.c_str();
+  station->name = setup.name.c_str();
+  station->kind = setup.kind;
+  station->number = setup.number;
+  station->decimals = setup.decimals;
+  station->tag_name = setup.tag.c_str();
   doc.Stations().push_back(std::move(station));
   return *doc.Stations().back();
 }

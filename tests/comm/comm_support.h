@@ -110,14 +110,14 @@ class EventLogCapture {
 };
 
 // A station for a document in memory.
-struct StationSpec {
+struct StationSetup {
   std::string name;
   int32_t kind = 1;
   int32_t number = 1;
   uint32_t decimals = 0;
   std::string tag;
 };
-CStationInfo& AddStation(CVeldraneDoc& doc, const StationSpec& spec);
+CStationInfo& AddStation(CVeldraneDoc& doc, const StationSetup& setup);
 
 // Bytes as text for comparisons: "28 30 31 29 0D".
 std::string Hex(const std::string& bytes);

@@ -21,9 +21,9 @@ class EngineTest : public ::testing::Test {
   explicit EngineTest(uint32_t start_seconds = kStart)
       : env_(SimulatedClock::Mode::kStepped, start_seconds) {}
 
-  CStationInfo& Add(const StationSpec& spec, bool in_database = true) {
-    if (!spec.tag.empty() && in_database) db_.Define(spec.tag);
-    return AddStation(doc_, spec);
+  CStationInfo& Add(const StationSetup& setup, bool in_database = true) {
+    if (!setup.tag.empty() && in_database) db_.Define(setup.tag);
+    return AddStation(doc_, setup);
   }
   CStationInfo& At(size_t i) { return *doc_.Stations()[i]; }
   // Starts and lets the thread run until its first sleep (the pause after a frame, or after
