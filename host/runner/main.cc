@@ -24,7 +24,9 @@
 #include "host/rt/event_log_api.h"
 #include "host/runner/simulator.h"
 #include "host/runner/station_list.h"
+#include "host/runner/station_table.h"
 #include "host/runner/value_lines.h"
+#include "host/runner/value_reader.h"
 #include "platform/cp949.h"
 #include "tarko/tagval.h"
 
@@ -154,127 +156,15 @@ void SetTag(const std::string& tag, double value) {
   if (TagDbSet(tag.c_str(), value, kTagTypeAnalog) == 0) g_values.Set(tag, value);
 }
 
-// Reads 'TAG VALUE' lines until stopped; a FIFO is opened again when its writer goes away.
-void ReadValues(const std::string& path) {
-  bool is_stdin = path == "-";
-  struct stat st {};
-  bool is_fifo = !is_stdin && ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
-  long line_number = 0;
-  while (!g_stop.load()) {
-    int fd = is_stdin ? 0 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-      std::fprintf(stderr, "veldrane-host: cannot open %s: %s\n", path.c_str(),
-                   std::strerror(errno));
-      return;
-    }
-    veldrane::host::LineSplitter splitter;
-    auto on_line = [&](const std::string& text, bool too_long) {
-      ++line_number;
-      veldrane::host::ValueLine line =
-          too_long ? veldrane::host::ValueLine{veldrane::host::ValueLine::kError, "", 0,
-                                               "line longer than 4096 characters"}
-                   : veldrane::host::ParseValueLine(text);
-      if (line.kind == veldrane::host::ValueLine::kError) {
-        std::fprintf(stderr, "veldrane-host: %s line %ld: %s (ignored)\n", path.c_str(),
-                     line_number, line.error.c_str());
-      } else if (line.kind == veldrane::host::ValueLine::kValue) {
-        if (TagDbFind(line.tag.c_str()) < 0) {
-          std::fprintf(stderr, "veldrane-host: %s line %ld: no station shows tag '%s' (ignored)\n",
-                       path.c_str(), line_number, Cp949ToUtf8(line.tag).c_str());
-        } else {
-          SetTag(line.tag, line.value);
-        }
-      }
-    };
-    bool writer_seen = false;
-    while (!g_stop.load()) {
-      pollfd p{fd, POLLIN, 0};
-      int r = ::poll(&p, 1, 200);
-      if (r < 0 && errno != EINTR) break;
-      if (r <= 0) continue;
-      char buffer[4096];
-      ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n > 0) {
-        writer_seen = true;
-        splitter.Feed(buffer, static_cast<size_t>(n), on_line);
-        continue;
-      }
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      // End of data: a FIFO without writer reads as the end too.
-      if (is_fifo && !writer_seen) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        continue;
-      }
-      break;
-    }
-    splitter.Finish(on_line);
-    if (!is_stdin) ::close(fd);
-    if (!is_fifo) return;
-  }
-}
-
-std::string KindName(int32_t kind) {
-  static const char* kNames[] = {"DPM",     "DIM",         "WD-7SIG",    "WI94-DVM5V",
-                                 "SKM-500", "C&M 4-digit", "C&M 6-digit"};
-  return kind >= 0 && kind <= 6 ? kNames[kind] : "kind " + std::to_string(kind);
-}
-
-std::string State(int32_t result) {
-  switch (result) {
-    case -1:
-      return "disabled";
-    case 0:
-      return "ok";
-    case 1:
-      return "FAILING";
-    default:
-      return "?";
-  }
-}
-
-// Display width of UTF-8 text, counting Hangul as two columns.
-size_t Columns(const std::string& utf8) {
-  size_t cols = 0;
-  for (size_t i = 0; i < utf8.size();) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
-    cols += n == 3 ? 2 : 1;
-    i += n;
-  }
-  return cols;
-}
-
-std::string Pad(const std::string& utf8, size_t width) {
-  size_t cols = Columns(utf8);
-  return cols >= width ? utf8 : utf8 + std::string(width - cols, ' ');
-}
-
 std::string StationTable(const DriverModule& driver, int32_t index,
                          const std::vector<StationRow>& stations) {
-  std::string out;
-  char line[512];
-  std::snprintf(line, sizeof line, "%-3s %s %-12s %-5s %s %14s %8s %8s  %s\n", "#",
-                Pad("station", 16).c_str(), "meter", "no.", Pad("tag", 14).c_str(), "last value",
-                "sent", "failed", "state");
-  out += line;
-  for (size_t i = 0; i < stations.size(); ++i) {
-    const StationRow& s = stations[i];
-    int32_t sent = 0, failed = 0, third = 0, fourth = 0;
-    int32_t result = driver.GetStats(index, s.name.c_str(), &sent, &failed, &third, &fourth);
-    double value = 0;
-    std::string shown = "-";
-    if (!s.tag.empty() && g_values.Get(s.tag, &value)) {
-      char v[64];
-      std::snprintf(v, sizeof v, "%.*f", static_cast<int>(s.decimals > 7 ? 7 : s.decimals), value);
-      shown = v;
-    }
-    std::snprintf(line, sizeof line, "%-3zu %s %-12s %-5d %s %14s %8d %8d  %s\n", i + 1,
-                  Pad(Cp949ToUtf8(s.name), 16).c_str(), KindName(s.kind).c_str(), s.number,
-                  Pad(s.tag.empty() ? "-" : Cp949ToUtf8(s.tag), 14).c_str(), shown.c_str(), sent,
-                  failed, State(result).c_str());
-    out += line;
-  }
-  return out;
+  return veldrane::host::FormatStationTable(stations, [&](const StationRow& s) {
+    veldrane::host::StationStatus st;
+    int32_t third = 0, fourth = 0;
+    st.result = driver.GetStats(index, s.name.c_str(), &st.sent, &st.failed, &third, &fourth);
+    st.has_value = !s.tag.empty() && g_values.Get(s.tag, &st.value);
+    return st;
+  });
 }
 
 int Run(const Options& options) {
@@ -324,7 +214,15 @@ int Run(const Options& options) {
   driver.SetActive(index, nullptr, 1);
 
   std::thread reader;
-  if (!options.values.empty()) reader = std::thread(ReadValues, options.values);
+  if (!options.values.empty()) {
+    reader = std::thread([&] {
+      veldrane::host::ReadValueFile(options.values, g_stop, [](const std::string& tag, double v) {
+        if (TagDbFind(tag.c_str()) < 0) return false;
+        SetTag(tag, v);
+        return true;
+      });
+    });
+  }
 
   veldrane::host::Simulator simulator(tags);
   auto start = std::chrono::steady_clock::now();

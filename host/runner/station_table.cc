@@ -1,0 +1,75 @@
+#include "host/runner/station_table.h"
+
+#include <cstdio>
+
+#include "platform/cp949.h"
+
+namespace veldrane::host {
+namespace {
+
+std::string KindName(int32_t kind) {
+  static const char* kNames[] = {"DPM",     "DIM",         "WD-7SIG",    "WI94-DVM5V",
+                                 "SKM-500", "C&M 4-digit", "C&M 6-digit"};
+  return kind >= 0 && kind <= 6 ? kNames[kind] : "kind " + std::to_string(kind);
+}
+
+std::string State(int32_t result) {
+  switch (result) {
+    case -1:
+      return "disabled";
+    case 0:
+      return "ok";
+    case 1:
+      return "FAILING";
+    default:
+      return "?";
+  }
+}
+
+// Display width of UTF-8 text, counting Hangul as two columns.
+size_t Columns(const std::string& utf8) {
+  size_t cols = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
+    cols += n == 3 ? 2 : 1;
+    i += n;
+  }
+  return cols;
+}
+
+std::string Pad(const std::string& utf8, size_t width) {
+  size_t cols = Columns(utf8);
+  return cols >= width ? utf8 : utf8 + std::string(width - cols, ' ');
+}
+
+}  // namespace
+
+std::string FormatStationTable(const std::vector<StationRow>& stations,
+                               const std::function<StationStatus(const StationRow&)>& status) {
+  std::string out;
+  char line[512];
+  std::snprintf(line, sizeof line, "%-3s %s %-12s %-5s %s %14s %8s %8s  %s\n", "#",
+                Pad("station", 16).c_str(), "meter", "no.", Pad("tag", 14).c_str(), "last value",
+                "sent", "failed", "state");
+  out += line;
+  for (size_t i = 0; i < stations.size(); ++i) {
+    const StationRow& s = stations[i];
+    StationStatus st = status(s);
+    std::string shown = "-";
+    if (st.has_value) {
+      // The value as the tag holds it; the meter shows it rounded to its decimals.
+      char v[64];
+      std::snprintf(v, sizeof v, "%.10g", st.value);
+      shown = v;
+    }
+    std::snprintf(line, sizeof line, "%-3zu %s %-12s %-5d %s %14s %8d %8d  %s\n", i + 1,
+                  Pad(platform::Cp949ToUtf8(s.name), 16).c_str(), KindName(s.kind).c_str(),
+                  s.number, Pad(s.tag.empty() ? "-" : platform::Cp949ToUtf8(s.tag), 14).c_str(),
+                  shown.c_str(), st.sent, st.failed, State(st.result).c_str());
+    out += line;
+  }
+  return out;
+}
+
+}  // namespace veldrane::host

@@ -1,0 +1,132 @@
+// The runner's value reader on a FIFO whose writers come and go, and its table of stations.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/runner/station_table.h"
+#include "host/runner/value_reader.h"
+
+namespace {
+
+using veldrane::host::ReadValueFile;
+
+void WriteAll(const std::string& path, const std::string& text) {
+  int fd = open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+}
+
+TEST(ValueReader, FifoWritersComeAndGoAndBadLinesAreNamed) {
+  char dir[] = "/tmp/veldrane-fifo-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string fifo = std::string(dir) + "/values";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+  std::mutex mutex;
+  std::vector<std::string> applied;
+  std::atomic<bool> stop{false};
+  testing::internal::CaptureStderr();
+  std::thread reader([&] {
+    ReadValueFile(fifo, stop, [&](const std::string& tag, double value) {
+      std::lock_guard<std::mutex> lock(mutex);
+      applied.push_back(tag + "=" + std::to_string(static_cast<int>(value)));
+      return tag != "NOPE";
+    });
+  });
+  WriteAll(fifo, "A 1\n");               // first writer, then gone
+  WriteAll(fifo, "B 2\nbad\nNOPE 3\n");  // a second one, later
+  for (int i = 0; i < 300; ++i) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (applied.size() == 3) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  stop = true;
+  reader.join();
+  std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(applied, (std::vector<std::string>{"A=1", "B=2", "NOPE=3"}));
+  // Line numbers count across writers.
+  EXPECT_NE(errors.find(fifo + " line 3: expected 'TAG VALUE', found no value after 'bad'"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find(fifo + " line 4: no station shows tag 'NOPE' (ignored)"), std::string::npos)
+      << errors;
+  unlink(fifo.c_str());
+  rmdir(dir);
+}
+
+TEST(ValueReader, AFileIsReadToItsEndAndAMissingOneIsReported) {
+  char path[] = "/tmp/veldrane-values-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  std::string text = "T 1.5\n# comment\nT 2.5";  // no line end on the last line
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+  std::atomic<bool> stop{false};
+  std::vector<double> values;
+  ReadValueFile(path, stop, [&](const std::string&, double v) {
+    values.push_back(v);
+    return true;
+  });
+  EXPECT_EQ(values, (std::vector<double>{1.5, 2.5}));
+  unlink(path);
+
+  testing::internal::CaptureStderr();
+  ReadValueFile("/nonexistent/values", stop, [](const std::string&, double) { return true; });
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot open /nonexistent/values"),
+            std::string::npos);
+}
+
+TEST(StationTable, ColumnsLineUpWithHangulTwoColumnsWide) {
+  std::vector<veldrane::host::StationRow> rows = {
+      {"\xC0\xAF\xB7\xAE\xB0\xE8"
+       "1",
+       0, 1, 1, "FLOW1"},  // 유량계1
+      {"PRESSURE", 5, 200, 0, ""},
+  };
+  std::string table = veldrane::host::FormatStationTable(rows, [](const auto& row) {
+    veldrane::host::StationStatus st;
+    st.sent = 7;
+    st.failed = row.kind == 5 ? 7 : 0;
+    st.result = row.kind == 5 ? 1 : 0;
+    st.has_value = !row.tag.empty();
+    st.value = 12.25;
+    return st;
+  });
+  std::istringstream lines(table);
+  std::string header, first, second;
+  std::getline(lines, header);
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_NE(first.find("\xEC\x9C\xA0\xEB\x9F\x89\xEA\xB3\x84"
+                       "1"),
+            std::string::npos);                       // UTF-8
+  EXPECT_NE(first.find("12.25"), std::string::npos);  // the value as sent, not re-rounded
+  EXPECT_NE(second.find("FAILING"), std::string::npos);
+  // The meter column starts at the same screen column on every line.
+  auto column_of = [](const std::string& line, const std::string& word) {
+    size_t bytes = line.find(word), cols = 0;
+    for (size_t i = 0; i < bytes;) {
+      unsigned char c = static_cast<unsigned char>(line[i]);
+      size_t n = c < 0x80 ? 1 : c >= 0xE0 ? 3 : 2;
+      cols += n == 3 ? 2 : 1;
+      i += n;
+    }
+    return cols;
+  };
+  EXPECT_EQ(column_of(header, "meter"), column_of(first, "DPM"));
+  EXPECT_EQ(column_of(header, "meter"), column_of(second, "C&M"));
+}
+
+}  // namespace
