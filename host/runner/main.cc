@@ -289,8 +289,14 @@ int Configure(const Options& options) {
     return kNoDriver;
   }
   int32_t saved = driver.Configure(options.config.c_str());
-  std::printf("DrvConfigure(%s) = %d (%s)\n", options.config.c_str(), saved,
-              saved ? "saved" : "not saved");
+  if (saved) {
+    std::printf("DrvConfigure(%s) = 1: the configuration was saved\n", options.config.c_str());
+  } else {
+    std::printf(
+        "DrvConfigure(%s) = 0: nothing was saved. This build has no configuration "
+        "window;\nedit configurations with veldrane-cfg.\n",
+        options.config.c_str());
+  }
   return kOk;
 }
 
