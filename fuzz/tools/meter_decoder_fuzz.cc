@@ -15,6 +15,7 @@
 
 #include "comm/frames.h"
 #include "config/station_info.h"
+#include "tests/support/frame_for.h"
 #include "tools/meter/decoder.h"
 
 namespace {
@@ -29,17 +30,7 @@ void Require(bool condition, const char* what) {
   std::abort();
 }
 
-std::vector<uint8_t> Build(int32_t kind, int32_t station, uint32_t decimals, double value) {
-  CStationInfo info;
-  info.kind = kind;
-  info.number = station;
-  info.decimals = decimals;
-  info.value.store(value);
-  uint8_t buffer[veldrane::kFrameBufferSize];
-  int length = veldrane::BuildFrame(info, buffer);
-  if (length < 0) return {};
-  return {buffer, buffer + length};
-}
+using veldrane::test::FrameFor;
 
 void AnyBytes(FuzzedDataProvider& input) {
   FrameDecoder decoder;
@@ -91,7 +82,7 @@ void BuiltFrame(FuzzedDataProvider& input) {
   bool configured = input.ConsumeBool();
   double value = input.ConsumeBool() ? input.ConsumeFloatingPoint<double>()
                                      : input.ConsumeFloatingPointInRange<double>(-3e6, 3e6);
-  std::vector<uint8_t> frame = Build(kind, station, decimals, value);
+  std::vector<uint8_t> frame = FrameFor(kind, station, decimals, value);
   if (frame.empty()) return;
   // Noise that cannot end a frame before it: a CR or an ACK closes the noise off.
   std::vector<uint8_t> line = input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange(0, 8));
@@ -107,7 +98,7 @@ void BuiltFrame(FuzzedDataProvider& input) {
     if (item.is_frame && item.frame.bytes == frame) found = &item.frame;
   }
   Require(found != nullptr, "the built frame was not found");
-  Require(Build(found->kind, found->station, found->decimals, found->value) == frame,
+  Require(FrameFor(found->kind, found->station, found->decimals, found->value) == frame,
           "the reading does not build the same bytes");
   if (configured || !found->ambiguous) {
     Require(found->kind == kind && found->station == station, "wrong kind or station");

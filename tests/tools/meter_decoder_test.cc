@@ -9,21 +9,12 @@
 
 #include "comm/frames.h"
 #include "config/station_info.h"
+#include "tests/support/frame_for.h"
 
 namespace veldrane::meter {
 namespace {
 
-std::vector<uint8_t> BuildBytes(int32_t kind, int32_t station, uint32_t decimals, double value) {
-  CStationInfo info;
-  info.kind = kind;
-  info.number = station;
-  info.decimals = decimals;
-  info.value.store(value);
-  uint8_t buffer[kFrameBufferSize];
-  int length = BuildFrame(info, buffer);
-  if (length < 0) return {};
-  return {buffer, buffer + length};
-}
+using veldrane::test::FrameFor;
 
 std::vector<Decoded> DecodeAll(FrameDecoder& decoder, const std::vector<uint8_t>& bytes) {
   std::vector<Decoded> out;
@@ -111,7 +102,7 @@ TEST(MeterDecoderRoundTrip, TheConfiguredKindGivesBackEveryFrameExactly) {
     for (int32_t station : kStations) {
       SCOPED_TRACE("kind " + std::to_string(trip.kind) + " station " + std::to_string(station) +
                    " shown " + trip.shown);
-      std::vector<uint8_t> bytes = BuildBytes(trip.kind, station, trip.decimals, trip.value);
+      std::vector<uint8_t> bytes = FrameFor(trip.kind, station, trip.decimals, trip.value);
       ASSERT_FALSE(bytes.empty());
       FrameDecoder decoder;
       decoder.SetStationKind(station, trip.kind);
@@ -138,7 +129,7 @@ TEST(MeterDecoderRoundTrip, WithoutConfigurationEveryReadingRebuildsTheSameBytes
     for (int32_t station : kStations) {
       SCOPED_TRACE("kind " + std::to_string(trip.kind) + " station " + std::to_string(station) +
                    " shown " + trip.shown);
-      std::vector<uint8_t> bytes = BuildBytes(trip.kind, station, trip.decimals, trip.value);
+      std::vector<uint8_t> bytes = FrameFor(trip.kind, station, trip.decimals, trip.value);
       FrameDecoder decoder;
       std::vector<MeterFrame> frames = FramesOf(DecodeAll(decoder, bytes));
       ASSERT_EQ(frames.size(), 1u);
@@ -150,7 +141,7 @@ TEST(MeterDecoderRoundTrip, WithoutConfigurationEveryReadingRebuildsTheSameBytes
         continue;
       }
       ++ambiguous;
-      EXPECT_EQ(BuildBytes(frame.kind, frame.station, frame.decimals, frame.value), bytes);
+      EXPECT_EQ(FrameFor(frame.kind, frame.station, frame.decimals, frame.value), bytes);
     }
   }
   // Kinds 1/5/6 at stations 100 and 255 with full negative values; kinds 2 and 3 with texts
@@ -162,7 +153,7 @@ TEST(MeterDecoderRoundTrip, ByteByByteFeedingFindsTheSameFrames) {
   std::vector<uint8_t> line;
   std::vector<MeterFrame> whole;
   for (const RoundTrip& trip : kRoundTrips) {
-    std::vector<uint8_t> bytes = BuildBytes(trip.kind, 7, trip.decimals, trip.value);
+    std::vector<uint8_t> bytes = FrameFor(trip.kind, 7, trip.decimals, trip.value);
     line.insert(line.end(), bytes.begin(), bytes.end());
     line.push_back(0);  // as on an RTS/CTS line
   }

@@ -21,6 +21,7 @@
 #include "config/doc.h"
 #include "config/station_info.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/frame_for.h"
 #include "tests/support/test_pty.h"
 
 namespace {
@@ -28,14 +29,8 @@ namespace {
 using veldrane::test::TempDir;
 
 std::string Frame(int32_t kind, int32_t station, uint32_t decimals, double value) {
-  CStationInfo info;
-  info.kind = kind;
-  info.number = station;
-  info.decimals = decimals;
-  info.value.store(value);
-  uint8_t buffer[veldrane::kFrameBufferSize];
-  int length = veldrane::BuildFrame(info, buffer);
-  return length < 0 ? std::string() : std::string(buffer, buffer + length);
+  std::vector<uint8_t> bytes = veldrane::test::FrameFor(kind, station, decimals, value);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 using veldrane::test::TestPty;
