@@ -39,3 +39,14 @@ function(veldrane_test target)
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
     PROPERTIES ${T_PROPERTIES})
 endfunction()
+
+# A libFuzzer target NAME built from NAME.cc (the fuzz preset builds them with clang); its seeds
+# are in fuzz/seeds/NAME/ and ./dev fuzz runs every *_fuzz in build/fuzz/fuzz/.
+function(veldrane_fuzz_target target)
+  add_executable(${target} ${target}.cc)
+  target_link_libraries(${target} PRIVATE ${ARGN})
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${target} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz
+    INSTALL_RPATH "$ORIGIN/../lib:$ORIGIN/../lib/host")
+endfunction()
