@@ -180,7 +180,7 @@ int Run(const Options& options) {
     bool known = TagDbFind(s.tag.c_str()) >= 0;
     TagDbDefine(s.tag.c_str(), kTagTypeAnalog);
     if (!known) {
-      tags.push_back({s.tag, s.kind});
+      tags.push_back({s.tag, s.kind, s.decimals});
       g_values.Set(s.tag, 0);
     }
   }

@@ -1,10 +1,16 @@
 #include "host/runner/simulator.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace veldrane::host {
 
 double Simulator::ValueAt(size_t i, double seconds) const {
+  double scale = std::pow(10.0, tags_[i].kind >= 4 ? 0 : std::min<uint32_t>(tags_[i].decimals, 7));
+  return std::round(RawValueAt(i, seconds) * scale) / scale;
+}
+
+double Simulator::RawValueAt(size_t i, double seconds) const {
   const double pi = 3.14159265358979323846;
   const int32_t kind = tags_[i].kind;
   // A range each meter shows comfortably.

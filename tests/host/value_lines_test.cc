@@ -78,7 +78,9 @@ TEST(ValueLines, SplitterCutsLinesAndRefusesOverlongOnesWhole) {
 
 TEST(Simulator, StaysWithinWhatEachMeterShowsExceptForItsOutOfRangeSpells) {
   std::vector<veldrane::host::SimulatedTag> tags;
-  for (int kind = 0; kind < 7; ++kind) tags.push_back({"T" + std::to_string(kind), kind});
+  for (int kind = 0; kind < 7; ++kind) {
+    tags.push_back({"T" + std::to_string(kind), kind, static_cast<uint32_t>(kind)});
+  }
   veldrane::host::Simulator sim(tags);
   bool saw_out_of_range = false;
   for (double t = 0; t < 400; t += 0.5) {
@@ -86,6 +88,9 @@ TEST(Simulator, StaysWithinWhatEachMeterShowsExceptForItsOutOfRangeSpells) {
       double v = sim.ValueAt(i, t);
       ASSERT_TRUE(std::isfinite(v));
       int kind = tags[i].kind;
+      // At the meter's resolution: decimals for kinds 0 to 3, whole numbers beyond.
+      double scale = std::pow(10.0, kind >= 4 ? 0 : kind);
+      EXPECT_NEAR(v * scale, std::round(v * scale), 1e-6) << kind << " " << v;
       bool in_range = kind == 5 ? (v >= -1999 && v <= 9999) : (v >= -999999 && v <= 999999);
       if (!in_range) {
         saw_out_of_range = true;
