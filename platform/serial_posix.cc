@@ -15,6 +15,7 @@
 #include "platform/port_map.h"
 #include "platform/serial_device.h"
 #include "platform/serial_sys.h"
+#include "platform/termios_speed.h"
 
 namespace veldrane::platform {
 namespace {
@@ -22,28 +23,6 @@ namespace {
 constexpr uint64_t kReopenIntervalUs = 1000000;
 // How often the transmitter is asked whether it is empty.
 constexpr uint64_t kPollIntervalUs = 1000;
-
-struct BaudEntry {
-  uint32_t rate;
-  speed_t code;
-};
-constexpr BaudEntry kBauds[] = {{300, B300},     {600, B600},      {1200, B1200},   {2400, B2400},
-                                {4800, B4800},   {9600, B9600},    {19200, B19200}, {38400, B38400},
-                                {57600, B57600}, {115200, B115200}};
-
-speed_t SpeedCode(uint32_t rate) {
-  for (const BaudEntry& b : kBauds) {
-    if (b.rate == rate) return b.code;
-  }
-  return B0;
-}
-
-uint32_t SpeedRate(speed_t code) {
-  for (const BaudEntry& b : kBauds) {
-    if (b.code == code) return b.rate;
-  }
-  return 9600;
-}
 
 // Errors that mean the device itself is gone.
 bool DeviceGone(int error) {
@@ -185,14 +164,16 @@ class PosixSerialDevice final : public SerialDevice {
         t.c_iflag |= INPCK;
       }
       if (settings_.stop_bits == 2) t.c_cflag |= CSTOPB;
-      if (speed_t code = SpeedCode(settings_.baud_rate); code != B0) {
+      if (speed_t code = TermiosSpeed(settings_.baud_rate); code != B0) {
         cfsetispeed(&t, code);
         cfsetospeed(&t, code);
       }
       t.c_cc[VMIN] = 0;
       t.c_cc[VTIME] = 0;
       sys.tcsetattr(fd_, TCSANOW, &t);
-      baud_ = SpeedRate(cfgetospeed(&t));
+      // The speed in force, for the character time; 9600 when termios reports an odd one.
+      uint32_t baud = TermiosBaud(cfgetospeed(&t));
+      baud_ = baud != 0 ? baud : 9600;
     }
     // DTR and RTS up for good in normal mode; both down between frames with the handshake.
     int bits = TIOCM_DTR | TIOCM_RTS;

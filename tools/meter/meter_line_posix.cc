@@ -8,26 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/termios_speed.h"
 #include "tools/meter/meter_line.h"
 
 namespace veldrane::meter {
 namespace {
-
-bool BaudConstant(uint32_t baud, speed_t& speed) {
-  static const struct {
-    uint32_t baud;
-    speed_t speed;
-  } kSpeeds[] = {{300, B300},     {600, B600},       {1200, B1200},    {2400, B2400},
-                 {4800, B4800},   {9600, B9600},     {19200, B19200},  {38400, B38400},
-                 {57600, B57600}, {115200, B115200}, {230400, B230400}};
-  for (const auto& entry : kSpeeds) {
-    if (entry.baud == baud) {
-      speed = entry.speed;
-      return true;
-    }
-  }
-  return false;
-}
 
 std::string SystemError(const std::string& what) {
   return what + ": " + std::strerror(errno);
@@ -40,8 +25,8 @@ bool Configure(int fd, const LineSettings& settings, std::string& error) {
     return false;
   }
   cfmakeraw(&tio);
-  speed_t speed;
-  if (!BaudConstant(settings.baud, speed)) {
+  speed_t speed = platform::TermiosSpeed(settings.baud);
+  if (speed == B0) {
     error = "unsupported baud rate " + std::to_string(settings.baud);
     return false;
   }
