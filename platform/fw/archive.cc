@@ -432,7 +432,14 @@ const CRuntimeClass* CArchive::ReadClassTag(const CRuntimeClass* expected) {
     if (name_length >= kMaxClassNameLength) Fail(ArchiveCause::kClassNameTooLong);
     char name[kMaxClassNameLength];
     ReadExact(name, name_length);
-    rtc = FindRuntimeClass(name, name_length);
+    // The class the reader asks for is taken as it is: another module of the process (a host
+    // that reads configurations itself) may carry a class of the same name.
+    if (expected && std::strlen(expected->class_name) == name_length &&
+        std::memcmp(expected->class_name, name, name_length) == 0) {
+      rtc = expected;
+    } else {
+      rtc = FindRuntimeClass(name, name_length);
+    }
     if (!rtc) Fail(ArchiveCause::kUnknownClass);
     if (rtc->schema != schema) Fail(ArchiveCause::kBadSchema);
     classes_.emplace_back(NextIndex(), rtc);

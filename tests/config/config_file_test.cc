@@ -112,6 +112,22 @@ TEST(ConfigFile, TwoStationsByteForByte) {
   EXPECT_EQ(back.GetPath(), "");  // loading sets no path
 }
 
+// Another module of the process registering a class of the same name (the newest registration
+// answers lookups by name) must not change what the document reads its stations as.
+TEST(ConfigFile, StationsAreReadAsTheDocumentsOwnClass) {
+  CVeldraneDoc doc;
+  doc.Stations().push_back(MakeStation("A", 1, 2, 3, "T"));
+  std::string file = Saved(doc);
+  CRuntimeClass other{"CStationInfo", 1, nullptr};
+  CRuntimeClassRegistrar registrar(&other);
+  ASSERT_EQ(FindRuntimeClass("CStationInfo", 12), &other);
+  CVeldraneDoc back;
+  LoadBytes(back, file);
+  ASSERT_EQ(back.Stations().size(), 1u);
+  EXPECT_EQ(back.Stations()[0]->GetRuntimeClass(), &CStationInfo::kRuntimeClass);
+  ExpectStation(*back.Stations()[0], {"A", "", 1, 2, 3, "T"});
+}
+
 TEST(ConfigFile, StringPrefixesAtTheirBoundaries) {
   struct Case {
     size_t length;
