@@ -200,7 +200,9 @@ int Run(const Options& options) {
   }
   int32_t index = driver.Open(options.config.c_str());
   if (index < 0) {
+    std::fflush(stdout);
     std::fprintf(stderr, "veldrane-host: the driver could not open %s\n", options.config.c_str());
+    if (!have_stations) std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
     return kFileNotOpened;
   }
   if (!have_stations) std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());

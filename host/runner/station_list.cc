@@ -1,13 +1,18 @@
 #include "host/runner/station_list.h"
 
+#include <exception>
+
 #include "config/doc.h"
 
 namespace veldrane::host {
 
 bool ReadStations(const std::string& path, std::vector<StationRow>* rows, std::string* error) {
   CVeldraneDoc doc;
-  if (!doc.Load(path.c_str())) {
-    if (error) *error = "cannot read the configuration file " + path;
+  try {
+    doc.LoadFile(path.c_str());
+  } catch (const std::exception& e) {
+    // What failed and where: the file, or the section and byte of a damaged one.
+    if (error) *error = "cannot read the configuration file " + path + ": " + e.what();
     return false;
   }
   rows->clear();
