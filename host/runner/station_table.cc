@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/cp949.h"
+#include "platform/text_width.h"
 
 namespace veldrane::host {
 namespace {
@@ -26,23 +27,6 @@ std::string State(int32_t result) {
   }
 }
 
-// Display width of UTF-8 text, counting Hangul as two columns.
-size_t Columns(const std::string& utf8) {
-  size_t cols = 0;
-  for (size_t i = 0; i < utf8.size();) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
-    cols += n == 3 ? 2 : 1;
-    i += n;
-  }
-  return cols;
-}
-
-std::string Pad(const std::string& utf8, size_t width) {
-  size_t cols = Columns(utf8);
-  return cols >= width ? utf8 : utf8 + std::string(width - cols, ' ');
-}
-
 }  // namespace
 
 std::string FormatStationTable(const std::vector<StationRow>& stations,
@@ -50,8 +34,8 @@ std::string FormatStationTable(const std::vector<StationRow>& stations,
   std::string out;
   char line[512];
   std::snprintf(line, sizeof line, "%-3s %s %-12s %-5s %s %14s %8s %8s  %s\n", "#",
-                Pad("station", 16).c_str(), "meter", "no.", Pad("tag", 14).c_str(), "last value",
-                "sent", "failed", "state");
+                platform::PadRight("station", 16).c_str(), "meter", "no.",
+                platform::PadRight("tag", 14).c_str(), "last value", "sent", "failed", "state");
   out += line;
   for (size_t i = 0; i < stations.size(); ++i) {
     const StationRow& s = stations[i];
@@ -63,10 +47,12 @@ std::string FormatStationTable(const std::vector<StationRow>& stations,
       std::snprintf(v, sizeof v, "%.10g", st.value);
       shown = v;
     }
-    std::snprintf(line, sizeof line, "%-3zu %s %-12s %-5d %s %14s %8d %8d  %s\n", i + 1,
-                  Pad(platform::Cp949ToUtf8(s.name), 16).c_str(), KindName(s.kind).c_str(),
-                  s.number, Pad(s.tag.empty() ? "-" : platform::Cp949ToUtf8(s.tag), 14).c_str(),
-                  shown.c_str(), st.sent, st.failed, State(st.result).c_str());
+    std::snprintf(
+        line, sizeof line, "%-3zu %s %-12s %-5d %s %14s %8d %8d  %s\n", i + 1,
+        platform::PadRight(platform::Cp949ToUtf8(s.name), 16).c_str(), KindName(s.kind).c_str(),
+        s.number,
+        platform::PadRight(s.tag.empty() ? "-" : platform::Cp949ToUtf8(s.tag), 14).c_str(),
+        shown.c_str(), st.sent, st.failed, State(st.result).c_str());
     out += line;
   }
   return out;

@@ -6,6 +6,7 @@
 
 #include "driver/texts.h"
 #include "platform/cp949.h"
+#include "platform/text_width.h"
 
 namespace veldrane::meter {
 namespace {
@@ -22,16 +23,6 @@ size_t FaceWidth(int32_t kind) {
     default:
       return 8;
   }
-}
-
-std::string PadLeft(const std::string& text, size_t width) {
-  size_t used = DisplayWidth(text);
-  return used >= width ? text : std::string(width - used, ' ') + text;
-}
-
-std::string PadRight(const std::string& text, size_t width) {
-  size_t used = DisplayWidth(text);
-  return used >= width ? text : text + std::string(width - used, ' ');
 }
 
 std::string Format(const char* format, double value) {
@@ -70,27 +61,7 @@ std::string ModelName(int32_t kind) {
 }
 
 std::string MeterFace(int32_t kind, const std::string& shown) {
-  return "[" + PadLeft(shown, FaceWidth(kind)) + "]";
-}
-
-size_t DisplayWidth(const std::string& text) {
-  size_t width = 0;
-  for (size_t i = 0; i < text.size();) {
-    auto lead = static_cast<uint8_t>(text[i]);
-    size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    uint32_t code = lead;
-    if (length == 3 && i + 2 < text.size()) {
-      code = ((lead & 0x0Fu) << 12) | ((static_cast<uint8_t>(text[i + 1]) & 0x3Fu) << 6) |
-             (static_cast<uint8_t>(text[i + 2]) & 0x3Fu);
-    }
-    bool wide =
-        length == 3 && ((code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
-                        (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
-                        (code >= 0xFF00 && code <= 0xFF60) || (code >= 0xFFE0 && code <= 0xFFE6));
-    width += wide ? 2 : 1;
-    i += length;
-  }
-  return width;
+  return "[" + platform::PadLeft(shown, FaceWidth(kind)) + "]";
 }
 
 std::string PlainFrameLine(const MeterFrame& frame, const VirtualMeter& meter, bool configured,
@@ -126,8 +97,9 @@ std::string PanelText(const MeterBoard& board, const PanelStatus& status, WallTi
           std::to_string(status.rejected);
   if (status.pending > 0) text += "   receiving " + std::to_string(status.pending) + " bytes";
   text += "\n\n";
-  text += PadLeft("STATION", 7) + "  " + PadRight("MODEL", 27) + PadRight("NAME", 16) +
-          PadRight("DISPLAY", 12) + PadLeft("FRAMES", 7) + "  LAST\n";
+  text += platform::PadLeft("STATION", 7) + "  " + platform::PadRight("MODEL", 27) +
+          platform::PadRight("NAME", 16) + platform::PadRight("DISPLAY", 12) +
+          platform::PadLeft("FRAMES", 7) + "  LAST\n";
   if (board.meters().empty()) text += "   (no frame yet)\n";
   for (const VirtualMeter& meter : board.meters()) {
     std::string name = meter.name;
@@ -137,10 +109,11 @@ std::string PanelText(const MeterBoard& board, const PanelStatus& status, WallTi
       double age = std::chrono::duration<double>(now - meter.last).count();
       last = ClockText(meter.last).substr(0, 8) + Format(" (%.1f s ago)", age);
     }
-    text += PadLeft(std::to_string(meter.number), 7) + "  " +
-            PadRight(std::to_string(meter.kind) + " " + ModelName(meter.kind), 27) +
-            PadRight(name, 16) + PadRight(MeterFace(meter.kind, meter.shown), 12) +
-            PadLeft(std::to_string(meter.frames), 7) + "  " + last + "\n";
+    text += platform::PadLeft(std::to_string(meter.number), 7) + "  " +
+            platform::PadRight(std::to_string(meter.kind) + " " + ModelName(meter.kind), 27) +
+            platform::PadRight(name, 16) +
+            platform::PadRight(MeterFace(meter.kind, meter.shown), 12) +
+            platform::PadLeft(std::to_string(meter.frames), 7) + "  " + last + "\n";
   }
   text += "\n";
   if (status.stopped) return text + "stopped\n";

@@ -19,8 +19,6 @@ std::string HexText(const std::vector<uint8_t>& bytes);
 std::string ModelName(int32_t kind);
 // The meter's face: what it shows right-aligned in the model's digits, "[   12.5]".
 std::string MeterFace(int32_t kind, const std::string& shown);
-// Columns of a terminal that `text` (UTF-8) takes: Hangul and other wide characters take two.
-size_t DisplayWidth(const std::string& text);
 
 // "12:00:01.234 station=1 kind=1 shows=12.5 name=PUMP1", with " ambiguous" when the bytes
 // allowed another reading and " unconfigured" when a configuration was given without this meter.
