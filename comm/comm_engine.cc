@@ -4,8 +4,8 @@
 
 #include "comm/frames.h"
 #include "config/doc.h"
-#include "driver/host_modules.h"
-#include "driver/report.h"
+#include "hostlink/host_modules.h"
+#include "hostlink/report.h"
 #include "tarko/tagval.h"
 
 namespace tagdb = veldrane::tagdb;

@@ -2,7 +2,7 @@
 // without the RTS/CTS handshake, on the environment's serial device.
 #include "comm/comm_engine.h"
 #include "config/doc.h"
-#include "driver/report.h"
+#include "hostlink/report.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "config/station_info.h"
 
-#include "driver/report.h"
-#include "driver/texts.h"
+#include "hostlink/report.h"
+#include "hostlink/texts.h"
 
 FW_IMPLEMENT_SERIAL(CStationInfo, 1)
 

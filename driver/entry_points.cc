@@ -4,9 +4,9 @@
 
 #include "config/doc.h"
 #include "driver/configure.h"
-#include "driver/host_modules.h"
 #include "driver/registry.h"
-#include "driver/report.h"
+#include "hostlink/host_modules.h"
+#include "hostlink/report.h"
 
 namespace veldrane::entry {
 namespace {

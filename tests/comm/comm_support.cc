@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/host_modules.h"
-#include "driver/report.h"
-#include "driver/texts.h"
+#include "hostlink/host_modules.h"
+#include "hostlink/report.h"
+#include "hostlink/texts.h"
 #include "tarko/tagval.h"
 
 namespace veldrane::test {

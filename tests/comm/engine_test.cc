@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "comm/comm_engine.h"
-#include "driver/host_modules.h"
+#include "hostlink/host_modules.h"
 #include "tests/comm/comm_support.h"
 
 namespace veldrane::test {

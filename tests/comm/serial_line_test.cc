@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "comm/comm_engine.h"
-#include "driver/report.h"
+#include "hostlink/report.h"
 #include "tests/comm/comm_support.h"
 
 namespace veldrane::test {

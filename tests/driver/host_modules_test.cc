@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/host_modules.h"
-#include "driver/report.h"
+#include "hostlink/host_modules.h"
+#include "hostlink/report.h"
 #include "platform/module.h"
 
 namespace {

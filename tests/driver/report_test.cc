@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/report.h"
-#include "driver/texts.h"
+#include "hostlink/report.h"
+#include "hostlink/texts.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "config/serial_port.h"
 #include "config/station_info.h"
-#include "driver/report.h"
+#include "hostlink/report.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/texts.h"
+#include "hostlink/texts.h"
 #include "platform/cp949.h"
 #include "platform/text_width.h"
 
@@ -80,9 +80,11 @@ TEST(TextWidth, HangulTakesTwoColumnsOtherTextOne) {
   using veldrane::platform::DisplayWidth;
   EXPECT_EQ(DisplayWidth(""), 0u);
   EXPECT_EQ(DisplayWidth("PUMP1"), 5u);
-  EXPECT_EQ(DisplayWidth("\xEC\x9C\xA0\xEB\x9F\x89\xEA\xB3\x84" "1"), 7u);  // 유량계1
+  EXPECT_EQ(DisplayWidth("\xEC\x9C\xA0\xEB\x9F\x89\xEA\xB3\x84"
+                         "1"),
+            7u);                                // 유량계1
   EXPECT_EQ(DisplayWidth("\xE2\x82\xAC"), 1u);  // a three-byte character that is not wide
-  EXPECT_EQ(DisplayWidth("\xC3\xA9"), 1u);       // two bytes, one column
+  EXPECT_EQ(DisplayWidth("\xC3\xA9"), 1u);      // two bytes, one column
   EXPECT_EQ(veldrane::platform::PadRight("\xEC\x9C\xA0", 4), "\xEC\x9C\xA0  ");
   EXPECT_EQ(veldrane::platform::PadLeft("12.5", 6), "  12.5");
   EXPECT_EQ(veldrane::platform::PadLeft("1234567", 6), "1234567");  // longer text stays whole

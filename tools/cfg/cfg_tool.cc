@@ -12,8 +12,8 @@
 #include "config/doc.h"
 #include "config/station_name.h"
 #include "config/text_lines.h"
-#include "driver/texts.h"
 #include "fw/archive.h"
+#include "hostlink/texts.h"
 #include "platform/cp949.h"
 
 namespace veldrane::cfg {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "driver/texts.h"
+#include "hostlink/texts.h"
 #include "platform/cp949.h"
 #include "platform/text_width.h"
 

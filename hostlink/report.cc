@@ -1,10 +1,10 @@
-#include "driver/report.h"
+#include "hostlink/report.h"
 
 #include <atomic>
 #include <cstdio>
 #include <string>
 
-#include "driver/texts.h"
+#include "hostlink/texts.h"
 
 namespace veldrane {
 namespace {

@@ -1,8 +1,8 @@
-#include "driver/host_modules.h"
+#include "hostlink/host_modules.h"
 
 #include <atomic>
 
-#include "driver/report.h"
+#include "hostlink/report.h"
 #include "platform/module.h"
 
 namespace veldrane {
