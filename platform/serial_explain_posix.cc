@@ -66,8 +66,7 @@ std::string ExplainSerialFailure(const std::string& port, const SerialResult& re
     case SerialFault::kNotFound:
       if (!target.empty()) {
         return where + ": not found: " + (map_entry ? "the port-map entry" : "the link") +
-               " points to " + target + ", which does not exist (an adapter unplugged, or a " +
-               "wrong link)";
+               " leads nowhere (an adapter unplugged, or a wrong link)";
       }
       if (com > 0 && !map_entry) {
         return where + ": not found, and the port map has no entry com" + std::to_string(com) +
