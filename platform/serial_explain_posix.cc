@@ -52,8 +52,11 @@ std::string PermissionRemedy(const std::string& path) {
 
 std::string ExplainSerialFailure(const std::string& port, const SerialResult& result) {
   const int com = ComPortNumber(port.c_str());
+  // The device refuses a name that is no COM port without trying a path.
+  if (com == 0 && result.fault == SerialFault::kNotFound && result.error == 0) {
+    return port + ": no such port (COM1 to COM36)";
+  }
   const std::string path = com > 0 ? ComDevicePath(port.c_str()) : port;
-  if (path.empty()) return port + ": not a COM port name (COM1 to COM36)";
   const bool map_entry = com > 0 && path == PortMapEntry(com);
   const std::string target = LinkTarget(path);
   std::string where = path + (target.empty() ? "" : " -> " + target);
