@@ -99,6 +99,9 @@ uint32_t CCommEngine::TransmitThreadProc(CCommEngine* engine) {
   while (e.running_.load() != 0) {
     uint32_t now = e.clock_.CalendarSeconds();
     if (now % kCollectEverySeconds == 0) e.CollectChanges();
+    // A line that was away and is back: its meters may be blank, and an unchanged value would
+    // reach them only at the next refresh.
+    if (e.port_->TakeReturned()) e.MarkAllPending();
     if (now - last_refresh >= kRefreshSeconds) {
       e.MarkAllPending();
       last_refresh = now;

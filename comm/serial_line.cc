@@ -4,31 +4,15 @@
 #include "config/doc.h"
 #include "hostlink/report.h"
 
-namespace {
-
-veldrane::platform::SerialSettings LineSettings(const CSerialPort& port) {
-  using veldrane::platform::Parity;
-  veldrane::platform::SerialSettings s;
-  s.baud_rate = port.BaudRate();
-  s.byte_size = static_cast<uint8_t>(port.ByteSize());
-  // A parity index that no page offers gives no parity.
-  s.parity = port.parity_index == 1   ? Parity::kEven
-             : port.parity_index == 2 ? Parity::kOdd
-                                      : Parity::kNone;
-  s.stop_bits = static_cast<uint8_t>(port.StopBitCount());
-  s.rts_cts = port.RtsCts();
-  return s;
-}
-
-}  // namespace
-
 int32_t CCommEngine::OpenPort() {
   port_.reset();
-  const CString name = doc_.Port().DeviceName();
-  std::unique_ptr<veldrane::platform::SerialDevice> device = environment_.NewSerialDevice();
-  veldrane::platform::SerialSettings settings = LineSettings(doc_.Port());
+  const CSerialPort& port = doc_.Port();
+  const CString name = port.DeviceName();
+  veldrane::platform::SerialSettings settings = port.LineSettings();
   settings.rts_cts = rts_cts_;
-  if (!device->Open(name, settings)) {
+  std::unique_ptr<veldrane::platform::SerialDevice> device = environment_.NewSerialDevice();
+  // Settings without a line value are refused, not run at whatever speed the device had.
+  if (!port.LineProblems().empty() || !device->Open(name, settings).ok()) {
     return veldrane::ReportMessage(4, veldrane::kLevelSetup, name, 0);
   }
   port_ = std::move(device);
@@ -52,11 +36,11 @@ int32_t CCommEngine::WriteFrame(const uint8_t* frame, int32_t length) {
       clock_.SleepMs(kCtsPollMs);
     }
   }
-  if (!port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs)) {
+  if (!port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs).ok()) {
     if (rts_cts_) port_->SetRts(false);
     return kSendFailed;
   }
-  int32_t result = port_->WaitTransmitted(kTransmitTimeoutMs) ? 0 : kSendFailed;
+  int32_t result = port_->WaitTransmitted(kTransmitTimeoutMs).ok() ? 0 : kSendFailed;
   if (rts_cts_) port_->SetRts(false);
   return result;
 }

@@ -29,3 +29,25 @@ CString CSerialPort::DeviceName() const {
   }
   return name;
 }
+
+std::vector<std::string> CSerialPort::LineProblems() const {
+  std::vector<std::string> problems;
+  if (baud_index < 0 || baud_index > 7) {
+    problems.push_back("baud index " + std::to_string(baud_index) + " outside 0 to 7");
+  }
+  if (parity_index < 0 || parity_index > 2) {
+    problems.push_back("parity index " + std::to_string(parity_index) + " outside 0 to 2");
+  }
+  return problems;
+}
+
+veldrane::platform::SerialSettings CSerialPort::LineSettings() const {
+  using veldrane::platform::Parity;
+  veldrane::platform::SerialSettings s;
+  s.baud_rate = BaudRate();
+  s.byte_size = static_cast<uint8_t>(ByteSize());
+  s.parity = parity_index == 1 ? Parity::kEven : parity_index == 2 ? Parity::kOdd : Parity::kNone;
+  s.stop_bits = static_cast<uint8_t>(StopBitCount());
+  s.rts_cts = RtsCts();
+  return s;
+}

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "fw/cstring.h"
 #include "fw/object.h"
+#include "platform/serial_device.h"
 
 class CSerialPort : public CObject {
   FW_DECLARE_SERIAL(CSerialPort)
@@ -33,6 +36,13 @@ class CSerialPort : public CObject {
   int32_t StopBitCount() const { return stop_bits != 0 ? 2 : 1; }
   // "COM3" below COM10, "\\.\COM12" from COM10 on: the name messages and the port map use.
   CString DeviceName() const;
+
+  // The settings that have no line value ("baud index 9 outside 0 to 7"), one text each; empty
+  // when the port can be opened with them. Data and stop bits have none: 0 and any other value
+  // each have a meaning.
+  std::vector<std::string> LineProblems() const;
+  // The line the settings give, for a port whose LineProblems() are none.
+  veldrane::platform::SerialSettings LineSettings() const;
 
   int32_t port_index = 0;     // 0 is COM1
   int32_t baud_index = 5;     // 9600

@@ -1,6 +1,16 @@
 #include "platform/fake_serial_line.h"
 
+#include <cerrno>
+
 namespace veldrane::platform {
+namespace {
+
+SerialResult Failure(FakeSerialLine::Outcome outcome) {
+  return outcome == FakeSerialLine::Outcome::kTimeout ? SerialResult{SerialFault::kTimedOut, 0}
+                                                      : SerialResult{SerialFault::kIoError, EIO};
+}
+
+}  // namespace
 
 class FakeSerialDevice final : public SerialDevice {
  public:
@@ -9,28 +19,67 @@ class FakeSerialDevice final : public SerialDevice {
     if (open_) line_.OnClose();
   }
 
-  bool Open(const char* port_name, const SerialSettings& settings) override {
+  SerialResult Open(const char* port_name, const SerialSettings& settings) override {
     if (open_) line_.OnClose();
+    name_ = port_name ? port_name : "";
+    settings_ = settings;
+    lost_ = false;
+    returned_ = false;
     open_ = line_.OnOpen(port_name, settings);
-    return open_;
+    return open_ ? SerialResult::Ok() : SerialResult{SerialFault::kNotFound, ENOENT};
   }
-  bool Purge() override {
+  SerialResult Purge() override {
+    if (SerialResult r = Usable(); !r.ok()) return r;
     line_.Add(FakeSerialLine::Call::kPurge);
-    return true;
+    return SerialResult::Ok();
   }
-  bool SetRts(bool up) override {
+  SerialResult SetRts(bool up) override {
+    if (SerialResult r = Usable(); !r.ok()) return r;
     line_.OnRts(up);
-    return true;
+    return SerialResult::Ok();
   }
-  ModemLine Cts() override { return line_.OnCts(); }
-  bool Write(const uint8_t* bytes, size_t length, uint32_t timeout_ms) override {
+  ModemLine Cts() override { return Usable().ok() ? line_.OnCts() : ModemLine::kDown; }
+  SerialResult Write(const uint8_t* bytes, size_t length, uint32_t timeout_ms) override {
+    if (SerialResult r = Usable(); !r.ok()) return r;
     return line_.OnWrite(bytes, length, timeout_ms);
   }
-  bool WaitTransmitted(uint32_t timeout_ms) override { return line_.OnWaitTransmitted(timeout_ms); }
+  SerialResult WaitTransmitted(uint32_t timeout_ms) override {
+    if (SerialResult r = Usable(); !r.ok()) return r;
+    return line_.OnWaitTransmitted(timeout_ms);
+  }
+  bool TakeReturned() override {
+    bool returned = returned_;
+    returned_ = false;
+    return returned;
+  }
 
  private:
+  // As the system's device: an adapter that went away fails every call, and the first call
+  // after it came back opens it again.
+  SerialResult Usable() {
+    if (lost_) {
+      if (!line_.Present()) return {SerialFault::kIoError, EIO};
+      if (!line_.OnOpen(name_.c_str(), settings_)) return {SerialFault::kNotFound, ENOENT};
+      lost_ = false;
+      open_ = true;
+      returned_ = true;
+    }
+    if (!open_) return {SerialFault::kNotFound, ENOENT};
+    if (!line_.Present()) {
+      line_.OnClose();
+      open_ = false;
+      lost_ = true;
+      return {SerialFault::kIoError, EIO};
+    }
+    return SerialResult::Ok();
+  }
+
   FakeSerialLine& line_;
+  std::string name_;
+  SerialSettings settings_;
   bool open_ = false;
+  bool lost_ = false;
+  bool returned_ = false;
 };
 
 std::unique_ptr<SerialDevice> FakeSerialLine::NewDevice() {
@@ -40,6 +89,16 @@ std::unique_ptr<SerialDevice> FakeSerialLine::NewDevice() {
 void FakeSerialLine::SetOpenFails(bool fails) {
   std::lock_guard<std::mutex> lock(mutex_);
   open_fails_ = fails;
+}
+
+void FakeSerialLine::SetPresent(bool present) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  present_ = present;
+}
+
+bool FakeSerialLine::Present() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return present_;
 }
 
 void FakeSerialLine::SetCts(ModemLine line, uint32_t up_after_ms) {
@@ -144,7 +203,7 @@ ModemLine FakeSerialLine::OnCts() {
   return cts_;
 }
 
-bool FakeSerialLine::OnWrite(const uint8_t* bytes, size_t length, uint32_t timeout_ms) {
+SerialResult FakeSerialLine::OnWrite(const uint8_t* bytes, size_t length, uint32_t timeout_ms) {
   std::string frame(reinterpret_cast<const char*>(bytes), length);
   Add(Call::kWrite, frame);
   Outcome outcome;
@@ -153,15 +212,15 @@ bool FakeSerialLine::OnWrite(const uint8_t* bytes, size_t length, uint32_t timeo
     outcome = write_outcome_;
   }
   if (outcome == Outcome::kTimeout) clock_.SleepMs(timeout_ms);
-  if (outcome != Outcome::kOk) return false;
+  if (outcome != Outcome::kOk) return Failure(outcome);
   uint32_t tick = clock_.TickMs();
   std::lock_guard<std::mutex> lock(mutex_);
   frames_.push_back(std::move(frame));
   frame_ticks_.push_back(tick);
-  return true;
+  return SerialResult::Ok();
 }
 
-bool FakeSerialLine::OnWaitTransmitted(uint32_t timeout_ms) {
+SerialResult FakeSerialLine::OnWaitTransmitted(uint32_t timeout_ms) {
   Add(Call::kWaitTransmitted);
   Outcome outcome;
   uint32_t transmit_ms;
@@ -172,7 +231,7 @@ bool FakeSerialLine::OnWaitTransmitted(uint32_t timeout_ms) {
   }
   if (outcome == Outcome::kTimeout) clock_.SleepMs(timeout_ms);
   if (outcome == Outcome::kOk && transmit_ms > 0) clock_.SleepMs(transmit_ms);
-  return outcome == Outcome::kOk;
+  return outcome == Outcome::kOk ? SerialResult::Ok() : Failure(outcome);
 }
 
 }  // namespace veldrane::platform

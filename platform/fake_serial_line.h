@@ -43,6 +43,9 @@ class FakeSerialLine {
 
   // How the line answers (default: opens, CTS up, every write and wait succeeds at once).
   void SetOpenFails(bool fails);
+  // An adapter unplugged (false) and plugged in again (true): while it is away every operation
+  // of an open device fails, and the first one after its return opens it again.
+  void SetPresent(bool present);
   // CTS as read; kUp with up_after_ms > 0 reads down until that long after RTS was raised.
   void SetCts(ModemLine line, uint32_t up_after_ms = 0);
   // A timeout spends the whole timeout on the clock; a failure comes at once.
@@ -66,15 +69,17 @@ class FakeSerialLine {
   friend class FakeSerialDevice;
   void Add(Call call, std::string bytes = std::string());
   bool OnOpen(const char* name, const SerialSettings& settings);
+  bool Present() const;
   void OnClose();
   void OnRts(bool up);
   ModemLine OnCts();
-  bool OnWrite(const uint8_t* bytes, size_t length, uint32_t timeout_ms);
-  bool OnWaitTransmitted(uint32_t timeout_ms);
+  SerialResult OnWrite(const uint8_t* bytes, size_t length, uint32_t timeout_ms);
+  SerialResult OnWaitTransmitted(uint32_t timeout_ms);
 
   Clock& clock_;
   mutable std::mutex mutex_;
   bool open_fails_ = false;
+  bool present_ = true;
   ModemLine cts_ = ModemLine::kUp;
   uint32_t cts_delay_ms_ = 0;
   uint32_t rts_up_tick_ = 0;

@@ -14,7 +14,10 @@ inline constexpr const char* kPortMapVariable = "VELDRANE_PORTS";
 
 // n for "COMn" or "\\.\COMn" (letters in any case, n from 1 on); 0 for any other name.
 int ComPortNumber(const char* port_name);
-// The device path of a port; empty for a name that is not a COM port.
+// The port-map entry of COMn (n from 1), whether it exists or not.
+std::string PortMapEntry(int n);
+// The device path of a port: its port-map entry when there is one, else /dev/ttyS(n-1); empty
+// for a name that is not a COM port. A device opened keeps the path it was opened with.
 std::string ComDevicePath(const char* port_name);
 
 }  // namespace veldrane::platform

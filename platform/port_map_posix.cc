@@ -35,11 +35,15 @@ int ComPortNumber(const char* port_name) {
   return static_cast<int>(n);
 }
 
+std::string PortMapEntry(int n) {
+  const char* dir = std::getenv(kPortMapVariable);
+  return std::string(dir && *dir ? dir : kPortMapDir) + "/com" + std::to_string(n);
+}
+
 std::string ComDevicePath(const char* port_name) {
   int n = ComPortNumber(port_name);
   if (n == 0) return std::string();
-  const char* dir = std::getenv(kPortMapVariable);
-  std::string entry = std::string(dir && *dir ? dir : kPortMapDir) + "/com" + std::to_string(n);
+  std::string entry = PortMapEntry(n);
   // An entry counts even when its link leads nowhere now (an adapter that is unplugged): the
   // port then fails to open instead of falling back to an on-board port.
   struct stat st {};

@@ -13,8 +13,8 @@ enum class Parity : uint8_t { kNone, kOdd, kEven };
 
 // The line as the port settings give it.
 struct SerialSettings {
-  uint32_t baud_rate = 9600;  // 0: keep the device's rate
-  uint8_t byte_size = 8;      // 7 or 8
+  uint32_t baud_rate = 9600;
+  uint8_t byte_size = 8;  // 7 or 8
   Parity parity = Parity::kNone;
   uint8_t stop_bits = 1;  // 1 or 2
   // The RTS/CTS handshake by hand: DTR and RTS are held down between frames. Without it both
@@ -24,26 +24,77 @@ struct SerialSettings {
 
 enum class ModemLine : uint8_t { kDown, kUp, kUnsupported };
 
+// Why a device operation failed, in terms a user can act on. The set is closed and does not
+// depend on how the device is reached: a local terminal and a device server on the network
+// give the same causes, each with the system's error number where it had one.
+enum class SerialFault : uint8_t {
+  kNone,
+  kNotFound,          // no such device (an adapter unplugged, a link that leads nowhere)
+  kPermissionDenied,  // this account may not open it
+  kBusy,              // another program holds it
+  kNotSerialDevice,   // it opens, but is no serial line (a file, /dev/null, a FIFO)
+  kSettingsRefused,   // the line settings are out of range, or the device will not take them
+  kIoError,           // the device failed, or went away, while in use
+  kTimedOut,          // it did not take the bytes, or send them, in time
+};
+
+struct SerialResult {
+  SerialFault fault = SerialFault::kNone;
+  int error = 0;  // errno, or 0 where the cause is not a system error
+
+  bool ok() const { return fault == SerialFault::kNone; }
+  explicit operator bool() const { return ok(); }
+  static SerialResult Ok() { return {}; }
+};
+
+// "not found", "permission denied", ... ("ok" for kNone).
+constexpr const char* SerialFaultText(SerialFault fault) {
+  switch (fault) {
+    case SerialFault::kNone:
+      return "ok";
+    case SerialFault::kNotFound:
+      return "not found";
+    case SerialFault::kPermissionDenied:
+      return "permission denied";
+    case SerialFault::kBusy:
+      return "busy";
+    case SerialFault::kNotSerialDevice:
+      return "not a serial device";
+    case SerialFault::kSettingsRefused:
+      return "line settings refused";
+    case SerialFault::kIoError:
+      return "I/O error";
+    case SerialFault::kTimedOut:
+      return "timed out";
+  }
+  return "?";
+}
+
 class SerialDevice {
  public:
   virtual ~SerialDevice() = default;  // closes the device
 
   // Opens the port named as the user knows it ("COM3", "\\.\COM12") for this process alone and
   // sets it up: raw bytes, the line settings, no automatic flow control, DTR and RTS by mode.
-  // False when the device cannot be had; set-up steps that fail after that are ignored.
-  virtual bool Open(const char* port_name, const SerialSettings& settings) = 0;
+  // Settings out of range are refused before anything is opened; set-up steps that fail after
+  // the device was had are ignored. The device keeps the identity it was opened with: should
+  // it go away, it is opened again under that identity, never under another.
+  virtual SerialResult Open(const char* port_name, const SerialSettings& settings) = 0;
   // Drops what waits in the driver's transmit and receive buffers.
-  virtual bool Purge() = 0;
-  // Raises or lowers RTS. False when the line cannot be set (a pseudo-terminal has none).
-  virtual bool SetRts(bool up) = 0;
+  virtual SerialResult Purge() = 0;
+  // Raises or lowers RTS. Refused when the line cannot be set (a pseudo-terminal has none).
+  virtual SerialResult SetRts(bool up) = 0;
   // The CTS line as it is now.
   virtual ModemLine Cts() = 0;
-  // Writes all `length` bytes within `timeout_ms`; false when they are not all taken in time or
-  // the device fails.
-  virtual bool Write(const uint8_t* bytes, size_t length, uint32_t timeout_ms) = 0;
-  // Waits until the bytes written have left the transmitter; false when that takes longer than
-  // `timeout_ms` or the device fails.
-  virtual bool WaitTransmitted(uint32_t timeout_ms) = 0;
+  // Writes all `length` bytes within `timeout_ms`; kTimedOut when they are not all taken in
+  // time.
+  virtual SerialResult Write(const uint8_t* bytes, size_t length, uint32_t timeout_ms) = 0;
+  // Waits until the bytes written have left the transmitter; kTimedOut when that takes longer
+  // than `timeout_ms`.
+  virtual SerialResult WaitTransmitted(uint32_t timeout_ms) = 0;
+  // True once after the device went away and was opened again: the meters on the line may have
+  // lost what they showed.
+  virtual bool TakeReturned() = 0;
 };
 
 // The POSIX device (serial_posix.cc).

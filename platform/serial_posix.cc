@@ -1,11 +1,11 @@
 // The serial device on termios and ioctl. Every system call goes through SerialSys().
 //
 // Beyond opening, it mends one thing of its own: a device that went away (an unplugged USB
-// adapter: EIO, ENXIO, ENODEV or a hang-up) is closed, and the same port name is opened again
-// before a later frame, at most once a second. Until that succeeds every frame fails.
-#include <fcntl.h>
+// adapter: EIO, ENXIO, ENODEV or a hang-up) is closed, and the same device path is opened again
+// before a later frame, at most once a second. Until that succeeds every frame fails. The path
+// is the one the port was opened with: a port-map entry that vanishes fails until it is back
+// (then the open follows it), and never lets the port fall back to an on-board one.
 #include <linux/serial.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -29,40 +29,60 @@ bool DeviceGone(int error) {
   return error == EIO || error == ENXIO || error == ENODEV;
 }
 
+SerialResult IoError(int error) {
+  return {SerialFault::kIoError, error};
+}
+
+constexpr SerialResult kTimeout{SerialFault::kTimedOut, 0};
+
+// Settings the device cannot put on the line, refused instead of running at whatever the
+// device had.
+bool SettingsInRange(const SerialSettings& s) {
+  return TermiosSpeed(s.baud_rate) != B0 && (s.byte_size == 7 || s.byte_size == 8) &&
+         (s.stop_bits == 1 || s.stop_bits == 2) &&
+         (s.parity == Parity::kNone || s.parity == Parity::kOdd || s.parity == Parity::kEven);
+}
+
 class PosixSerialDevice final : public SerialDevice {
  public:
   ~PosixSerialDevice() override { Close(); }
 
-  bool Open(const char* port_name, const SerialSettings& settings) override {
+  SerialResult Open(const char* port_name, const SerialSettings& settings) override {
     Close();
-    name_ = port_name ? port_name : "";
-    settings_ = settings;
     lost_ = false;
+    returned_ = false;
+    settings_ = settings;
+    if (!SettingsInRange(settings)) return Fail({SerialFault::kSettingsRefused, 0});
+    path_ = ComDevicePath(port_name);
+    if (path_.empty()) return Fail({SerialFault::kNotFound, 0});
     return OpenDevice();
   }
 
-  bool Purge() override {
-    if (!Usable()) return false;
+  SerialResult Purge() override {
+    if (SerialResult r = Usable(); !r.ok()) return r;
     return Check(Sys().tcflush(fd_, TCIOFLUSH));
   }
 
-  bool SetRts(bool up) override {
-    if (!Usable()) return false;
+  SerialResult SetRts(bool up) override {
+    if (SerialResult r = Usable(); !r.ok()) return r;
     int bits = TIOCM_RTS;
-    return Check(Sys().ioctl(fd_, up ? TIOCMBIS : TIOCMBIC, &bits));
+    SerialResult r = Check(Sys().ioctl(fd_, up ? TIOCMBIS : TIOCMBIC, &bits));
+    // A terminal without modem lines does not take the setting.
+    if (!r.ok() && fd_ >= 0) r.fault = SerialFault::kSettingsRefused;
+    return r;
   }
 
   ModemLine Cts() override {
-    if (!Usable()) return ModemLine::kDown;
+    if (!Usable().ok()) return ModemLine::kDown;
     int status = 0;
-    if (!Check(Sys().ioctl(fd_, TIOCMGET, &status))) {
+    if (!Check(Sys().ioctl(fd_, TIOCMGET, &status)).ok()) {
       return fd_ < 0 ? ModemLine::kDown : ModemLine::kUnsupported;
     }
     return (status & TIOCM_CTS) ? ModemLine::kUp : ModemLine::kDown;
   }
 
-  bool Write(const uint8_t* bytes, size_t length, uint32_t timeout_ms) override {
-    if (!Usable()) return false;
+  SerialResult Write(const uint8_t* bytes, size_t length, uint32_t timeout_ms) override {
+    if (SerialResult r = Usable(); !r.ok()) return r;
     const SerialSysApi& sys = Sys();
     write_start_us_ = sys.now_us();
     written_ = 0;
@@ -76,21 +96,21 @@ class PosixSerialDevice final : public SerialDevice {
       if (n < 0 && errno != EAGAIN) return Check(-1);
       // The driver's buffer is full: wait for room, within the time left.
       uint64_t now = sys.now_us();
-      if (now >= deadline) return false;
+      if (now >= deadline) return kTimeout;
       pollfd p{fd_, POLLOUT, 0};
       int ready = sys.poll(&p, 1, static_cast<int>((deadline - now + 999) / 1000));
       if (ready < 0 && errno != EINTR) return Check(-1);
       if (ready > 0 && (p.revents & POLLHUP)) {
-        Lose();
-        return false;
+        Lose(EIO);
+        return IoError(EIO);
       }
-      if (ready > 0 && (p.revents & (POLLERR | POLLNVAL))) return false;
+      if (ready > 0 && (p.revents & (POLLERR | POLLNVAL))) return IoError(EIO);
     }
-    return true;
+    return SerialResult::Ok();
   }
 
-  bool WaitTransmitted(uint32_t timeout_ms) override {
-    if (!Usable()) return false;
+  SerialResult WaitTransmitted(uint32_t timeout_ms) override {
+    if (SerialResult r = Usable(); !r.ok()) return r;
     const SerialSysApi& sys = Sys();
     const uint64_t deadline = sys.now_us() + uint64_t{timeout_ms} * 1000;
     // First the driver's buffer: TIOCOUTQ down to 0. A device that cannot tell counts as empty.
@@ -101,7 +121,7 @@ class PosixSerialDevice final : public SerialDevice {
         break;
       }
       if (queued <= 0) break;
-      if (!PauseUntil(deadline)) return false;
+      if (!PauseUntil(deadline)) return kTimeout;
     }
     // Then the transmitter's shift register, where the UART tells.
     for (;;) {
@@ -114,36 +134,35 @@ class PosixSerialDevice final : public SerialDevice {
         uint64_t now = sys.now_us();
         if (done > deadline) {
           if (deadline > now) sys.sleep_us(deadline - now);
-          return false;
+          return kTimeout;
         }
         if (done > now) sys.sleep_us(done - now);
-        return true;
+        return SerialResult::Ok();
       }
-      if (lsr & TIOCSER_TEMT) return true;
-      if (!PauseUntil(deadline)) return false;
+      if (lsr & TIOCSER_TEMT) return SerialResult::Ok();
+      if (!PauseUntil(deadline)) return kTimeout;
     }
+  }
+
+  bool TakeReturned() override {
+    bool returned = returned_;
+    returned_ = false;
+    return returned;
   }
 
  private:
   static const SerialSysApi& Sys() { return SerialSys(); }
 
-  bool OpenDevice() {
-    std::string path = ComDevicePath(name_.c_str());
-    if (path.empty()) return false;
-    const SerialSysApi& sys = Sys();
-    int fd = sys.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    // No sharing: TIOCEXCL turns away other opens of the terminal (a privileged process
-    // excepted), and the lock every other open file of it, in this process and in others.
-    sys.ioctl(fd, TIOCEXCL, nullptr);
-    if (sys.flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
-      sys.close(fd);
-      return false;
-    }
+  SerialResult OpenDevice() {
+    int fd = -1;
+    if (SerialResult r = OpenTerminal(path_.c_str(), &fd); !r.ok()) return Fail(r);
+    // No sharing: beside the lock, TIOCEXCL turns away other opens of the terminal (a
+    // privileged process excepted) by programs that do not lock.
+    Sys().ioctl(fd, TIOCEXCL, nullptr);
     fd_ = fd;
-    if (settings_.baud_rate != 0) baud_ = settings_.baud_rate;
+    baud_ = settings_.baud_rate;
     Configure();
-    return true;
+    return SerialResult::Ok();
   }
 
   // The line settings. Failures are ignored: once open, the port counts as open.
@@ -164,16 +183,12 @@ class PosixSerialDevice final : public SerialDevice {
         t.c_iflag |= INPCK;
       }
       if (settings_.stop_bits == 2) t.c_cflag |= CSTOPB;
-      if (speed_t code = TermiosSpeed(settings_.baud_rate); code != B0) {
-        cfsetispeed(&t, code);
-        cfsetospeed(&t, code);
-      }
+      speed_t code = TermiosSpeed(settings_.baud_rate);
+      cfsetispeed(&t, code);
+      cfsetospeed(&t, code);
       t.c_cc[VMIN] = 0;
       t.c_cc[VTIME] = 0;
       sys.tcsetattr(fd_, TCSANOW, &t);
-      // The speed in force, for the character time; 9600 when termios reports an odd one.
-      uint32_t baud = TermiosBaud(cfgetospeed(&t));
-      baud_ = baud != 0 ? baud : 9600;
     }
     // DTR and RTS up for good in normal mode; both down between frames with the handshake.
     int bits = TIOCM_DTR | TIOCM_RTS;
@@ -185,30 +200,39 @@ class PosixSerialDevice final : public SerialDevice {
     fd_ = -1;
   }
 
+  // Keeps the cause for the calls that find the device unusable.
+  SerialResult Fail(SerialResult r) {
+    failure_ = r;
+    return r;
+  }
+
   // The device went away: close it and try it again later.
-  void Lose() {
+  void Lose(int error) {
     Close();
     lost_ = true;
+    failure_ = IoError(error);
     last_attempt_us_ = Sys().now_us();
   }
 
-  // True for a successful call; otherwise notes a device that went away.
-  bool Check(int result) {
-    if (result == 0) return true;
-    if (DeviceGone(errno) && fd_ >= 0) Lose();
-    return false;
+  // Success for a successful call; otherwise the cause, noting a device that went away.
+  SerialResult Check(int result) {
+    if (result == 0) return SerialResult::Ok();
+    int error = errno;
+    if (DeviceGone(error) && fd_ >= 0) Lose(error);
+    return IoError(error);
   }
 
-  // The device is open, or was lost and opens again now (at most once a second).
-  bool Usable() {
-    if (fd_ >= 0) return true;
-    if (!lost_) return false;
+  // The device is open, or was lost and opens again now (at most once a second); else why not.
+  SerialResult Usable() {
+    if (fd_ >= 0) return SerialResult::Ok();
+    if (!lost_) return failure_;
     uint64_t now = Sys().now_us();
-    if (now - last_attempt_us_ < kReopenIntervalUs) return false;
+    if (now - last_attempt_us_ < kReopenIntervalUs) return failure_;
     last_attempt_us_ = now;
-    if (!OpenDevice()) return false;
+    if (SerialResult r = OpenDevice(); !r.ok()) return r;
     lost_ = false;
-    return true;
+    returned_ = true;
+    return SerialResult::Ok();
   }
 
   // Waits one poll interval, or false when the deadline has passed.
@@ -226,10 +250,12 @@ class PosixSerialDevice final : public SerialDevice {
     return (uint64_t{count} * bits * 1000000u + baud_ - 1) / baud_;
   }
 
-  std::string name_;
+  std::string path_;  // the device path the port was opened with, kept for reopening
   SerialSettings settings_;
   int fd_ = -1;
   bool lost_ = false;
+  bool returned_ = false;
+  SerialResult failure_{SerialFault::kNotFound, 0};  // why the device is not open
   uint64_t last_attempt_us_ = 0;
   uint32_t baud_ = 9600;
   uint64_t write_start_us_ = 0;

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/serial_device.h"
+
 namespace veldrane::platform {
 
 struct SerialSysApi {
@@ -32,5 +34,11 @@ const SerialSysApi& SerialSys();
 // Installs a replacement; null restores the system's. Returns the previous one.
 const SerialSysApi* SetSerialSysApi(const SerialSysApi* api);
 const SerialSysApi& SystemSerialSysApi();
+
+// Opens the terminal device at `path` for reading and writing, non-blocking, and takes its
+// advisory lock, so that no other program that locks it (the driver, the virtual meter) shares
+// it: the descriptor in `fd`, or the cause (busy when another holds the lock; not a serial
+// device when what opened is no terminal) with nothing left open. Through SerialSys().
+SerialResult OpenTerminal(const char* path, int* fd);
 
 }  // namespace veldrane::platform

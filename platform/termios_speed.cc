@@ -20,11 +20,4 @@ speed_t TermiosSpeed(uint32_t baud) {
   return B0;
 }
 
-uint32_t TermiosBaud(speed_t speed) {
-  for (const Speed& s : kSpeeds) {
-    if (s.code == speed) return s.baud;
-  }
-  return 0;
-}
-
 }  // namespace veldrane::platform

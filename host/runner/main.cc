@@ -22,6 +22,7 @@
 #include "host/dbm/tag_db_api.h"
 #include "host/loader/driver_module.h"
 #include "host/rt/event_log_api.h"
+#include "host/runner/port_probe.h"
 #include "host/runner/simulator.h"
 #include "host/runner/station_list.h"
 #include "host/runner/station_table.h"
@@ -208,7 +209,9 @@ int Run(const Options& options) {
   if (!have_stations) std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
   int32_t port = driver.OpenPort(index);
   if (port != 0) {
-    std::fprintf(stderr, "veldrane-host: the driver could not open the port (result %d)\n", port);
+    std::fflush(stdout);
+    std::fprintf(stderr, "veldrane-host: %s\n",
+                 veldrane::host::ExplainPortFailure(options.config).c_str());
     driver.Unload();
     return kPortNotOpened;
   }

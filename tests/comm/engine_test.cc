@@ -207,6 +207,30 @@ TEST_F(EngineTest, AStationLostOnTheLineIsReportedAndItsRecoveryToo) {
   EXPECT_EQ(Stats(nullptr), (std::vector<int32_t>{0, 7, 6}));
 }
 
+TEST_F(EngineTest, ALineThatComesBackRefreshesEveryResolvedMeterInTheNextPass) {
+  Add({"A", 1, 1, 0, "TA"});
+  Add({"B", 1, 2, 0, "TB"});
+  Add({"MISSING", 1, 3, 0, "NOWHERE"}, false);
+  db_.Queue({{&At(0), 1, 1}, {&At(1), 1, 2}});
+  StartFirstPass();
+  env_.line.SetPresent(false);  // unplugged: A's next value fails at 500
+  db_.Queue({{&At(0), 1, 3}});
+  env_.clock.AdvanceTo(2999);
+  env_.line.SetPresent(true);
+  db_.Queue({{&At(0), 1, 4}});  // taken at 3000, when the line opens again
+  env_.clock.AdvanceTo(59999);
+  // B's value never changed, yet it is shown again at once, not at the next refresh.
+  EXPECT_EQ(Frames(),
+            (std::vector<std::string>{"28 30 31 29 31 0D", "28 30 32 29 32 0D", "28 30 31 29 34 0D",
+                                      "28 30 31 29 34 0D", "28 30 32 29 32 0D"}));
+  EXPECT_EQ(env_.line.FrameTicks(), (std::vector<uint32_t>{0, 50, 3000, 3500, 3550}));
+  EXPECT_EQ(log_.Messages(), (std::vector<int>{3, 12, 1, 8}));
+  // The schedule otherwise stays as it was: the refresh comes 60 s after the start.
+  env_.clock.AdvanceTo(60050);
+  EXPECT_EQ(env_.line.FrameTicks().back(), 60050u);
+  EXPECT_EQ(Frames().size(), 7u);
+}
+
 class LineModeTest : public EngineTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(LineModeTest, WithTheHandshakeEachFrameCarriesItsZeroByte) {

@@ -7,12 +7,15 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -48,9 +51,11 @@ struct SysScript {
   std::optional<termios> set_termios;
   bool virtual_time = false;
   uint64_t now_us = 0;
-  std::vector<int> outq;   // answers of TIOCOUTQ in turn, the last one repeating
-  std::vector<int> lsr;    // answers of TIOCSERGETLSR likewise
-  short poll_revents = 0;  // a poll that reports this at once
+  std::vector<int> outq;            // answers of TIOCOUTQ in turn, the last one repeating
+  std::vector<int> lsr;             // answers of TIOCSERGETLSR likewise
+  short poll_revents = 0;           // a poll that reports this at once
+  std::vector<std::string> opened;  // the paths of every open, in turn
+  std::map<std::string, std::string> redirected;  // opens of a path that go elsewhere
 };
 SysScript* g_script = nullptr;
 
@@ -98,7 +103,17 @@ int Answer(std::vector<int>& answers, void* arg) {
 }
 
 const platform::SerialSysApi kScripted = {
-    [](const char* path, int flags) { return Fails("open") ? -1 : Sys().open(path, flags); },
+    [](const char* path, int flags) {
+      std::string target = path;
+      {
+        std::lock_guard<std::mutex> lock(g_script->mutex);
+        g_script->opened.push_back(path);
+        if (auto it = g_script->redirected.find(path); it != g_script->redirected.end()) {
+          target = it->second;
+        }
+      }
+      return Fails("open") ? -1 : Sys().open(target.c_str(), flags);
+    },
     [](int fd) {
       Fails("close");
       return Sys().close(fd);
@@ -194,7 +209,8 @@ class PosixSerialTest : public ::testing::Test {
     script_.now_us = us;
   }
   static bool Write(SerialDevice& device, const std::string& bytes, uint32_t timeout_ms = 1000) {
-    return device.Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), timeout_ms);
+    return device.Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), timeout_ms)
+        .ok();
   }
 
   TempDir ports_;
@@ -281,18 +297,23 @@ TEST_F(PosixSerialTest, NoSecondOpenOfAPortThatIsInUse) {
 }
 
 TEST_F(PosixSerialTest, WhatOpeningNeedsAndWhatItMayLack) {
+  using F = platform::SerialFault;
   const struct {
     SysScript::Fault fault;
-    bool opens;
+    F result;
   } cases[] = {
-      {{"open", 1, ENOENT}, false},
-      {{"open", 1, EACCES}, false},
-      {{"flock", 1, EWOULDBLOCK}, false},
+      {{"open", 1, ENOENT}, F::kNotFound},
+      {{"open", 1, ENXIO}, F::kNotFound},
+      {{"open", 1, EACCES}, F::kPermissionDenied},
+      {{"open", 1, EBUSY}, F::kBusy},  // another opened it with TIOCEXCL
+      {{"open", 1, EMFILE}, F::kIoError},
+      {{"flock", 1, EWOULDBLOCK}, F::kBusy},
+      {{"tcgetattr", 1, ENOTTY}, F::kNotSerialDevice},
       // The set-up after a successful open only tries.
-      {{"flock", 1, ENOLCK}, true},
-      {{"ioctl TIOCEXCL", 1, EPERM}, true},
-      {{"tcgetattr", 1, EIO}, true},
-      {{"tcsetattr", 1, EINVAL}, true},
+      {{"flock", 1, ENOLCK}, F::kNone},
+      {{"ioctl TIOCEXCL", 1, EPERM}, F::kNone},
+      {{"tcgetattr", 1, EIO}, F::kNone},
+      {{"tcsetattr", 1, EINVAL}, F::kNone},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault.call + " " + std::to_string(c.fault.error));
@@ -302,17 +323,30 @@ TEST_F(PosixSerialTest, WhatOpeningNeedsAndWhatItMayLack) {
       script_.counts.clear();
     }
     auto device = platform::NewPosixSerialDevice();
-    EXPECT_EQ(device->Open("COM1", {}), c.opens);
+    platform::SerialResult r = device->Open("COM1", {});
+    EXPECT_EQ(r.fault, c.result);
+    EXPECT_EQ(r.error, c.result == F::kNone ? 0 : c.fault.error);
+    // A refused port is left as it was: not made exclusive behind its holder's back.
+    if (c.fault.call != "ioctl TIOCEXCL") {
+      EXPECT_EQ(Count("ioctl TIOCEXCL"), r.ok() ? 1 : 0);
+    }
     device.reset();
     // Whatever was opened is closed again.
     EXPECT_EQ(Count("close"), Count("open") - (c.fault.call == "open" ? 1 : 0));
   }
   Map(2, "/nonexistent/ttyUSB9");  // an adapter that is not plugged in
   auto device = platform::NewPosixSerialDevice();
-  EXPECT_FALSE(device->Open("COM2", {}));
-  EXPECT_FALSE(device->Open("LPT1", {}));
+  EXPECT_EQ(device->Open("COM2", {}).fault, F::kNotFound);
+  EXPECT_EQ(device->Open("LPT1", {}).fault, F::kNotFound);
   EXPECT_FALSE(Write(*device, "x"));
   EXPECT_FALSE(device->Purge());
+  // Settings that have no line value are refused before anything is opened.
+  const int opens = Count("open");
+  for (SerialSettings s : {SerialSettings{0}, SerialSettings{12345}, SerialSettings{9600, 6},
+                           SerialSettings{9600, 8, Parity::kNone, 3}}) {
+    EXPECT_EQ(device->Open("COM1", s).fault, F::kSettingsRefused) << s.baud_rate;
+  }
+  EXPECT_EQ(Count("open"), opens);
 }
 
 TEST_F(PosixSerialTest, WaitsTheCharacterTimeWhereTheTransmitterCannotTell) {
@@ -332,7 +366,7 @@ TEST_F(PosixSerialTest, WaitsTheCharacterTimeWhereTheTransmitterCannotTell) {
     ASSERT_TRUE(device->Open("COM1", c.settings));
     SetNowUs(1000000);
     ASSERT_TRUE(Write(*device, std::string(c.bytes, 'A')));
-    EXPECT_EQ(device->WaitTransmitted(2000), c.us < 2000000);
+    EXPECT_EQ(device->WaitTransmitted(2000).ok(), c.us < 2000000);
     EXPECT_EQ(NowUs() - 1000000, c.us) << c.settings.baud_rate;
     pty_.Read(c.bytes, 100);
   }
@@ -359,7 +393,7 @@ TEST_F(PosixSerialTest, AskTheDriverAndTheUartWhereTheyAnswer) {
       script_.lsr = c.lsr;
     }
     uint64_t start = NowUs();
-    EXPECT_EQ(device->WaitTransmitted(2000), c.empties);
+    EXPECT_EQ(device->WaitTransmitted(2000).ok(), c.empties);
     EXPECT_EQ(NowUs() - start, c.us);
   }
 }
@@ -406,6 +440,86 @@ TEST_F(PosixSerialTest, AVanishedDeviceIsOpenedAgainAtMostOnceASecond) {
   EXPECT_TRUE(device->Purge());
   EXPECT_TRUE(Write(*device, "three"));
   EXPECT_EQ(replugged.Read(5), "three");
+}
+
+// A port opened through its port-map entry stays on that entry, and one opened as the on-board
+// port stays there: a reopen never moves a running line to another device.
+TEST_F(PosixSerialTest, AReopenKeepsThePathThePortWasOpenedWith) {
+  UseVirtualTime();
+  const std::string entry = ports_.File("com1");
+  for (bool mapped : {true, false}) {
+    SCOPED_TRACE(mapped ? "mapped" : "on-board");
+    const std::string path = mapped ? entry : "/dev/ttyS0";
+    auto first = std::make_unique<Pty>();
+    {
+      std::lock_guard<std::mutex> lock(script_.mutex);
+      script_.opened.clear();
+      script_.redirected = {{"/dev/ttyS0", first->slave()}};
+    }
+    if (mapped) {
+      Map(1, first->slave());
+    } else {
+      unlink(entry.c_str());
+    }
+    auto device = platform::NewPosixSerialDevice();
+    ASSERT_TRUE(device->Open("COM1", {}));
+    EXPECT_FALSE(device->TakeReturned());
+
+    // The meter on the line exits and takes its link (or the adapter goes); a new link appears
+    // where there was none.
+    first.reset();
+    if (mapped) {
+      unlink(entry.c_str());
+    } else {
+      Map(1, "/nonexistent/ttyUSB0");
+    }
+    EXPECT_FALSE(Write(*device, "lost"));
+    SetNowUs(NowUs() + 1000000);
+    EXPECT_EQ(device->Purge().fault, platform::SerialFault::kNotFound);
+
+    // The same path comes back: the device follows it.
+    Pty second;
+    if (mapped) {
+      Map(1, second.slave());
+    } else {
+      std::lock_guard<std::mutex> lock(script_.mutex);
+      script_.redirected["/dev/ttyS0"] = second.slave();
+    }
+    SetNowUs(NowUs() + 1000000);
+    ASSERT_TRUE(device->Purge());
+    EXPECT_TRUE(device->TakeReturned());
+    EXPECT_FALSE(device->TakeReturned());
+    EXPECT_TRUE(Write(*device, "back"));
+    EXPECT_EQ(second.Read(4), "back");
+    std::lock_guard<std::mutex> lock(script_.mutex);
+    EXPECT_EQ(script_.opened, (std::vector<std::string>{path, path, path}));
+  }
+}
+
+// Things that open but are no serial line would take every frame as sent.
+TEST_F(PosixSerialTest, WhatIsNoTerminalIsRefused) {
+  const std::string file = ports_.File("file");
+  const std::string fifo = ports_.File("fifo");
+  { std::ofstream(file) << ""; }
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& target :
+       {std::string("/dev/null"), file, std::string("/dev/zero"), fifo}) {
+    SCOPED_TRACE(target);
+    Map(1, target);
+    {
+      std::lock_guard<std::mutex> lock(script_.mutex);
+      script_.counts.clear();
+    }
+    auto device = platform::NewPosixSerialDevice();
+    platform::SerialResult r = device->Open("COM1", {});
+    EXPECT_EQ(r.fault, platform::SerialFault::kNotSerialDevice);
+    EXPECT_EQ(r.error, ENOTTY);
+    EXPECT_EQ(Count("close"), 1);
+    EXPECT_FALSE(Write(*device, "(01)123\r"));
+  }
+  struct stat st {};
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 0);
 }
 
 TEST_F(PosixSerialTest, AHangUpOrADeviceErrorCountsAsGone) {

@@ -32,7 +32,7 @@ TEST(SerialLineOpen, TurnsThePortSettingsIntoTheLine) {
       {0, 5, 0, 1, 0, 0, "COM1", 9600, 8, Parity::kNone, 1, false},
       {8, 7, 1, 0, 1, 2, "COM9", 38400, 7, Parity::kEven, 2, true},
       {9, 0, 2, 3, 4, 0xFFFFFFFD, "\\\\.\\COM10", 300, 8, Parity::kOdd, 2, false},
-      {35, 6, 7, 1, 0, 0xFFFFFFFF, "\\\\.\\COM36", 19200, 8, Parity::kNone, 1, true},
+      {35, 6, 0, 1, 0, 0xFFFFFFFF, "\\\\.\\COM36", 19200, 8, Parity::kNone, 1, true},
   };
   for (const PortCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -77,6 +77,22 @@ TEST(SerialLineOpen, AFailedOpenReportsMessage4WithTheDeviceName) {
   }
   // Without an event log the reporter's result is the message number itself.
   EXPECT_EQ(doc.OpenPort(), 4);
+}
+
+TEST(SerialLineOpen, SettingsWithoutALineValueAreRefusedWithMessage4) {
+  const struct { int32_t baud_index, parity_index; } cases[] = {{8, 0}, {-1, 0}, {5, 3}, {5, -1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.baud_index) + " " + std::to_string(c.parity_index));
+    SimulatedEnvironment env(platform::SimulatedClock::Mode::kFreeRunning);
+    EventLogCapture log;
+    CVeldraneDoc doc;
+    doc.Port().baud_index = c.baud_index;
+    doc.Port().parity_index = c.parity_index;
+    EXPECT_EQ(doc.OpenPort(), -4);
+    EXPECT_EQ(log.Messages(), std::vector<int>{4});
+    // Not run at whatever speed or parity the device had.
+    EXPECT_EQ(env.line.CountOf(Call::kOpen), 0);
+  }
 }
 
 // One frame written on the test's own thread, time running free.

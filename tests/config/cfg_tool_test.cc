@@ -132,6 +132,26 @@ TEST(CfgTool, CheckReportsEachProblem) {
   }
   WriteFile(file, FileBytes({{"P1", "", 0, 1}, {"P2", "", 6, 2, 7}}));
   EXPECT_EQ(Cfg({"check", file}).status, 0);
+
+  // Port settings the driver would refuse, and ports no page offers.
+  const struct {
+    Port port;
+    std::vector<std::string> findings;
+  } ports[] = {
+      {{35, 7, 2}, {}},
+      {{36, 8, 3},
+       {"port: COM37 outside COM1 to COM36", "port: baud index 8 outside 0 to 7",
+        "port: parity index 3 outside 0 to 2", "3 problems"}},
+      {{-1, -1, -1}, {"port: COM0 outside", "baud index -1", "parity index -1", "3 problems"}},
+  };
+  for (const auto& c : ports) {
+    WriteFile(file, FileBytes({{"P1", "", 0, 1}}, c.port));
+    Result r = Cfg({"check", file});
+    EXPECT_EQ(r.status, c.findings.empty() ? 0 : 1) << r.out;
+    for (const std::string& finding : c.findings) {
+      EXPECT_TRUE(Contains(r.out, finding)) << finding << "\n" << r.out;
+    }
+  }
 }
 
 TEST(CfgTool, Usage) {

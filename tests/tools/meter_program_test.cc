@@ -236,8 +236,8 @@ TEST(MeterProgram, RefusesBadUseWithAClearMessage) {
       {{"--pty", "--frobnicate"}, 2, "unknown argument: --frobnicate"},
       {{"--port", "/dev/null", "--link", "x"}, 2, "--link goes with --pty"},
       {{"--pty", "--baud", "12345"}, 1, "unsupported baud rate 12345"},
-      {{"--port", dir.File("missing")}, 1, "cannot open " + dir.File("missing")},
-      {{"--port", "/dev/null"}, 1, "/dev/null is not a serial device or terminal"},
+      {{"--port", dir.File("missing")}, 1, dir.File("missing") + ": not found"},
+      {{"--port", "/dev/null"}, 1, "/dev/null: not a serial device"},
       {{"--pty", "--config", dir.File("missing.cfg")}, 3, "missing.cfg"},
       {{"--pty", "--config", not_config}, 3, "is damaged or not a configuration file"},
   };

@@ -41,7 +41,8 @@ constexpr const char* kUsageText =
     "                          only when the new one is complete); --utf8: the input is UTF-8,\n"
     "                          otherwise code page 949 bytes\n"
     "  check FILE              report duplicate station names and numbers, numbers outside 0\n"
-    "                          to 255, kinds outside 0 to 6 and decimals outside 0 to 7\n"
+    "                          to 255, kinds outside 0 to 6, decimals outside 0 to 7, and\n"
+    "                          port settings the driver refuses or ports outside COM1 to COM36\n"
     "\n"
     "Options:\n"
     "  -h, --help              this help\n"
@@ -257,6 +258,17 @@ int CmdCheck(const Command& c, const Streams& s) {
     std::fprintf(s.out, "station %zu (%s): %s\n", position, Display(st.name).c_str(), what.c_str());
     ++problems;
   };
+  // Settings the driver refuses to open the port with, and ports no page offers.
+  const CSerialPort& port = doc.Port();
+  std::vector<std::string> port_problems = port.LineProblems();
+  if (port.port_index < 0 || port.port_index > 35) {
+    port_problems.push_back("COM" + std::to_string(int64_t{port.port_index} + 1) +
+                            " outside COM1 to COM36");
+  }
+  for (const std::string& what : port_problems) {
+    std::fprintf(s.out, "port: %s\n", what.c_str());
+    ++problems;
+  }
   std::unordered_map<std::string, size_t> first_by_name;
   std::map<int32_t, size_t> first_by_number;
   size_t position = 0;

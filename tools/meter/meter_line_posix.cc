@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/serial_explain.h"
+#include "platform/serial_sys.h"
 #include "platform/termios_speed.h"
 #include "tools/meter/meter_line.h"
 
@@ -57,13 +59,10 @@ std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
                                                  const LineSettings& settings, std::string& error) {
   auto line = std::make_unique<MeterLine>();
   line->name_ = path;
-  line->read_fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (line->read_fd_ < 0) {
-    error = SystemError("cannot open " + path);
-    return nullptr;
-  }
-  if (!isatty(line->read_fd_)) {
-    error = path + " is not a serial device or terminal";
+  // Locked as the driver locks its port, so that two programs never split one line's bytes.
+  platform::SerialResult opened = platform::OpenTerminal(path.c_str(), &line->read_fd_);
+  if (!opened.ok()) {
+    error = platform::ExplainSerialFailure(path, opened);
     return nullptr;
   }
   if (!Configure(line->read_fd_, settings, error)) return nullptr;

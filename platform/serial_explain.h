@@ -1,0 +1,16 @@
+// What a user is told when a serial port does not open: the port and the device behind it, the
+// cause, and what to do about it where there is something to do.
+#pragma once
+
+#include <string>
+
+#include "platform/serial_device.h"
+
+namespace veldrane::platform {
+
+// `port` is a COM name ("COM3", mapped as the serial device maps it) or a device path. One
+// line, without the program's name, e.g. "COM3 (/etc/veldrane/ports/com3 -> /dev/ttyUSB0):
+// busy: another program holds the port".
+std::string ExplainSerialFailure(const std::string& port, const SerialResult& result);
+
+}  // namespace veldrane::platform

@@ -1,0 +1,58 @@
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <cerrno>
+
+#include "platform/serial_sys.h"
+
+namespace veldrane::platform {
+namespace {
+
+SerialFault OpenFault(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:  // a device node without its device
+    case ENODEV:
+    case ELOOP:
+      return SerialFault::kNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return SerialFault::kPermissionDenied;
+    case EBUSY:  // a terminal another opened with TIOCEXCL
+      return SerialFault::kBusy;
+    case EISDIR:
+      return SerialFault::kNotSerialDevice;
+    default:
+      return SerialFault::kIoError;
+  }
+}
+
+}  // namespace
+
+SerialResult OpenTerminal(const char* path, int* fd) {
+  const SerialSysApi& sys = SerialSys();
+  *fd = -1;
+  int f = sys.open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (f < 0) return {OpenFault(errno), errno};
+  SerialResult result;
+  // The lock comes before anything that changes the terminal, so that a port another program
+  // holds is left exactly as it was. A system without locks only loses the protection.
+  if (sys.flock(f, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
+    result = {SerialFault::kBusy, errno};
+  }
+  // A file, /dev/null, /dev/zero or a FIFO opens too, and would swallow every frame as sent.
+  termios t{};
+  if (result.ok() && sys.tcgetattr(f, &t) != 0 && errno == ENOTTY) {
+    result = {SerialFault::kNotSerialDevice, ENOTTY};
+  }
+  if (!result.ok()) {
+    sys.close(f);
+    return result;
+  }
+  *fd = f;
+  return result;
+}
+
+}  // namespace veldrane::platform
