@@ -175,7 +175,10 @@ class NetSerialDevice final : public SerialDevice {
     return SerialResult::Ok();
   }
 
+  // Asked once a pass: a lost connection is tried here too (at most once a second), so that
+  // the meters get their values as soon as the device server is back, not at the next change.
   bool TakeReturned() override {
+    if (fd_ < 0 && lost_) Usable();
     bool returned = returned_;
     returned_ = false;
     return returned;
