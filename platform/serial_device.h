@@ -96,7 +96,7 @@ class SerialDevice {
   virtual SerialResult WaitTransmitted(uint32_t timeout_ms) = 0;
   // True once after the device went away and was opened again: the meters on the line may have
   // lost what they showed. The serial line asks once a pass, so a device may also try to come
-  // back here, between frames (the network line does).
+  // back here, between frames (the network line does, and only here).
   virtual bool TakeReturned() = 0;
 };
 

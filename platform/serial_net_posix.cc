@@ -8,9 +8,10 @@
 // character time on the far line. Keepalive and a user time-out find a peer that died silently.
 //
 // A connection that fails (refused, reset, closed by the peer, found dead) is closed like an
-// unplugged adapter, and made again before a later frame, at most once a second after the last
-// try ended; until then every frame fails. Each try reads the port-map entry again: the port
-// follows its entry to a new address, and never moves to another port.
+// unplugged adapter, and made again when the serial line asks whether the device came back
+// (once a pass), at most once a second after the last try ended; until then every frame fails.
+// Each try reads the port-map entry again: the port follows its entry to a new address, and
+// never moves to another port.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
@@ -175,10 +176,11 @@ class NetSerialDevice final : public SerialDevice {
     return SerialResult::Ok();
   }
 
-  // Asked once a pass: a lost connection is tried here too (at most once a second), so that
+  // Asked once a pass: a lost connection is tried again here, at most once a second, and not
+  // by the frames. So a pass holds at most one try, however many stations fail meanwhile, and
   // the meters get their values as soon as the device server is back, not at the next change.
   bool TakeReturned() override {
-    if (fd_ < 0 && lost_) Usable();
+    if (fd_ < 0 && lost_) Reconnect();
     bool returned = returned_;
     returned_ = false;
     return returned;
@@ -377,19 +379,21 @@ class NetSerialDevice final : public SerialDevice {
     return r;
   }
 
-  // The device is connected, or was lost and connects again now (at most once a second after
-  // the last try ended); else why not.
-  SerialResult Usable() {
-    if (fd_ >= 0) return SerialResult::Ok();
-    if (!lost_) return failure_;
+  // The device is connected; else why not.
+  SerialResult Usable() const { return fd_ >= 0 ? SerialResult::Ok() : failure_; }
+
+  // A lost connection, tried again a second after the last try ended.
+  void Reconnect() {
     const NetSysApi& sys = Sys();
-    if (sys.now_us() - last_try_end_us_ < kReconnectIntervalUs) return failure_;
+    if (sys.now_us() - last_try_end_us_ < kReconnectIntervalUs) return;
     SerialResult r = Connect();
     last_try_end_us_ = sys.now_us();
-    if (!r.ok()) return Fail(r);
+    if (!r.ok()) {
+      failure_ = r;
+      return;
+    }
     lost_ = false;
     returned_ = true;
-    return SerialResult::Ok();
   }
 
   SerialResult Fail(SerialResult r) {
@@ -406,7 +410,15 @@ class NetSerialDevice final : public SerialDevice {
   }
 
   void Close() {
-    if (fd_ >= 0) Sys().close(fd_);
+    if (fd_ < 0) return;
+    // What the peer sent and nobody read would turn the close into a reset.
+    uint8_t buffer[512];
+    for (size_t total = 0; total < kDrainLimit;) {
+      ssize_t n = Sys().recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n <= 0) break;
+      total += static_cast<size_t>(n);
+    }
+    Sys().close(fd_);
     fd_ = -1;
   }
 

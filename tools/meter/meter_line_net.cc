@@ -150,6 +150,7 @@ class NetListenLine final : public MeterLine {
     reader_.Feed(bytes, length, &events_);
     tn::Bytes answers;
     size_t count = 0;
+    bool settings_changed = false;
     for (const tn::Event& e : events_) {
       if (e.kind == tn::Event::Kind::kData) {
         std::memcpy(buffer + count, e.bytes.data(), e.bytes.size());
@@ -157,8 +158,12 @@ class NetListenLine final : public MeterLine {
       } else if (e.kind == tn::Event::Kind::kOption) {
         negotiator_.Answer(e.verb, e.option, &answers);
       } else if (e.option == tn::kComPortOption && server_.Handle(e.bytes, &answers)) {
-        Notice("line settings " + DescribeLine(server_.line()) + " (set by " + peer_ + ")");
+        settings_changed = true;
       }
+    }
+    // Once for what came together (a client sets baud, size, parity and stop bits in a row).
+    if (settings_changed) {
+      Notice("line settings " + DescribeLine(server_.line()) + " (set by " + peer_ + ")");
     }
     // A client that does not read its answers loses them: the line's bytes matter here.
     if (!answers.empty())
