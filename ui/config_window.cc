@@ -59,6 +59,7 @@ QPushButton* Button(QWidget* parent, const DialogUnits& du, const char* name, co
 
 CDriverConfigDlg::CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidget* parent)
     : QDialog(parent), doc_(doc), ui_(ui), error_box_(ui) {
+  setObjectName(QStringLiteral("veldrane_config_window"));
   setWindowTitle(FromCp949(texts::kWindowCaption));
   setWindowIcon(StationImage(kStationImage));
   setFont(DialogFont());
