@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QValidator>
+#include <limits>
 
 #include "fw/cstring.h"
 #include "hostlink/texts.h"
@@ -41,6 +42,7 @@ QLineEdit* Field(QWidget* parent, const DialogUnits& du, const char* object_name
                  int w, int h) {
   auto* field = new QLineEdit(parent);
   field->setObjectName(QString::fromLatin1(object_name));
+  field->setMaxLength(std::numeric_limits<int>::max());  // no limit of its own
   Place(field, du, x, y, w, h);
   return field;
 }

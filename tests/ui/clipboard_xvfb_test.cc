@@ -21,7 +21,8 @@ constexpr int kBoundMs = 10000;
 
 // Runs a program to its end while the window keeps answering the display (the clipboard's owner
 // must serve xclip's request); its standard output.
-QByteArray RunProgram(const QString& program, const QStringList& args, const QByteArray& input = {}) {
+QByteArray RunProgram(const QString& program, const QStringList& args,
+                      const QByteArray& input = {}) {
   QProcess p;
   p.start(program, args);
   if (!p.waitForStarted(kBoundMs)) {

@@ -3,10 +3,10 @@
 // the port page, saving and the question before leaving.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QRadioButton>
-#include <QCheckBox>
 #include <QTabWidget>
 #include <QTreeWidget>
 

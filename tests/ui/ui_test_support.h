@@ -6,14 +6,14 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QKeyEvent>
 #include <QTest>
 #include <deque>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -125,8 +125,7 @@ inline std::string ReadBytes(const std::string& path) {
 // A configuration on disk opened as the configure procedure opens it.
 class OpenConfig {
  public:
-  explicit OpenConfig(const std::vector<StationSpec>& stations,
-                      const window::PortFields& port = {},
+  explicit OpenConfig(const std::vector<StationSpec>& stations, const window::PortFields& port = {},
                       WindowDocument::BrowseFn browse = {})
       : path_(dir_.File("line1.cfg")) {
     WriteConfig(path_, stations, port);
