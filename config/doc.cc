@@ -70,11 +70,13 @@ void CVeldraneDoc::LoadFile(const char* path) {
   Serialize(ar);
 }
 
-void CVeldraneDoc::Save() {
+bool CVeldraneDoc::Save() {
   try {
     SaveFile(path_);
+    return true;
   } catch (...) {
     CTarkoError::ErrMsg(2005, 1, path_.GetString());
+    return false;
   }
 }
 

@@ -43,8 +43,8 @@ class CVeldraneDoc : public CObject {
   // leaves nothing of itself in the document.
   bool Load(const char* path);
   // Writes the configuration to the stored path; shows error 2005 with the path on failure and
-  // then leaves an existing file exactly as it was.
-  void Save();
+  // then leaves an existing file exactly as it was. True when the file was written.
+  bool Save();
   // Load and save without the error box: a failure throws CArchiveException, which names the
   // cause, the byte offset and the section (the header, the station names, the port settings,
   // the stations). Saving replaces the file as a whole (platform/atomic_file.h).

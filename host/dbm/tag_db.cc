@@ -1,5 +1,6 @@
 // The reference tag database: tags by name with a value and a type code, clients, and per-client
 // subscriptions whose newest values DbGetChanges hands out.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -189,6 +190,19 @@ int32_t TagDbCount(void) {
   Database& db = Db();
   std::lock_guard<std::mutex> lock(db.mutex);
   return static_cast<int32_t>(db.tags.size());
+}
+
+int32_t TagDbName(int32_t index, char* buffer, int32_t size) {
+  Database& db = Db();
+  std::lock_guard<std::mutex> lock(db.mutex);
+  if (index < 0 || index >= static_cast<int32_t>(db.tags.size())) return -1;
+  const std::string& name = db.tags[static_cast<size_t>(index)].name;
+  if (buffer && size > 0) {
+    size_t n = std::min(name.size(), static_cast<size_t>(size) - 1);
+    std::memcpy(buffer, name.data(), n);
+    buffer[n] = '\0';
+  }
+  return static_cast<int32_t>(name.size());
 }
 
 int32_t TagDbOpenClientCount(void) {

@@ -22,6 +22,7 @@
 #include "host/dbm/tag_db_api.h"
 #include "host/loader/driver_module.h"
 #include "host/rt/event_log_api.h"
+#include "host/runner/configure_support.h"
 #include "host/runner/port_probe.h"
 #include "host/runner/simulator.h"
 #include "host/runner/station_list.h"
@@ -37,7 +38,15 @@ using veldrane::host::DriverModule;
 using veldrane::host::StationRow;
 using veldrane::platform::Cp949ToUtf8;
 
-enum ExitCode { kOk = 0, kUsage = 2, kFileNotOpened = 3, kPortNotOpened = 4, kNoDriver = 5 };
+enum ExitCode {
+  kOk = 0,
+  kNotSaved = 1,
+  kUsage = 2,
+  kFileNotOpened = 3,
+  kPortNotOpened = 4,
+  kNoDriver = 5,
+  kNoWindow = 6
+};
 
 void Usage(std::FILE* out) {
   std::fprintf(
@@ -50,7 +59,10 @@ void Usage(std::FILE* out) {
       "  run CONFIG        open CONFIG, open its port, resolve and subscribe its tags, and send\n"
       "                    values to the meters until Ctrl-C or --seconds; then stop, unload\n"
       "                    and print the statistics\n"
-      "  configure CONFIG  open the configuration window on CONFIG\n"
+      "  configure CONFIG  open the configuration window on CONFIG (a new file when it does not\n"
+      "                    exist); exit status 0 when it was saved, 1 when not (also when no\n"
+      "                    window could open: the reason is printed), 6 when this\n"
+      "                    installation has no configuration window\n"
       "  version           print the driver's version and name\n"
       "\n"
       "Options for run:\n"
@@ -62,6 +74,10 @@ void Usage(std::FILE* out) {
       "  --quiet           no live table; only the event log and the final statistics\n"
       "  --plain           plain lines even on a terminal\n"
       "\n"
+      "Options for configure:\n"
+      "  --tags FILE       tag names (one a line) that the tag browser offers, beside the tags\n"
+      "                    that CONFIG links\n"
+      "\n"
       "Other options:\n"
       "  --driver PATH     the driver module (default: ../lib/Veldrane.so beside this program)\n"
       "  -h, --help        this help\n"
@@ -70,8 +86,8 @@ void Usage(std::FILE* out) {
       "(/etc/veldrane/ports, or $VELDRANE_PORTS): e.g. ln -s /dev/ttyUSB0 "
       "/etc/veldrane/ports/com3.\n"
       "\n"
-      "Exit status: 0 success, 2 usage, 3 configuration not opened, 4 port not opened,\n"
-      "5 driver not loaded.\n");
+      "Exit status: 0 success, 1 configuration not saved, 2 usage, 3 configuration not opened,\n"
+      "4 port not opened, 5 driver not loaded, 6 no configuration window.\n");
 }
 
 struct Options {
@@ -82,6 +98,7 @@ struct Options {
   std::string values;
   double seconds = -1;
   std::string log;
+  std::string tags;
   bool quiet = false;
   bool plain = false;
 };
@@ -287,8 +304,22 @@ int Version(const Options& options) {
 }
 
 int Configure(const Options& options) {
-  DriverModule driver;
+  // The tag browser offers the tags of the tag database: those of --tags and those that the
+  // configuration links.
+  std::vector<std::string> tags;
   std::string error;
+  if (!options.tags.empty() && !veldrane::host::ReadTagNames(options.tags, &tags, &error)) {
+    std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+    return kUsage;
+  }
+  std::vector<StationRow> stations;
+  veldrane::host::ReadStations(options.config, &stations, &error);
+  for (const StationRow& s : stations) tags.push_back(s.tag);
+  for (const std::string& tag : tags) {
+    if (!tag.empty()) TagDbDefine(tag.c_str(), kTagTypeAnalog);
+  }
+
+  DriverModule driver;
   if (!driver.Load(options.driver, &error)) {
     std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
     return kNoDriver;
@@ -296,13 +327,16 @@ int Configure(const Options& options) {
   int32_t saved = driver.Configure(options.config.c_str());
   if (saved) {
     std::printf("DrvConfigure(%s) = 1: the configuration was saved\n", options.config.c_str());
-  } else {
-    std::printf(
-        "DrvConfigure(%s) = 0: nothing was saved. This build has no configuration "
-        "window;\nedit configurations with veldrane-cfg.\n",
-        options.config.c_str());
+    return kOk;
   }
-  return kOk;
+  std::printf("DrvConfigure(%s) = 0: nothing was saved\n", options.config.c_str());
+  if (!veldrane::host::HasConfigWindow(options.driver)) {
+    std::fprintf(stderr,
+                 "veldrane-host: this installation has no configuration window; edit "
+                 "configurations with veldrane-cfg\n");
+    return kNoWindow;
+  }
+  return kNotSaved;
 }
 
 bool ParseSeconds(const char* text, double* seconds) {
@@ -342,6 +376,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "veldrane-host: --seconds takes a number of seconds, not '%s'\n", v);
         return kUsage;
       }
+    } else if (arg == "--tags") {
+      options.tags = need_value("--tags");
     } else if (arg == "--log") {
       options.log = need_value("--log");
     } else if (arg == "--quiet") {

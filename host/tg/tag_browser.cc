@@ -1,11 +1,12 @@
-// TarkoTg.so: the host's tag browser. The reference host has no tag list to show: a browse
-// picks the name queued with TagBrowserQueue, once, and otherwise picks nothing.
+// TarkoTg.so: the host's tag browser. A browse shows the tags of the tag database to pick from
+// (host/tg/tag_dialog.h); a name queued with TagBrowserQueue is picked once without asking.
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "fw/cstring.h"
 #include "host/tg/tag_browser_api.h"
+#include "host/tg/tag_dialog.h"
 #include "tarko/host_tables.h"
 
 namespace {
@@ -22,12 +23,17 @@ Browser& TheBrowser() {
 }
 
 int32_t TgBrowseTag(CString* tag) {
-  Browser& b = TheBrowser();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  if (!b.queued || !tag) return 0;
-  b.queued = false;
-  *tag = b.next.c_str();
-  return 1;
+  if (!tag) return 0;
+  {
+    Browser& b = TheBrowser();
+    std::lock_guard<std::mutex> lock(b.mutex);
+    if (b.queued) {
+      b.queued = false;
+      *tag = b.next.c_str();
+      return 1;
+    }
+  }
+  return ShowTagDialog(tag);
 }
 
 TarkoFn Slot(auto fn) {
