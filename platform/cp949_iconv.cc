@@ -46,6 +46,29 @@ class Converter {
     return out;
   }
 
+  // Converts without replacing: false with the offset of the first character that cannot be.
+  bool RunExact(const char* in, size_t length, std::string* out, size_t* bad_at) {
+    out->clear();
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+      *bad_at = 0;
+      return false;
+    }
+    char* src = const_cast<char*>(in);
+    size_t left = length;
+    char buffer[256];
+    while (left > 0) {
+      char* dst = buffer;
+      size_t room = sizeof buffer;
+      size_t r = iconv(cd_, &src, &left, &dst, &room);
+      out->append(buffer, static_cast<size_t>(dst - buffer));
+      if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+        *bad_at = static_cast<size_t>(src - in);
+        return false;
+      }
+    }
+    return true;
+  }
+
  private:
   iconv_t cd_;
 };
@@ -75,6 +98,11 @@ std::string Cp949ToUtf8(const char* bytes, size_t length) {
 std::string Utf8ToCp949(const char* text, size_t length) {
   Converter c("CP949", "UTF-8");
   return c.Run(text, length, Utf8Sequence, "?");
+}
+
+bool Utf8ToCp949Exact(const char* text, size_t length, std::string* out, size_t* bad_at) {
+  Converter c("CP949", "UTF-8");
+  return c.RunExact(text, length, out, bad_at);
 }
 
 std::string Utf16ToCp949(const uint16_t* units, size_t count) {
