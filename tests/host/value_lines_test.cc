@@ -34,6 +34,8 @@ TEST(ValueLines, GoodBlankAndBadLines) {
       {"   \t ", ValueLine::kBlank, "", 0, ""},
       {"# comment 1", ValueLine::kBlank, "", 0, ""},
       {"FLOW1", ValueLine::kError, "", 0, "no value"},
+      // Two tags that code page 949 cannot hold would both have become "T?".
+      {"T\xF0\x9F\x98\x80 1", ValueLine::kError, "", 0, "a character that code page 949 lacks"},
       {"FLOW1 abc", ValueLine::kError, "", 0, "'abc' is not a number"},
       {"FLOW1 12.5x", ValueLine::kError, "", 0, "not a number"},
       {"FLOW1 1 2", ValueLine::kError, "", 0, "more after the value"},

@@ -22,6 +22,7 @@
 #include "config/station_info.h"
 #include "tests/config/temp_dir.h"
 #include "tests/support/frame_for.h"
+#include "tests/support/program_run.h"
 #include "tests/support/test_pty.h"
 
 namespace {
@@ -44,82 +45,14 @@ void WriteTo(const std::string& device, const std::string& bytes) {
 }
 
 // The program with its standard output and error captured together.
-class MeterRun {
+class MeterRun : public veldrane::test::ProgramRun {
  public:
-  explicit MeterRun(const std::vector<std::string>& args) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 1);
-      dup2(fds[1], 2);
-      close(fds[0]);
-      close(fds[1]);
-      std::vector<char*> argv;
-      std::string program = VELDRANE_METER;
-      argv.push_back(program.data());
-      std::vector<std::string> copies = args;
-      for (std::string& arg : copies) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    out_ = fds[0];
-  }
-  ~MeterRun() {
-    if (pid_ > 0 && !finished_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-
-  // Reads until `text` has appeared in the output (true) or 5 s have passed.
-  bool WaitFor(const std::string& text) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (output_.find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() >= until || !ReadSome(100)) return false;
-    }
-    return true;
-  }
+  explicit MeterRun(const std::vector<std::string>& args) : ProgramRun(VELDRANE_METER, args) {}
   // The device of "listening on DEVICE (...)".
   std::string Device() {
-    if (!WaitFor("listening on ")) return {};
-    size_t at = output_.find("listening on ") + 13;
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (output_.find('\n', at) == std::string::npos) {
-      if (std::chrono::steady_clock::now() >= until || !ReadSome(100)) return {};
-    }
-    return output_.substr(at, output_.find(' ', at) - at);
+    std::string line = LineAfter("listening on ");
+    return line.substr(0, line.find(' '));
   }
-  // Waits for the program to end; its exit status.
-  int Finish() {
-    while (ReadSome(1000)) {
-    }
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    finished_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  const std::string& output() const { return output_; }
-
- private:
-  // False at the end of the output.
-  bool ReadSome(int timeout_ms) {
-    pollfd pfd{out_, POLLIN, 0};
-    if (poll(&pfd, 1, timeout_ms) <= 0) return true;
-    char buffer[4096];
-    ssize_t count = read(out_, buffer, sizeof buffer);
-    if (count <= 0) return false;
-    output_.append(buffer, static_cast<size_t>(count));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool finished_ = false;
-  std::string output_;
 };
 
 bool Contains(const std::string& output, const std::string& text) {
