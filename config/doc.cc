@@ -155,10 +155,22 @@ void CVeldraneDoc::SaveFile(const char* path) {
   names_.clear();
   for (const auto& station : stations_) names_.push_back(station->name);
 
-  veldrane::platform::AtomicFile out;
+  // Only a regular file is replaced: a save to a device or a FIFO (by a link, say) would put a
+  // file in its place.
+  namespace platform = veldrane::platform;
+  std::string target;
+  platform::FileInfo existing{};
+  if (path && platform::FollowLinks(path, &target) &&
+      platform::Files().info(target.c_str(), &existing) == 0 &&
+      existing.kind != platform::FileKind::kRegular) {
+    throw CArchiveException(ArchiveCause::kFileError, 0, std::string(), 0,
+                            std::string("cannot save to ") + path + ": " +
+                                platform::KindName(existing.kind) + ", not a regular file");
+  }
+  platform::AtomicFile out;
   if (!path || !out.Begin(path, &update_lock_)) {
     if (out.error() == EWOULDBLOCK && std::string(out.failed_step()) == "lock") {
-      ThrowLocked(path, veldrane::platform::AtomicFile::kLockWaitMs);
+      ThrowLocked(path, platform::AtomicFile::kLockWaitMs);
     }
     ThrowFileError(std::string("cannot ") + out.failed_step(), path, out.error());
   }

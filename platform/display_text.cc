@@ -20,7 +20,7 @@ void AppendEscaped(std::string& out, std::string_view bytes) {
 
 }  // namespace
 
-std::string EscapeControls(std::string_view text) {
+std::string EscapeControls(std::string_view text, bool keep_layout) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
@@ -31,7 +31,8 @@ std::string EscapeControls(std::string_view text) {
       continue;
     }
     auto lead = static_cast<uint8_t>(text[i]);
-    bool c0 = n == 1 && (lead < 0x20 || lead == 0x7F);
+    bool layout = keep_layout && (lead == '\t' || lead == '\r' || lead == '\n');
+    bool c0 = n == 1 && (lead < 0x20 || lead == 0x7F) && !layout;
     bool c1 = n == 2 && lead == 0xC2 && static_cast<uint8_t>(text[i + 1]) <= 0x9F;
     if (c0 || c1) {
       AppendEscaped(out, text.substr(i, n));

@@ -9,9 +9,10 @@
 
 namespace veldrane::platform {
 
-// UTF-8 text with C0 controls (tab included), DEL, C1 controls (U+0080 to U+009F) and every
-// byte outside well-formed UTF-8 written as \xHH (lower-case hex, one per byte).
-std::string EscapeControls(std::string_view text);
+// UTF-8 text with C0 controls (tab included, unless `keep_layout` keeps tabs, carriage returns
+// and line feeds), DEL, C1 controls (U+0080 to U+009F) and every byte outside well-formed UTF-8
+// written as \xHH (lower-case hex, one per byte).
+std::string EscapeControls(std::string_view text, bool keep_layout = false);
 
 // Code page 949 bytes as UTF-8 for the terminal, controls escaped.
 std::string DisplayCp949(std::string_view cp949);

@@ -83,6 +83,8 @@ TEST(CfgTool, ShowGivesThePortInWordsAndKoreanAsUtf8) {
   EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
   EXPECT_TRUE(Contains(r.out, "P\\x1b]0;X\\x07")) << r.out;
   EXPECT_TRUE(Contains(r.out, "D\\x1b[2J")) << r.out;
+  EXPECT_EQ(Cfg({"export", file}, "", true).out,
+            "P\\x1b]0;X\\x07\t0\t1\t0\tT\xEF\xBF\xBD\tD\\x1b[2J\r\n");
 }
 
 TEST(CfgTool, ExportRawOrUtf8) {

@@ -256,6 +256,24 @@ TEST_F(SaveTest, SavesIntoTheFileThatALinkNames) {
   }
 }
 
+TEST_F(SaveTest, ReplacesOnlyARegularFile) {
+  std::string fifo = dir_.File("fifo.cfg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, dir_.path()}) {
+    SCOPED_TRACE(path);
+    try {
+      doc_.SaveFile(path.c_str());
+      ADD_FAILURE();
+    } catch (const CArchiveException& e) {
+      EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+    }
+  }
+  struct stat st {};
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(dir_.List(), (std::set<std::string>{"fifo.cfg", "line1.cfg"}));
+}
+
 TEST_F(SaveTest, KeepsTheOwnerAndGroup) {
   if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
   ASSERT_EQ(chown(path_.c_str(), 4321, 4322), 0);

@@ -215,6 +215,8 @@ int CmdExport(const Command& c, const Streams& s) {
   WriteStationLines(ar, doc);
   ar.Close();
   std::string text = utf8 ? platform::Cp949ToUtf8(memory.Data()) : memory.Data();
+  // Lines for the eye: control characters in the fields must not drive the terminal.
+  if (utf8 && s.out_is_terminal) text = platform::EscapeControls(text, true);
   std::fwrite(text.data(), 1, text.size(), s.out);
   return FinishOutput(s) ? kOk : kFailed;
 }
