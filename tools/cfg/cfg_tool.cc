@@ -55,7 +55,8 @@ constexpr const char* kUsageText =
     "  -h, --help              this help\n"
     "\n"
     "Exit status: 0 done; 1 the command failed (a file that cannot be read or written, a\n"
-    "damaged configuration) or check found problems; 2 bad usage.\n";
+    "damaged configuration, one locked by another program, input refused; nothing was\n"
+    "changed) or check found problems; 2 bad usage.\n";
 
 struct Command {
   std::string name;
