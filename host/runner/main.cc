@@ -48,7 +48,7 @@ enum ExitCode {
 
 // How long the runner waits for the driver to stop before it ends without it, so that the
 // process ends within two seconds of Ctrl-C whatever the line does.
-constexpr auto kStopWait = std::chrono::milliseconds(1500);
+constexpr auto kStopWait = std::chrono::milliseconds(1200);
 
 void Usage(std::FILE* out) {
   std::fprintf(
@@ -84,7 +84,7 @@ void Usage(std::FILE* out) {
       "\n"
       "Exit status: 0 success, 2 usage (also a --values or --log file that cannot be opened),\n"
       "3 configuration not opened, 4 port not opened, 5 driver not loaded, 6 the driver did not\n"
-      "stop within 1.5 s (the statistics are those before the stop).\n");
+      "stop within 1.2 s (the statistics are those before the stop).\n");
 }
 
 struct Options {
@@ -102,7 +102,8 @@ struct Options {
 // Event-log lines as UTF-8, kept for the live table and printed in plain mode.
 class EventLines {
  public:
-  void SetEcho(bool echo) { echo_ = echo; }
+  // Set while the driver's thread may be adding lines.
+  void SetEcho(bool echo) { echo_.store(echo); }
   void Add(int32_t level_word, const char* line) {
     char stamp[16];
     std::time_t now = std::time(nullptr);
@@ -129,7 +130,7 @@ class EventLines {
  private:
   std::mutex mutex_;
   std::deque<std::string> lines_;
-  bool echo_ = true;
+  std::atomic<bool> echo_{true};
 };
 
 EventLines g_events;

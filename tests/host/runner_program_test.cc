@@ -120,9 +120,9 @@ TEST_F(RunnerProgram, EndsWithinTwoSecondsOfASignalWhateverTheLineDoes) {
     }
     pty_.Read(1 << 20, 1500);
     auto start = std::chrono::steady_clock::now();
-    for (int sig : c.signals) {
-      runner->Signal(sig);
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (size_t i = 0; i < c.signals.size(); ++i) {
+      if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      runner->Signal(c.signals[i]);
     }
     int status = runner->Finish(10);
     double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
