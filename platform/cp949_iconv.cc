@@ -22,37 +22,35 @@ class Converter {
   // unit(p, left) tells how many bytes that character takes.
   template <typename Unit>
   std::string Run(const char* in, size_t length, Unit unit, const std::string& replacement) {
-    std::string out;
     if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in, length);
-    char* src = const_cast<char*>(in);
-    size_t left = length;
-    char buffer[256];
-    while (left > 0) {
-      char* dst = buffer;
-      size_t room = sizeof buffer;
-      size_t r = iconv(cd_, &src, &left, &dst, &room);
-      out.append(buffer, static_cast<size_t>(dst - buffer));
-      if (r == static_cast<size_t>(-1)) {
-        if (errno == E2BIG) continue;
-        // EILSEQ or EINVAL (a truncated character at the end): replace one unit and go on.
-        out += replacement;
-        size_t skip = unit(reinterpret_cast<const unsigned char*>(src), left);
-        if (skip == 0 || skip > left) skip = left < 1 ? left : 1;
-        src += skip;
-        left -= skip;
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-      }
-    }
+    std::string out;
+    Convert(in, length, &out, [&](const char*& src, size_t& left) {
+      out += replacement;
+      size_t skip = unit(reinterpret_cast<const unsigned char*>(src), left);
+      if (skip == 0 || skip > left) skip = left < 1 ? left : 1;
+      src += skip;
+      left -= skip;
+      return true;
+    });
     return out;
   }
 
   // Converts without replacing: false with the offset of the first character that cannot be.
   bool RunExact(const char* in, size_t length, std::string* out, size_t* bad_at) {
     out->clear();
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-      *bad_at = 0;
+    *bad_at = 0;
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) return false;
+    return Convert(in, length, out, [&](const char*& src, size_t&) {
+      *bad_at = static_cast<size_t>(src - in);
       return false;
-    }
+    });
+  }
+
+ private:
+  // The conversion loop; at a character that cannot be converted (EILSEQ, or EINVAL for one cut
+  // at the end), on_bad(src, left) moves past it and answers true to go on, or answers false.
+  template <typename OnBad>
+  bool Convert(const char* in, size_t length, std::string* out, OnBad on_bad) {
     char* src = const_cast<char*>(in);
     size_t left = length;
     char buffer[256];
@@ -61,10 +59,11 @@ class Converter {
       size_t room = sizeof buffer;
       size_t r = iconv(cd_, &src, &left, &dst, &room);
       out->append(buffer, static_cast<size_t>(dst - buffer));
-      if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-        *bad_at = static_cast<size_t>(src - in);
-        return false;
-      }
+      if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+      const char* at = src;
+      if (!on_bad(at, left)) return false;
+      src = const_cast<char*>(at);
+      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     }
     return true;
   }
