@@ -6,10 +6,12 @@
 #include <memory>
 #include <vector>
 
+#include "config/name_list.h"
 #include "config/serial_port.h"
 #include "config/station_info.h"
 #include "fw/cstring.h"
 #include "fw/object.h"
+#include "platform/file_lock.h"
 #include "tarko/header.h"
 
 class CCommEngine;
@@ -46,10 +48,18 @@ class CVeldraneDoc : public CObject {
   // then leaves an existing file exactly as it was. True when the file was written.
   bool Save();
   // Load and save without the error box: a failure throws CArchiveException, which names the
-  // cause, the byte offset and the section (the header, the station names, the port settings,
-  // the stations). Saving replaces the file as a whole (platform/atomic_file.h).
+  // file, the cause, the byte offset and the section (the header, the station names, the port
+  // settings, the stations). Only a regular file is read: anything else (a FIFO, a device, a
+  // directory) is refused before it is opened. Saving replaces the file as a whole, following
+  // symbolic links, under the file's lock (platform/atomic_file.h).
   void LoadFile(const char* path);
   void SaveFile(const char* path);
+  // Loading for a read-modify-write: takes the file's lock first (waiting up to `lock_wait_ms`
+  // for another program that holds it) and holds it until this document has saved to the same
+  // file or goes away, so that programs updating one configuration take turns and none loses
+  // another's changes. A lock not had in time fails like a file error and reads nothing.
+  void LoadFileForUpdate(const char* path, uint32_t lock_wait_ms = kLockWaitMs);
+  static constexpr uint32_t kLockWaitMs = 10000;
   // Loading reads the whole archive into temporaries, checks that nothing follows the station
   // list and only then appends the names and stations and takes the port settings.
   void Serialize(CArchive& ar) override;
@@ -86,14 +96,15 @@ class CVeldraneDoc : public CObject {
   const std::vector<std::unique_ptr<CStationInfo>>& Stations() const { return stations_; }
   CSerialPort& Port() { return port_; }
   const CSerialPort& Port() const { return port_; }
-  const std::vector<CString>& Names() const { return names_; }
+  const NameList& Names() const { return names_; }
 
  private:
   CString path_;
   CString title_;
   std::unique_ptr<CCommEngine, CommEngineDeleter> engine_;
   CTarkoHeader header_;
-  std::vector<CString> names_;
+  NameList names_;
   CSerialPort port_;
   std::vector<std::unique_ptr<CStationInfo>> stations_;
+  veldrane::platform::FileLock update_lock_;  // from LoadFileForUpdate to the next save
 };

@@ -24,6 +24,11 @@ inline std::string Utf8ToCp949(const std::string& s) {
   return Utf8ToCp949(s.data(), s.size());
 }
 
+// Exact: false, with the offset of the character in `bad_at`, when the text is not UTF-8 there
+// or holds a character that code page 949 lacks, so that two different names never become the
+// same '?'. `out` holds the conversion on success.
+FW_API bool Utf8ToCp949Exact(const char* text, size_t length, std::string* out, size_t* bad_at);
+
 // UTF-16 little-endian code units to code page 949; unmappable characters become '?'.
 FW_API std::string Utf16ToCp949(const uint16_t* units, size_t count);
 

@@ -22,8 +22,35 @@ class Converter {
   // unit(p, left) tells how many bytes that character takes.
   template <typename Unit>
   std::string Run(const char* in, size_t length, Unit unit, const std::string& replacement) {
-    std::string out;
     if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in, length);
+    std::string out;
+    Convert(in, length, &out, [&](const char*& src, size_t& left) {
+      out += replacement;
+      size_t skip = unit(reinterpret_cast<const unsigned char*>(src), left);
+      if (skip == 0 || skip > left) skip = left < 1 ? left : 1;
+      src += skip;
+      left -= skip;
+      return true;
+    });
+    return out;
+  }
+
+  // Converts without replacing: false with the offset of the first character that cannot be.
+  bool RunExact(const char* in, size_t length, std::string* out, size_t* bad_at) {
+    out->clear();
+    *bad_at = 0;
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) return false;
+    return Convert(in, length, out, [&](const char*& src, size_t&) {
+      *bad_at = static_cast<size_t>(src - in);
+      return false;
+    });
+  }
+
+ private:
+  // The conversion loop; at a character that cannot be converted (EILSEQ, or EINVAL for one cut
+  // at the end), on_bad(src, left) moves past it and answers true to go on, or answers false.
+  template <typename OnBad>
+  bool Convert(const char* in, size_t length, std::string* out, OnBad on_bad) {
     char* src = const_cast<char*>(in);
     size_t left = length;
     char buffer[256];
@@ -31,19 +58,14 @@ class Converter {
       char* dst = buffer;
       size_t room = sizeof buffer;
       size_t r = iconv(cd_, &src, &left, &dst, &room);
-      out.append(buffer, static_cast<size_t>(dst - buffer));
-      if (r == static_cast<size_t>(-1)) {
-        if (errno == E2BIG) continue;
-        // EILSEQ or EINVAL (a truncated character at the end): replace one unit and go on.
-        out += replacement;
-        size_t skip = unit(reinterpret_cast<const unsigned char*>(src), left);
-        if (skip == 0 || skip > left) skip = left < 1 ? left : 1;
-        src += skip;
-        left -= skip;
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-      }
+      out->append(buffer, static_cast<size_t>(dst - buffer));
+      if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+      const char* at = src;
+      if (!on_bad(at, left)) return false;
+      src = const_cast<char*>(at);
+      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     }
-    return out;
+    return true;
   }
 
  private:
@@ -75,6 +97,11 @@ std::string Cp949ToUtf8(const char* bytes, size_t length) {
 std::string Utf8ToCp949(const char* text, size_t length) {
   Converter c("CP949", "UTF-8");
   return c.Run(text, length, Utf8Sequence, "?");
+}
+
+bool Utf8ToCp949Exact(const char* text, size_t length, std::string* out, size_t* bad_at) {
+  Converter c("CP949", "UTF-8");
+  return c.RunExact(text, length, out, bad_at);
 }
 
 std::string Utf16ToCp949(const uint16_t* units, size_t count) {

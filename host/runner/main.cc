@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -27,16 +28,16 @@
 #include "host/runner/simulator.h"
 #include "host/runner/station_list.h"
 #include "host/runner/station_table.h"
+#include "host/runner/stop_signals.h"
 #include "host/runner/value_lines.h"
 #include "host/runner/value_reader.h"
-#include "platform/cp949.h"
+#include "platform/display_text.h"
 #include "tarko/tagval.h"
 
 namespace {
 
 using veldrane::host::DriverModule;
 using veldrane::host::StationRow;
-using veldrane::platform::Cp949ToUtf8;
 
 enum ExitCode {
   kOk = 0,
@@ -45,8 +46,13 @@ enum ExitCode {
   kFileNotOpened = 3,
   kPortNotOpened = 4,
   kNoDriver = 5,
-  kNoWindow = 6
+  kDriverDidNotStop = 6,
+  kNoWindow = 7,
 };
+
+// How long the runner waits for the driver to stop before it ends without it, so that the
+// process ends within two seconds of Ctrl-C whatever the line does.
+constexpr auto kStopWait = std::chrono::milliseconds(1200);
 
 void Usage(std::FILE* out) {
   std::fprintf(
@@ -57,11 +63,12 @@ void Usage(std::FILE* out) {
       "\n"
       "Commands:\n"
       "  run CONFIG        open CONFIG, open its port, resolve and subscribe its tags, and send\n"
-      "                    values to the meters until Ctrl-C or --seconds; then stop, unload\n"
-      "                    and print the statistics\n"
+      "                    values to the meters until Ctrl-C, SIGTERM, SIGHUP or --seconds;\n"
+      "                    then stop, unload and print the statistics (a second Ctrl-C ends\n"
+      "                    at once)\n"
       "  configure CONFIG  open the configuration window on CONFIG (a new file when it does not\n"
       "                    exist); exit status 0 when it was saved, 1 when not (also when no\n"
-      "                    window could open: the reason is printed), 6 when this\n"
+      "                    window could open: the reason is printed), 7 when this\n"
       "                    installation has no configuration window\n"
       "  version           print the driver's version and name\n"
       "\n"
@@ -86,8 +93,10 @@ void Usage(std::FILE* out) {
       "(/etc/veldrane/ports, or $VELDRANE_PORTS): e.g. ln -s /dev/ttyUSB0 "
       "/etc/veldrane/ports/com3.\n"
       "\n"
-      "Exit status: 0 success, 1 configuration not saved, 2 usage, 3 configuration not opened,\n"
-      "4 port not opened, 5 driver not loaded, 6 no configuration window.\n");
+      "Exit status: 0 success, 1 configuration not saved, 2 usage (also a --values or --log file\n"
+      "that cannot be opened), 3 configuration not opened, 4 port not opened, 5 driver not\n"
+      "loaded, 6 the driver did not stop within 1.2 s (the statistics are those before the\n"
+      "stop), 7 no configuration window.\n");
 }
 
 struct Options {
@@ -103,16 +112,11 @@ struct Options {
   bool plain = false;
 };
 
-std::atomic<bool> g_stop{false};
-
-void OnSignal(int) {
-  g_stop.store(true);
-}
-
 // Event-log lines as UTF-8, kept for the live table and printed in plain mode.
 class EventLines {
  public:
-  void SetEcho(bool echo) { echo_ = echo; }
+  // Set while the driver's thread may be adding lines.
+  void SetEcho(bool echo) { echo_.store(echo); }
   void Add(int32_t level_word, const char* line) {
     char stamp[16];
     std::time_t now = std::time(nullptr);
@@ -122,7 +126,7 @@ class EventLines {
     static const char* kLevels[] = {"setup", "fail ", "state"};
     int level = level_word & 0xFF;
     std::string text = std::string(stamp) + " " + (level <= 2 ? kLevels[level] : "?") + "  " +
-                       Cp949ToUtf8(line, std::strlen(line));
+                       veldrane::platform::DisplayCp949(line);
     std::lock_guard<std::mutex> lock(mutex_);
     if (echo_) {
       std::printf("%s\n", text.c_str());
@@ -139,7 +143,7 @@ class EventLines {
  private:
   std::mutex mutex_;
   std::deque<std::string> lines_;
-  bool echo_ = true;
+  std::atomic<bool> echo_{true};
 };
 
 EventLines g_events;
@@ -185,9 +189,32 @@ std::string StationTable(const DriverModule& driver, int32_t index,
   });
 }
 
+// Stops the driver, waiting at most kStopWait: false when it has not returned by then (the
+// process must then end without unloading it).
+bool StopWithin(const DriverModule& driver, int32_t index) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> stopped = done->get_future();
+  std::thread([&driver, index, done] {
+    driver.Stop(index);
+    done->set_value();
+  }).detach();
+  return stopped.wait_for(kStopWait) == std::future_status::ready;
+}
+
 int Run(const Options& options) {
-  std::vector<StationRow> stations;
+  // What cannot be opened is refused before anything starts.
   std::string error;
+  if (!options.values.empty() && !veldrane::host::CheckValueSource(options.values, &error)) {
+    std::fprintf(stderr, "veldrane-host: --values: %s\n", error.c_str());
+    return kUsage;
+  }
+  if (!options.log.empty() && EventLogOpenFile(options.log.c_str()) != 0) {
+    std::fprintf(stderr, "veldrane-host: --log: cannot open %s: %s\n", options.log.c_str(),
+                 std::strerror(errno));
+    return kUsage;
+  }
+
+  std::vector<StationRow> stations;
   bool have_stations = veldrane::host::ReadStations(options.config, &stations, &error);
 
   // Every tag the configuration links exists in the tag database, with value 0 until one
@@ -206,10 +233,6 @@ int Run(const Options& options) {
   bool live = !options.quiet && !options.plain && isatty(1);
   g_events.SetEcho(!live);
   EventLogSetListener(&OnEventLine, nullptr);
-  if (!options.log.empty() && EventLogOpenFile(options.log.c_str()) != 0) {
-    std::fprintf(stderr, "veldrane-host: cannot open the log file %s\n", options.log.c_str());
-    return kUsage;
-  }
 
   DriverModule driver;
   if (!driver.Load(options.driver, &error)) {
@@ -235,10 +258,12 @@ int Run(const Options& options) {
   driver.ResolveTags(index);
   driver.SetActive(index, nullptr, 1);
 
+  const std::atomic<bool>& stop = veldrane::host::StopRequested();
+  veldrane::host::StopCleanlyOnSignal();
   std::thread reader;
   if (!options.values.empty()) {
     reader = std::thread([&] {
-      veldrane::host::ReadValueFile(options.values, g_stop, [](const std::string& tag, double v) {
+      veldrane::host::ReadValueFile(options.values, stop, [](const std::string& tag, double v) {
         if (TagDbFind(tag.c_str()) < 0) return false;
         SetTag(tag, v);
         return true;
@@ -250,7 +275,7 @@ int Run(const Options& options) {
   auto start = std::chrono::steady_clock::now();
   auto next_value = start;
   auto next_draw = start;
-  while (!g_stop.load()) {
+  while (!stop.load()) {
     auto now = std::chrono::steady_clock::now();
     double elapsed = std::chrono::duration<double>(now - start).count();
     if (options.seconds >= 0 && elapsed >= options.seconds) break;
@@ -264,7 +289,7 @@ int Run(const Options& options) {
       std::string screen = "\x1b[H\x1b[2J";
       char head[256];
       std::snprintf(head, sizeof head, "Veldrane host runner  %s  %.0f s  (Ctrl-C stops)\n\n",
-                    options.config.c_str(), elapsed);
+                    veldrane::platform::DisplayInput(options.config).c_str(), elapsed);
       screen += head + StationTable(driver, index, stations) + "\nEvent log:\n";
       for (const std::string& l : g_events.Recent()) screen += "  " + l + "\n";
       std::fputs(screen.c_str(), stdout);
@@ -274,15 +299,30 @@ int Run(const Options& options) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 
-  g_stop.store(true);
-  if (reader.joinable()) reader.join();
+  veldrane::host::RequestStop();
   g_events.SetEcho(true);
-  driver.Stop(index);
-  std::printf("\nStatistics:\n%s", StationTable(driver, index, stations).c_str());
+  // The counts before the stop, in case the driver does not return from it in time.
+  std::string table = StationTable(driver, index, stations);
   int32_t sent = 0, failed = 0, third = 0, fourth = 0;
-  int32_t summary = driver.GetStats(index, nullptr, &sent, &failed, &third, &fourth);
+  driver.GetStats(index, nullptr, &sent, &failed, &third, &fourth);
+  bool stopped = StopWithin(driver, index);
+  if (reader.joinable()) reader.join();
+  if (stopped) {
+    table = StationTable(driver, index, stations);
+    driver.GetStats(index, nullptr, &sent, &failed, &third, &fourth);
+  }
+  std::printf("\nStatistics:\n%s", table.c_str());
   std::printf("total: %d frames sent, %d failed\n", sent, failed);
-  (void)summary;
+  if (!stopped) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "veldrane-host: the driver did not stop within %.1f s; ending without it (the "
+                 "statistics are those before the stop)\n",
+                 std::chrono::duration<double>(kStopWait).count());
+    std::fflush(stderr);
+    // The driver's thread still runs in this process: nothing may be unloaded or destroyed.
+    std::_Exit(kDriverDidNotStop);
+  }
   driver.Unload();
   EventLogSetListener(nullptr, nullptr);
   return kOk;
@@ -406,10 +446,7 @@ int main(int argc, char** argv) {
   }
   if (needs_config) options.config = positional[1];
 
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  veldrane::host::InstallStopSignals();
   signal(SIGPIPE, SIG_IGN);
 
   if (options.command == "run") return Run(options);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/cp949.h"
+#include "platform/display_text.h"
 #include "platform/text_width.h"
 
 namespace veldrane::host {
@@ -49,9 +49,9 @@ std::string FormatStationTable(const std::vector<StationRow>& stations,
     }
     std::snprintf(
         line, sizeof line, "%-3zu %s %-12s %-5d %s %14s %8d %8d  %s\n", i + 1,
-        platform::PadRight(platform::Cp949ToUtf8(s.name), 16).c_str(), KindName(s.kind).c_str(),
+        platform::PadRight(platform::DisplayCp949(s.name), 16).c_str(), KindName(s.kind).c_str(),
         s.number,
-        platform::PadRight(s.tag.empty() ? "-" : platform::Cp949ToUtf8(s.tag), 14).c_str(),
+        platform::PadRight(s.tag.empty() ? "-" : platform::DisplayCp949(s.tag), 14).c_str(),
         shown.c_str(), st.sent, st.failed, State(st.result).c_str());
     out += line;
   }

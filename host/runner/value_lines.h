@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/utf8.h"
+
 namespace veldrane::host {
 
 // Lines longer than this are refused (the rest of such a line is skipped, never read as the
@@ -32,9 +34,7 @@ class LineSplitter {
       char c = data[i];
       if (c == '\n') {
         if (!pending_.empty() && pending_.back() == '\r') pending_.pop_back();
-        on_line(pending_, too_long_);
-        pending_.clear();
-        too_long_ = false;
+        Emit(on_line);
       } else if (pending_.size() < kMaxValueLine + 1) {
         pending_ += c;
       } else {
@@ -45,14 +45,25 @@ class LineSplitter {
   // The last line when the data ended without a line end.
   template <typename OnLine>
   void Finish(OnLine on_line) {
-    if (!pending_.empty() || too_long_) on_line(pending_, too_long_);
+    if (!pending_.empty() || too_long_) Emit(on_line);
+  }
+
+ private:
+  // A UTF-8 byte-order mark that an editor put at the start is not part of the first line.
+  template <typename OnLine>
+  void Emit(OnLine on_line) {
+    if (first_ && pending_.compare(0, platform::kUtf8Bom.size(), platform::kUtf8Bom) == 0) {
+      pending_.erase(0, platform::kUtf8Bom.size());
+    }
+    first_ = false;
+    on_line(pending_, too_long_);
     pending_.clear();
     too_long_ = false;
   }
 
- private:
   std::string pending_;
   bool too_long_ = false;
+  bool first_ = true;
 };
 
 }  // namespace veldrane::host

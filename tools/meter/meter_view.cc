@@ -78,6 +78,11 @@ std::string PlainRejectedLine(const std::vector<uint8_t>& bytes, WallTime when) 
   return ClockText(when) + " rejected=" + std::to_string(bytes.size()) + " bytes=" + HexText(bytes);
 }
 
+std::string PlainUncountedLine(uint64_t runs, uint64_t bytes, WallTime when) {
+  return ClockText(when) + " rejected=" + std::to_string(bytes) + " bytes in " +
+         std::to_string(runs) + " runs not shown";
+}
+
 std::string RawFrameLine(const MeterFrame& frame, WallTime when) {
   std::string line = ClockText(when) + "  " + HexText(frame.bytes) + "  kind " +
                      std::to_string(frame.kind) + " station " + std::to_string(frame.station) +
