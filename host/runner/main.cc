@@ -14,6 +14,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "host/dbm/tag_db_api.h"
 #include "host/loader/driver_module.h"
 #include "host/rt/event_log_api.h"
+#include "host/runner/mqtt_gateway.h"
 #include "host/runner/simulator.h"
 #include "host/runner/station_list.h"
 #include "host/runner/station_table.h"
@@ -60,6 +62,7 @@ void Usage(std::FILE* out) {
       "  --log FILE        append the event log to FILE (raw code page 949 lines)\n"
       "  --quiet           no live table; only the event log and the final statistics\n"
       "  --plain           plain lines even on a terminal\n"
+      "%s"
       "\n"
       "Other options:\n"
       "  --driver PATH     the driver module (default: ../lib/Veldrane.so beside this program)\n"
@@ -70,7 +73,8 @@ void Usage(std::FILE* out) {
       "/etc/veldrane/ports/com3.\n"
       "\n"
       "Exit status: 0 success, 2 usage, 3 configuration not opened, 4 port not opened,\n"
-      "5 driver not loaded.\n");
+      "5 driver not loaded.\n",
+      veldrane::host::kMqttUsage);
 }
 
 struct Options {
@@ -83,6 +87,7 @@ struct Options {
   std::string log;
   bool quiet = false;
   bool plain = false;
+  veldrane::host::MqttOptions mqtt;
 };
 
 std::atomic<bool> g_stop{false};
@@ -156,15 +161,27 @@ void SetTag(const std::string& tag, double value) {
   if (TagDbSet(tag.c_str(), value, kTagTypeAnalog) == 0) g_values.Set(tag, value);
 }
 
+// Values from a file and from the broker: false for a tag no station shows.
+bool ApplyValue(const std::string& tag, double value) {
+  if (TagDbFind(tag.c_str()) < 0) return false;
+  SetTag(tag, value);
+  return true;
+}
+
+// A station's statistics through the entry table, and its tag's last value.
+veldrane::host::StationStatus StatusOf(const DriverModule& driver, int32_t index,
+                                       const StationRow& s) {
+  veldrane::host::StationStatus st;
+  int32_t third = 0, fourth = 0;
+  st.result = driver.GetStats(index, s.name.c_str(), &st.sent, &st.failed, &third, &fourth);
+  st.has_value = !s.tag.empty() && g_values.Get(s.tag, &st.value);
+  return st;
+}
+
 std::string StationTable(const DriverModule& driver, int32_t index,
                          const std::vector<StationRow>& stations) {
-  return veldrane::host::FormatStationTable(stations, [&](const StationRow& s) {
-    veldrane::host::StationStatus st;
-    int32_t third = 0, fourth = 0;
-    st.result = driver.GetStats(index, s.name.c_str(), &st.sent, &st.failed, &third, &fourth);
-    st.has_value = !s.tag.empty() && g_values.Get(s.tag, &st.value);
-    return st;
-  });
+  return veldrane::host::FormatStationTable(
+      stations, [&](const StationRow& s) { return StatusOf(driver, index, s); });
 }
 
 int Run(const Options& options) {
@@ -217,13 +234,25 @@ int Run(const Options& options) {
 
   std::thread reader;
   if (!options.values.empty()) {
-    reader = std::thread([&] {
-      veldrane::host::ReadValueFile(options.values, g_stop, [](const std::string& tag, double v) {
-        if (TagDbFind(tag.c_str()) < 0) return false;
-        SetTag(tag, v);
-        return true;
-      });
-    });
+    reader =
+        std::thread([&] { veldrane::host::ReadValueFile(options.values, g_stop, ApplyValue); });
+  }
+  int status = kOk;
+  std::unique_ptr<veldrane::host::MqttGateway> mqtt;
+  if (options.mqtt.enabled()) {
+    veldrane::host::StatusLine line{
+        veldrane::host::LineName(options.config), stations,
+        [&](const StationRow& s) { return StatusOf(driver, index, s); }};
+    mqtt = std::make_unique<veldrane::host::MqttGateway>(
+        options.mqtt, std::vector<veldrane::host::StatusLine>{std::move(line)},
+        [](const std::string& tag, double v) { ApplyValue(tag, v); },
+        [](const std::string& text) { std::fprintf(stderr, "veldrane-host: %s\n", text.c_str()); });
+    if (!mqtt->Start(&error)) {
+      // Options the client refuses (say, a name that is not UTF-8): as a usage error.
+      std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+      g_stop.store(true);
+      status = kUsage;
+    }
   }
 
   veldrane::host::Simulator simulator(tags);
@@ -251,10 +280,12 @@ int Run(const Options& options) {
       std::fflush(stdout);
       next_draw += std::chrono::milliseconds(500);
     }
+    if (mqtt) mqtt->Poll(now);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 
   g_stop.store(true);
+  if (mqtt) mqtt->Stop();
   if (reader.joinable()) reader.join();
   g_events.SetEcho(true);
   driver.Stop(index);
@@ -265,7 +296,7 @@ int Run(const Options& options) {
   (void)summary;
   driver.Unload();
   EventLogSetListener(nullptr, nullptr);
-  return kOk;
+  return status;
 }
 
 int Version(const Options& options) {
@@ -341,6 +372,12 @@ int main(int argc, char** argv) {
       }
     } else if (arg == "--log") {
       options.log = need_value("--log");
+    } else if (veldrane::host::IsMqttOption(arg)) {
+      std::string error;
+      if (!veldrane::host::SetMqttOption(arg, need_value(arg.c_str()), &options.mqtt, &error)) {
+        std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+        return kUsage;
+      }
     } else if (arg == "--quiet") {
       options.quiet = true;
     } else if (arg == "--plain") {
@@ -366,6 +403,11 @@ int main(int argc, char** argv) {
     return kUsage;
   }
   if (needs_config) options.config = positional[1];
+  std::string mqtt_error;
+  if (!veldrane::host::FinishMqttOptions(&options.mqtt, &mqtt_error)) {
+    std::fprintf(stderr, "veldrane-host: %s\n", mqtt_error.c_str());
+    return kUsage;
+  }
 
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
