@@ -6,6 +6,8 @@
 # The caller's EXIT trap should call stop_broker.
 
 broker_dir= broker_port= broker_pid= broker_extra=
+# Debian puts the broker in /usr/sbin, which is not on every user's PATH.
+broker_bin=$(command -v mosquitto || echo /usr/sbin/mosquitto)
 
 # The broker answers a publish on its port (bounded: 5 s).
 broker_ready() {
@@ -26,7 +28,7 @@ launch_broker() {
     echo "user $(id -un)"  # as root it would switch to a user that cannot read the test's files
     printf '%s\n' "$broker_extra"
   } >"$broker_dir/broker.conf"
-  mosquitto -c "$broker_dir/broker.conf" >>"$broker_dir/broker.log" 2>&1 &
+  "$broker_bin" -c "$broker_dir/broker.conf" >>"$broker_dir/broker.log" 2>&1 &
   broker_pid=$!
 }
 
