@@ -60,6 +60,9 @@ bool MqttLink::Start(std::string* error) {
     return false;
   }
   mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  // Acknowledgements and states go out at once: a delayed acknowledgement holds up the
+  // broker's next values once its window of messages in flight is full.
+  mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
   mosquitto_connect_callback_set(client_, &MqttLink::OnConnect);
   mosquitto_disconnect_callback_set(client_, &MqttLink::OnDisconnect);
   mosquitto_message_callback_set(client_, &MqttLink::OnMessageCallback);

@@ -47,7 +47,8 @@ struct RetainedMessage {
 };
 
 // {"state":"ok","sent":12,"failed":0,"value":12.5,"station":"FT-101","number":3,"tag":"FLOW1"}
-// with "value" null until the tag has one (and for values JSON cannot hold: nan, inf).
+// with "value" null for a station without a tag's value, and for values JSON cannot hold (nan,
+// inf).
 std::string StatusJson(const StationRow& station, StationHealth health,
                        const StationStatus& status);
 
