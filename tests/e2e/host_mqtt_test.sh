@@ -8,17 +8,14 @@
 set -euo pipefail
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/veldrane-mqtt.XXXXXX")
-pids=()
-# shellcheck source=mqtt_broker.sh
-. "$here/mqtt_broker.sh"
-trap 'kill "${pids[@]}" 2>/dev/null || true; stop_broker; rm -rf "$tmp"' EXIT
-mkdir -p "$tmp/ports"
+# shellcheck source=mqtt_lib.sh
+. "$here/mqtt_lib.sh"
+mqtt_test_setup mqtt
 
 fail() {
   echo "FAIL: $*" >&2
-  echo "--- meter" >&2; cat "$tmp/meter.out" >&2
-  echo "--- host" >&2; cat "$tmp/host.out" >&2
+  echo "--- meter" >&2; cat "$tmp/meter.out" >&2 || true
+  echo "--- host" >&2; cat "$tmp/host.out" >&2 || true
   exit 1
 }
 pub() { mosquitto_pub -h 127.0.0.1 -p "$broker_port" -q 1 "$@"; }
@@ -43,23 +40,10 @@ expect_shows() {
   within "$3" shows "$1" "$2" || fail "station $1 does not show '$2'"
 }
 
-# The road test's stations: one of each kind; name, kind, number, decimals, tag.
-printf '%s\n' \
-  "K0	0	1	1	T0	" \
-  "K1	1	2	2	T1	" \
-  "K2	2	3	0	T2	" \
-  "K3	3	12	1	T3	" \
-  "K4	4	100	0	T4	" \
-  "K5	5	200	0	T5	" \
-  "K6	6	255	0	T6	" >"$tmp/stations.txt"
-"$bin/veldrane-cfg" new "$tmp/road.cfg" >/dev/null
-"$bin/veldrane-cfg" import "$tmp/road.cfg" <"$tmp/stations.txt" >/dev/null
-
+# The road test's stations, one of each kind.
 start_broker "$tmp"
-"$bin/veldrane-meter" --pty --link "$tmp/ports/com1" --config "$tmp/road.cfg" --plain \
-  --seconds 90 >"$tmp/meter.out" 2>&1 &
-pids+=($!)
-within 5 test -e "$tmp/ports/com1" || fail "the meter did not link its pseudo-terminal"
+line_with_meter "$tmp/road.cfg" 90 <"$here/road_stations.txt" ||
+  fail "the meter did not link its pseudo-terminal"
 
 # Retained before the runner starts: taken at start. T6 comes from --values beside MQTT.
 pub -t veldrane/values/T0 -r -m 12.25

@@ -6,12 +6,9 @@
 set -euo pipefail
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/veldrane-mqtts.XXXXXX")
-pids=()
-# shellcheck source=mqtt_broker.sh
-. "$here/mqtt_broker.sh"
-trap 'kill "${pids[@]}" 2>/dev/null || true; stop_broker; rm -rf "$tmp"' EXIT
-mkdir -p "$tmp/ports"
+# shellcheck source=mqtt_lib.sh
+. "$here/mqtt_lib.sh"
+mqtt_test_setup mqtts
 
 fail() {
   echo "FAIL: $*" >&2
@@ -44,13 +41,8 @@ cafile $tmp/ca.pem
 certfile $tmp/server.pem
 keyfile $tmp/server.key"
 
-printf 'K1\t1\t2\t2\tT1\t\n' >"$tmp/stations.txt"
-"$bin/veldrane-cfg" new "$tmp/line.cfg" >/dev/null
-"$bin/veldrane-cfg" import "$tmp/line.cfg" <"$tmp/stations.txt" >/dev/null
-"$bin/veldrane-meter" --pty --link "$tmp/ports/com1" --config "$tmp/line.cfg" --plain \
-  --seconds 40 >"$tmp/meter.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -e "$tmp/ports/com1" ] && break; sleep 0.1; done
+printf 'K1\t1\t2\t2\tT1\t\n' | line_with_meter "$tmp/line.cfg" 40 ||
+  fail "the meter did not link its pseudo-terminal"
 
 url="mqtts://127.0.0.1:$broker_port"
 VELDRANE_PORTS="$tmp/ports" "$bin/veldrane-host" run "$tmp/line.cfg" --plain --seconds 2 \

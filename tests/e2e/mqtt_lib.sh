@@ -1,9 +1,12 @@
-# A mosquitto broker of the test's own, sourced by the MQTT tests: a configuration file that the
-# test writes, a free loopback port, stopped by its process id. Never the system's broker.
+# What the MQTT tests share, sourced by them. A mosquitto broker of the test's own: a
+# configuration file that the test writes, a free loopback port, stopped by its process id.
+# Never the system's broker.
+#   mqtt_test_setup NAME                    $tmp with ports/, $pids; all ended on exit
+#   line_with_meter CONFIG SECONDS <LINES   a configuration of the station lines, and
+#                                           veldrane-meter on its line as COM1 ($tmp/meter.out)
 #   start_broker DIR [EXTRA_CONFIG_LINES]   sets broker_port and broker_pid
 #   restart_broker                          the same broker again on the same port
 #   stop_broker
-# The caller's EXIT trap should call stop_broker.
 
 broker_dir= broker_port= broker_pid= broker_extra=
 # Debian puts the broker in /usr/sbin, which is not on every user's PATH.
@@ -68,3 +71,21 @@ stop_broker() {
 }
 
 broker_client_args=()
+
+mqtt_test_setup() {
+  tmp=$(mktemp -d "${TMPDIR:-/tmp}/veldrane-$1.XXXXXX")
+  pids=()
+  trap 'kill "${pids[@]}" 2>/dev/null || true; stop_broker; rm -rf "$tmp"' EXIT
+  mkdir -p "$tmp/ports"
+}
+
+line_with_meter() {
+  "$bin/veldrane-cfg" new "$1" >/dev/null
+  "$bin/veldrane-cfg" import "$1" >/dev/null
+  "$bin/veldrane-meter" --pty --link "$tmp/ports/com1" --config "$1" --plain --seconds "$2" \
+    >"$tmp/meter.out" 2>&1 &
+  pids+=($!)
+  local i
+  for i in $(seq 50); do [ -e "$tmp/ports/com1" ] && return 0; sleep 0.1; done
+  return 1
+}
