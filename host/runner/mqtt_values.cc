@@ -12,10 +12,7 @@ void MqttValues::OnMessage(const std::string& topic, std::string_view payload) {
     for (const std::string& tag : *tags) apply_(tag, parsed.value);
     return;
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!reported_.insert(topic).second) return;
-  }
+  if (!reported_.insert(topic).second) return;
   report_("MQTT " + Printable(topic, 200) + ": the payload '" + Printable(payload) + "' is " +
           parsed.error + " (ignored; later ones on this topic are not reported)");
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -22,7 +21,7 @@ class MqttValues {
 
   const ValueTopics& topics() const { return topics_; }
 
-  // One message. A payload that is no value is reported with its topic, once per topic (a
+  // One message, on the link's thread. A payload that is no value is reported with its topic, once per topic (a
   // publisher that keeps sending it would flood the log), and changes nothing.
   void OnMessage(const std::string& topic, std::string_view payload);
 
@@ -30,7 +29,6 @@ class MqttValues {
   ValueTopics topics_;
   Apply apply_;
   Report report_;
-  std::mutex mutex_;
   std::set<std::string> reported_;
 };
 

@@ -11,7 +11,6 @@
 #include "host/runner/mqtt_payload.h"
 #include "host/runner/mqtt_status.h"
 #include "host/runner/mqtt_topics.h"
-#include "host/runner/mqtt_values.h"
 
 namespace {
 
@@ -157,29 +156,6 @@ TEST(MqttOptions, BrokerAddresses) {
   EXPECT_EQ(error.find("secret"), std::string::npos);  // a password is never echoed
 }
 
-TEST(MqttOptions, OptionsThatDoNotFitTogetherAreRefused) {
-  auto finish = [](std::vector<std::pair<std::string, std::string>> args) {
-    MqttOptions options;
-    std::string error;
-    for (const auto& [name, value] : args) {
-      if (!SetMqttOption(name, value, &options, &error)) return error;
-    }
-    return FinishMqttOptions(&options, &error) ? std::string("ok") : error;
-  };
-  EXPECT_EQ(finish({}), "ok");
-  EXPECT_EQ(finish({{"--mqtt", "mqtt://b"}, {"--mqtt-prefix", "plant/values/"}}), "ok");
-  EXPECT_NE(finish({{"--mqtt-prefix", "x"}}).find("need --mqtt"), std::string::npos);
-  EXPECT_NE(finish({{"--mqtt", "mqtt://b"}, {"--mqtt-ca", "/etc/hostname"}}).find("mqtts://"),
-            std::string::npos);
-  EXPECT_NE(finish({{"--mqtt", "mqtt://b"}, {"--mqtt-prefix", "a/+/b"}}).find("'+'"),
-            std::string::npos);
-  EXPECT_NE(finish({{"--mqtt", "mqtt://b"}, {"--mqtt-name", "gw/1"}}).find("one topic level"),
-            std::string::npos);
-  EXPECT_NE(finish({{"--mqtt", "mqtt://b"}, {"--mqtt-auth", "/nonexistent/auth"}})
-                .find("cannot read the credentials file /nonexistent/auth"),
-            std::string::npos);
-}
-
 TEST(MqttStatus, FailureRunsFollowTheDriversCounts) {
   // Readings of one station: result (-1 disabled, 0 ok, 1 failing), sent, failed; the state.
   struct Reading {
@@ -251,30 +227,6 @@ TEST(MqttStatus, ChangesArePublishedAtMostOnceASecondPerStation) {
   later = publisher.Poll(t0 + milliseconds(1100));  // another station has its own second
   ASSERT_EQ(later.size(), 1u);
   EXPECT_NE(later[0].payload.find("\"value\":null"), std::string::npos);  // JSON has no nan
-}
-
-TEST(MqttValues, ValuesReachTheirTagsAndBadPayloadsAreNamedOncePerTopic) {
-  ValueTopics topics("v");
-  topics.Add("A");
-  topics.Add("B");
-  std::vector<std::pair<std::string, double>> applied;
-  std::vector<std::string> reports;
-  MqttValues values(
-      std::move(topics), [&](const std::string& tag, double v) { applied.emplace_back(tag, v); },
-      [&](const std::string& text) { reports.push_back(text); });
-  values.OnMessage("v/A", "1.5");
-  values.OnMessage("v/A", "bad\n");
-  values.OnMessage("v/A", "worse");
-  values.OnMessage("v/B", "{}");
-  values.OnMessage("v/C", "2");  // no tag of ours
-  values.OnMessage("v/A", "{\"value\":3}");
-  EXPECT_EQ(applied, (std::vector<std::pair<std::string, double>>{{"A", 1.5}, {"A", 3}}));
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_NE(reports[0].find("MQTT v/A: the payload 'bad\\n' is neither"), std::string::npos)
-      << reports[0];
-  EXPECT_NE(reports[1].find("MQTT v/B: the payload '{}' is a JSON object without"),
-            std::string::npos)
-      << reports[1];
 }
 
 }  // namespace
