@@ -15,6 +15,7 @@
 #include <deque>
 #include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,6 +26,7 @@
 #include "host/rt/event_log_api.h"
 #include "host/runner/configure_support.h"
 #include "host/runner/port_probe.h"
+#include "host/runner/mqtt_gateway.h"
 #include "host/runner/simulator.h"
 #include "host/runner/station_list.h"
 #include "host/runner/station_table.h"
@@ -80,6 +82,7 @@ void Usage(std::FILE* out) {
       "  --log FILE        append the event log to FILE (raw code page 949 lines)\n"
       "  --quiet           no live table; only the event log and the final statistics\n"
       "  --plain           plain lines even on a terminal\n"
+      "%s"
       "\n"
       "Options for configure:\n"
       "  --tags FILE       tag names (one a line) that the tag browser offers, beside the tags\n"
@@ -96,7 +99,8 @@ void Usage(std::FILE* out) {
       "Exit status: 0 success, 1 configuration not saved, 2 usage (also a --values or --log file\n"
       "that cannot be opened), 3 configuration not opened, 4 port not opened, 5 driver not\n"
       "loaded, 6 the driver did not stop within 1.2 s (the statistics are those before the\n"
-      "stop), 7 no configuration window.\n");
+      "stop), 7 no configuration window.\n",
+      veldrane::host::kMqttUsage);
 }
 
 struct Options {
@@ -110,6 +114,7 @@ struct Options {
   std::string tags;
   bool quiet = false;
   bool plain = false;
+  veldrane::host::MqttOptions mqtt;
 };
 
 // Event-log lines as UTF-8, kept for the live table and printed in plain mode.
@@ -178,15 +183,27 @@ void SetTag(const std::string& tag, double value) {
   if (TagDbSet(tag.c_str(), value, kTagTypeAnalog) == 0) g_values.Set(tag, value);
 }
 
+// Values from a file and from the broker: false for a tag no station shows.
+bool ApplyValue(const std::string& tag, double value) {
+  if (TagDbFind(tag.c_str()) < 0) return false;
+  SetTag(tag, value);
+  return true;
+}
+
+// A station's statistics through the entry table, and its tag's last value.
+veldrane::host::StationStatus StatusOf(const DriverModule& driver, int32_t index,
+                                       const StationRow& s) {
+  veldrane::host::StationStatus st;
+  int32_t third = 0, fourth = 0;
+  st.result = driver.GetStats(index, s.name.c_str(), &st.sent, &st.failed, &third, &fourth);
+  st.has_value = !s.tag.empty() && g_values.Get(s.tag, &st.value);
+  return st;
+}
+
 std::string StationTable(const DriverModule& driver, int32_t index,
                          const std::vector<StationRow>& stations) {
-  return veldrane::host::FormatStationTable(stations, [&](const StationRow& s) {
-    veldrane::host::StationStatus st;
-    int32_t third = 0, fourth = 0;
-    st.result = driver.GetStats(index, s.name.c_str(), &st.sent, &st.failed, &third, &fourth);
-    st.has_value = !s.tag.empty() && g_values.Get(s.tag, &st.value);
-    return st;
-  });
+  return veldrane::host::FormatStationTable(
+      stations, [&](const StationRow& s) { return StatusOf(driver, index, s); });
 }
 
 // Stops the driver, waiting at most kStopWait: false when it has not returned by then (the
@@ -262,13 +279,24 @@ int Run(const Options& options) {
   veldrane::host::StopCleanlyOnSignal();
   std::thread reader;
   if (!options.values.empty()) {
-    reader = std::thread([&] {
-      veldrane::host::ReadValueFile(options.values, stop, [](const std::string& tag, double v) {
-        if (TagDbFind(tag.c_str()) < 0) return false;
-        SetTag(tag, v);
-        return true;
-      });
-    });
+    reader = std::thread([&] { veldrane::host::ReadValueFile(options.values, stop, ApplyValue); });
+  }
+  int status = kOk;
+  std::unique_ptr<veldrane::host::MqttGateway> mqtt;
+  if (options.mqtt.enabled()) {
+    veldrane::host::StatusLine line{
+        veldrane::host::LineName(options.config), stations,
+        [&](const StationRow& s) { return StatusOf(driver, index, s); }};
+    mqtt = std::make_unique<veldrane::host::MqttGateway>(
+        options.mqtt, std::vector<veldrane::host::StatusLine>{std::move(line)},
+        [](const std::string& tag, double v) { ApplyValue(tag, v); },
+        [](const std::string& text) { std::fprintf(stderr, "veldrane-host: %s\n", text.c_str()); });
+    if (!mqtt->Start(&error)) {
+      // Options the client refuses (say, a name that is not UTF-8): as a usage error.
+      std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+      veldrane::host::RequestStop();
+      status = kUsage;
+    }
   }
 
   veldrane::host::Simulator simulator(tags);
@@ -296,10 +324,12 @@ int Run(const Options& options) {
       std::fflush(stdout);
       next_draw += std::chrono::milliseconds(500);
     }
+    if (mqtt) mqtt->Poll(now);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 
   veldrane::host::RequestStop();
+  if (mqtt) mqtt->Stop();
   g_events.SetEcho(true);
   // The counts before the stop, in case the driver does not return from it in time.
   std::string table = StationTable(driver, index, stations);
@@ -325,7 +355,7 @@ int Run(const Options& options) {
   }
   driver.Unload();
   EventLogSetListener(nullptr, nullptr);
-  return kOk;
+  return status;
 }
 
 int Version(const Options& options) {
@@ -420,6 +450,12 @@ int main(int argc, char** argv) {
       options.tags = need_value("--tags");
     } else if (arg == "--log") {
       options.log = need_value("--log");
+    } else if (veldrane::host::IsMqttOption(arg)) {
+      std::string error;
+      if (!veldrane::host::SetMqttOption(arg, need_value(arg.c_str()), &options.mqtt, &error)) {
+        std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+        return kUsage;
+      }
     } else if (arg == "--quiet") {
       options.quiet = true;
     } else if (arg == "--plain") {
@@ -445,6 +481,11 @@ int main(int argc, char** argv) {
     return kUsage;
   }
   if (needs_config) options.config = positional[1];
+  std::string mqtt_error;
+  if (!veldrane::host::FinishMqttOptions(&options.mqtt, &mqtt_error)) {
+    std::fprintf(stderr, "veldrane-host: %s\n", mqtt_error.c_str());
+    return kUsage;
+  }
 
   veldrane::host::InstallStopSignals();
   signal(SIGPIPE, SIG_IGN);

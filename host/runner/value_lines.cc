@@ -37,6 +37,17 @@ ValueLine Error(std::string message) {
 
 }  // namespace
 
+NumberResult ParseNumber(const std::string& text, double* value) {
+  errno = 0;
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size()) return NumberResult::kNotANumber;
+  // Underflow is a tiny value, overflow an error.
+  if (errno == ERANGE && (v > 1 || v < -1)) return NumberResult::kOutOfRange;
+  *value = v;
+  return NumberResult::kNumber;
+}
+
 ValueLine ParseValueLine(const std::string& text) {
   if (text.size() > kMaxValueLine) return Error("line longer than 4096 characters");
   size_t i = 0;
@@ -52,15 +63,10 @@ ValueLine ParseValueLine(const std::string& text) {
   while (i < text.size() && IsBlank(text[i])) ++i;
   if (number.empty()) return Error("expected 'TAG VALUE', found no value after " + Quoted(tag));
   if (i != text.size()) return Error("expected 'TAG VALUE', found more after the value");
-  errno = 0;
-  char* end = nullptr;
-  double value = std::strtod(number.c_str(), &end);
-  if (end == number.c_str() || *end != '\0') {
-    return Error(Quoted(number) + " is not a number");
-  }
-  if (errno == ERANGE && (value > 1 || value < -1)) {
-    return Error(Quoted(number) + " is out of range");
-  }
+  double value = 0;
+  NumberResult result = ParseNumber(number, &value);
+  if (result == NumberResult::kNotANumber) return Error(Quoted(number) + " is not a number");
+  if (result == NumberResult::kOutOfRange) return Error(Quoted(number) + " is out of range");
   ValueLine line;
   line.kind = ValueLine::kValue;
   line.tag = tag;
