@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "config/serial_port.h"
 #include "config/station_info.h"
 #include "config/station_name.h"
 #include "fw/cstring.h"
@@ -58,7 +59,7 @@ TEST(ClassRegistry, FindsByExactNameAndCreates) {
   EXPECT_EQ(object->GetRuntimeClass(), rtc);
   EXPECT_EQ(FindRuntimeClass("cstationinfo", 12), nullptr);
   EXPECT_EQ(FindRuntimeClass("CStationInf", 11), nullptr);
-  EXPECT_NE(FindRuntimeClass("CSerialPort", 11), nullptr);
+  EXPECT_EQ(FindRuntimeClass("CSerialPort", 11), &CSerialPort::kRuntimeClass);
 }
 
 TEST(ClassRegistry, RefusesLongNamesAndTheNewestRegistrationAnswers) {
