@@ -13,10 +13,6 @@ using veldrane::kLevelSetup;
 using veldrane::kLevelState;
 using veldrane::ReportMessage;
 
-void CommEngineDeleter::operator()(CCommEngine* engine) const {
-  std::unique_ptr<CCommEngine> owned(engine);
-}
-
 CCommEngine::CCommEngine(CVeldraneDoc& doc)
     : doc_(doc),
       rts_cts_(doc.Port().RtsCts()),
