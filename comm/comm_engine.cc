@@ -11,6 +11,9 @@
 namespace tagdb = veldrane::tagdb;
 using veldrane::kLevelSetup;
 using veldrane::kLevelState;
+using veldrane::kMessageStarted;
+using veldrane::kMessageStopped;
+using veldrane::kMessageTagMissing;
 using veldrane::ReportMessage;
 
 CCommEngine::CCommEngine(CVeldraneDoc& doc)
@@ -35,7 +38,7 @@ int32_t CCommEngine::ResolveTags() {
     if (station->tag_name.IsEmpty()) continue;
     int32_t index = tagdb::FindTag(client, station->tag_name);
     station->tag_index.store(index);
-    if (index == -1) ReportMessage(12, kLevelSetup, station->tag_name, 0);
+    if (index == -1) ReportMessage(kMessageTagMissing, kLevelSetup, station->tag_name, 0);
   }
   tagdb::CloseClient(client);
   return 0;
@@ -60,7 +63,7 @@ void CCommEngine::SetActive(int32_t request) {
       }
     }
   }
-  ReportMessage(1, kLevelState, nullptr, 0);
+  ReportMessage(kMessageStarted, kLevelState, nullptr, 0);
   running_.store(1);
   // The previous thread has ended (Stop joined it); this one is joined by the next Stop.
   try {
@@ -69,7 +72,7 @@ void CCommEngine::SetActive(int32_t request) {
     // No thread (the system refused one): communication ends as it began.
     running_.store(0);
     CloseClient();
-    ReportMessage(2, kLevelState, nullptr, 0);
+    ReportMessage(kMessageStopped, kLevelState, nullptr, 0);
   }
 }
 
@@ -79,7 +82,7 @@ int32_t CCommEngine::Stop() {
   clock_.WaitFor(stop_event_);
   thread_.join();
   CloseClient();
-  ReportMessage(2, kLevelState, nullptr, 0);
+  ReportMessage(kMessageStopped, kLevelState, nullptr, 0);
   return 0;
 }
 

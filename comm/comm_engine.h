@@ -16,6 +16,7 @@
 
 #include "comm/comm_env.h"
 #include "fw/object.h"
+#include "hostlink/report.h"
 #include "platform/auto_reset_event.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
@@ -24,8 +25,8 @@ class CVeldraneDoc;
 
 class CCommEngine : public CObject {
  public:
-  // The result of a frame that could not be built or sent (and the number of its message).
-  static constexpr int32_t kSendFailed = 8;
+  // The result of a frame that could not be built or sent: the number of its message.
+  static constexpr int32_t kSendFailed = veldrane::kMessageSendFailed;
 
   // Pacing of the transmit loop.
   static constexpr uint32_t kPassPeriodMs = 500;

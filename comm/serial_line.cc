@@ -7,14 +7,10 @@
 namespace {
 
 veldrane::platform::SerialSettings LineSettings(const CSerialPort& port) {
-  using veldrane::platform::Parity;
   veldrane::platform::SerialSettings s;
   s.baud_rate = port.BaudRate();
   s.byte_size = static_cast<uint8_t>(port.ByteSize());
-  // A parity index that no page offers gives no parity.
-  s.parity = port.parity_index == 1   ? Parity::kEven
-             : port.parity_index == 2 ? Parity::kOdd
-                                      : Parity::kNone;
+  s.parity = port.LineParity();
   s.stop_bits = static_cast<uint8_t>(port.StopBitCount());
   s.rts_cts = port.RtsCts();
   return s;
@@ -29,10 +25,10 @@ int32_t CCommEngine::OpenPort() {
   veldrane::platform::SerialSettings settings = LineSettings(doc_.Port());
   settings.rts_cts = rts_cts_;
   if (!device->Open(name, settings)) {
-    return veldrane::ReportMessage(4, veldrane::kLevelSetup, name, 0);
+    return veldrane::ReportMessage(veldrane::kMessagePortFailed, veldrane::kLevelSetup, name, 0);
   }
   port_ = std::move(device);
-  veldrane::ReportMessage(3, veldrane::kLevelState, nullptr, 0);
+  veldrane::ReportMessage(veldrane::kMessagePortReady, veldrane::kLevelState, nullptr, 0);
   return 0;
 }
 

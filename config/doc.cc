@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "config/station_limits.h"
 #include "config/station_name.h"
 #include "fw/archive.h"
 #include "platform/atomic_file.h"
@@ -184,7 +185,7 @@ int32_t CVeldraneDoc::CheckName(const char* name, const CStationInfo* exclude) c
 }
 
 int32_t CVeldraneDoc::CheckNumber(int32_t number, const CStationInfo* exclude) const {
-  if (number < 0 || number > 255) return kNumberInvalid;
+  if (!veldrane::IsValidStationNumber(number)) return kNumberInvalid;
   for (const auto& station : stations_) {
     if (station.get() != exclude && station->number == number) return kNumberUsed;
   }

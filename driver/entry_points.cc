@@ -45,7 +45,7 @@ int32_t DrvOpen(const char* path) {
     if (path && doc->Load(path)) return RegisterInstance(std::move(doc));
   } catch (...) {
   }
-  ReportMessage(5, kLevelSetup, path ? path : "", 0);
+  ReportMessage(kMessageFileFailed, kLevelSetup, path ? path : "", 0);
   return -1;
 }
 

@@ -9,11 +9,12 @@
 #include <map>
 #include <unordered_map>
 
+#include "comm/meter_kinds.h"
 #include "config/doc.h"
+#include "config/station_limits.h"
 #include "config/station_name.h"
 #include "config/text_lines.h"
 #include "fw/archive.h"
-#include "hostlink/texts.h"
 #include "platform/cp949.h"
 
 namespace veldrane::cfg {
@@ -126,8 +127,8 @@ std::string Padded(const CString& cp949, size_t width) {
 // "3 <meter name>" in code page 949.
 CString KindText(int32_t kind) {
   CString text;
-  if (kind >= 0 && kind < texts::kKindCount) {
-    text.Format("%d %s", kind, texts::kKindNames[kind]);
+  if (const MeterKind* model = FindMeterKind(kind)) {
+    text.Format("%d %s", kind, model->name);
   } else {
     text.Format("%d ?", kind);
   }
@@ -139,8 +140,7 @@ std::string PortText(const CSerialPort& port) {
   uint32_t baud = port.BaudRate();
   text += baud != 0 ? std::to_string(baud) : "baud index " + std::to_string(port.baud_index) + "?";
   text += ", " + std::to_string(port.ByteSize());
-  static constexpr char kParity[] = {'N', 'E', 'O'};
-  text += (port.parity_index >= 0 && port.parity_index <= 2) ? kParity[port.parity_index] : '?';
+  text += port.KnownParity() ? port.ParityLetter() : '?';
   text += std::to_string(port.StopBitCount());
   text += port.RtsCts() ? ", RTS/CTS" : ", no handshake";
   return text;
@@ -273,15 +273,14 @@ int CmdCheck(const Command& c, const Streams& s) {
              "number " + std::to_string(st->number) + " also used by station " +
                  std::to_string(number_it->second));
     }
-    if (st->number < 0 || st->number > 255) {
-      report(position, *st, "number " + std::to_string(st->number) + " outside 0 to 255");
-    }
-    if (st->kind < 0 || st->kind > 6) {
-      report(position, *st, "kind " + std::to_string(st->kind) + " outside 0 to 6");
-    }
-    if (st->decimals > 7) {
-      report(position, *st, "decimals " + std::to_string(st->decimals) + " outside 0 to 7");
-    }
+    auto outside = [&](const char* what, int64_t value, int64_t highest) {
+      report(position, *st,
+             std::string(what) + " " + std::to_string(value) + " outside 0 to " +
+                 std::to_string(highest));
+    };
+    if (!IsValidStationNumber(st->number)) outside("number", st->number, kMaxStationNumber);
+    if (!IsValidKind(st->kind)) outside("kind", st->kind, kKindCount - 1);
+    if (!IsValidDecimals(st->decimals)) outside("decimals", st->decimals, kMaxDecimals);
   }
   if (problems == 0) {
     std::fprintf(s.out, "%s: %zu stations, no problems\n", c.file.c_str(), position);
