@@ -30,7 +30,6 @@ enum Message : int32_t {
 // Where lines go: the event log's LogWrite, or null for silence. Set when the event-log module
 // is loaded and cleared before it is freed; may be called while other threads report.
 void SetEventLog(LogWriteFn log_write);
-LogWriteFn GetEventLog();
 
 // Formats message `index` with `text` (first placeholder) and `number`, prefixes it and hands
 // it to the event log with the level word level | 0x100. Returns -index when the line was

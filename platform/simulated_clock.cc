@@ -62,15 +62,6 @@ void SimulatedClock::WaitForSleeper() {
   WaitSettled(lock);
 }
 
-void SimulatedClock::Advance(uint64_t ms) {
-  uint64_t target;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    target = now_ + ms;
-  }
-  AdvanceTo(target);
-}
-
 void SimulatedClock::AdvanceTo(uint64_t target_ms) {
   std::unique_lock<std::mutex> lock(mutex_);
   WaitSettled(lock);

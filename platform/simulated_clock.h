@@ -37,11 +37,10 @@ class SimulatedClock final : public Clock {
   // Stepped: waits until a thread is parked in a sleep that ends after the present time, i.e.
   // it has done everything it does at this instant.
   void WaitForSleeper();
-  // Stepped: lets virtual time run to NowMs() + ms. Each sleep that ends on the way returns at
+  // Stepped: lets virtual time run to `target_ms`. Each sleep that ends on the way returns at
   // its end, in order; the call returns when the sleeping thread is parked again beyond the
   // target. It needs a thread that sleeps on this clock (it gives up after 30 s of real time
   // with std::runtime_error).
-  void Advance(uint64_t ms);
   void AdvanceTo(uint64_t target_ms);
 
  private:
