@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "platform/auto_reset_event.h"
@@ -40,7 +42,13 @@ void SimulatedClock::WaitFor(AutoResetEvent& event) {
     ++free_waiters_;
   }
   changed_.notify_all();
-  event.Wait();
+  // A thread that never signals would hang the test: it fails with a message instead.
+  if (!event.WaitFor(kRealWaitLimitMs)) {
+    std::fprintf(stderr,
+                 "SimulatedClock: the awaited event did not come within %u s of real time\n",
+                 kRealWaitLimitMs / 1000);
+    std::abort();
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   --free_waiters_;
   limit_ = std::max(limit_, now_);

@@ -8,7 +8,8 @@
 //    Advance. Between two Advance calls the sleeping thread is parked, so the test looks at state
 //    that holds still, and the transmit loop runs pass by pass, the same way every time.
 // A thread in WaitFor (the host's thread waiting for the transmit thread to end) lets time run
-// free until the event comes, the way real time goes on while a host waits.
+// free until the event comes, the way real time goes on while a host waits; after a minute of
+// real time without it, the process ends with a message (a test must not hang).
 #pragma once
 
 #include <condition_variable>
@@ -47,6 +48,8 @@ class SimulatedClock final : public Clock {
   bool FreeRunning() const { return mode_ == Mode::kFreeRunning || free_waiters_ > 0; }
   bool Settled() const { return !parked_.empty() && *parked_.begin() > limit_; }
   void WaitSettled(std::unique_lock<std::mutex>& lock);
+
+  static constexpr uint32_t kRealWaitLimitMs = 60000;
 
   const Mode mode_;
   const uint32_t start_seconds_;

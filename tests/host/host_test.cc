@@ -15,6 +15,7 @@
 #include "host/rt/event_log_api.h"
 #include "tarko/host_tables.h"
 #include "tarko/tagval.h"
+#include "tests/support/deadline.h"
 
 namespace {
 
@@ -118,13 +119,14 @@ TEST_F(TagDbTest, WritersAndReadersOnTwoThreads) {
     for (int i = 1; i <= 2000; ++i) TagDbSet("T", i, kTagTypeAnalog);
   });
   double last = -1;
-  while (last < 2000) {
+  for (veldrane::test::Deadline deadline; last < 2000 && !deadline.Passed();) {
     for (const Change& c : TakeChanges(client)) {
       EXPECT_GT(c.value, last);  // never an older value after a newer one
       last = c.value;
     }
   }
   writer.join();
+  EXPECT_EQ(last, 2000) << "the last value did not arrive within 20 s";
 }
 
 TEST(EventLog, KeepsLinesWritesTheFileAndTellsListeners) {

@@ -21,6 +21,7 @@
 #include "config/doc.h"
 #include "config/station_info.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/deadline.h"
 #include "tests/support/frame_for.h"
 #include "tests/support/test_pty.h"
 
@@ -93,9 +94,15 @@ class MeterRun {
     }
     return output_.substr(at, output_.find(' ', at) - at);
   }
-  // Waits for the program to end; its exit status.
+  // Waits for the program to end; its exit status. A program still running after 20 s fails
+  // the test and is killed.
   int Finish() {
-    while (ReadSome(1000)) {
+    for (veldrane::test::Deadline deadline; ReadSome(100);) {
+      if (deadline.Passed()) {
+        ADD_FAILURE() << "veldrane-meter did not end within 20 s";
+        kill(pid_, SIGKILL);
+        break;
+      }
     }
     int status = 0;
     waitpid(pid_, &status, 0);
