@@ -63,7 +63,11 @@ ValueLine ParseValueLine(const std::string& text) {
   }
   ValueLine line;
   line.kind = ValueLine::kValue;
-  line.tag = IsWideUtf8(tag) ? platform::Utf8ToCp949(tag) : tag;
+  try {
+    line.tag = IsWideUtf8(tag) ? platform::Utf8ToCp949(tag) : tag;
+  } catch (const std::exception& e) {
+    return Error("the tag '" + tag + "' cannot be converted: " + e.what());
+  }
   line.value = value;
   return line;
 }

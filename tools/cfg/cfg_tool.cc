@@ -211,7 +211,16 @@ int CmdExport(const Command& c, const Streams& s) {
   CArchive ar(&memory, CArchive::kStore);
   WriteStationLines(ar, doc);
   ar.Close();
-  std::string text = utf8 ? platform::Cp949ToUtf8(memory.Data()) : memory.Data();
+  std::string text = memory.Data();
+  if (utf8) {
+    try {
+      text = platform::Cp949ToUtf8Exact(text);
+    } catch (const std::exception& e) {
+      Error(s, std::string("cannot write the station lines as UTF-8: ") + e.what() +
+                   "; --cp949 writes them as stored");
+      return kFailed;
+    }
+  }
   std::fwrite(text.data(), 1, text.size(), s.out);
   return FinishOutput(s) ? kOk : kFailed;
 }
@@ -233,7 +242,15 @@ int CmdImport(const Command& c, const Streams& s) {
                  "; nothing was changed");
     return kFailed;
   }
-  if (utf8) input = platform::Utf8ToCp949(input);
+  if (utf8) {
+    try {
+      input = platform::Utf8ToCp949(input);
+    } catch (const std::exception& e) {
+      Error(s,
+            std::string("cannot read the input as UTF-8: ") + e.what() + "; nothing was changed");
+      return kFailed;
+    }
+  }
   CMemFile memory(input.data(), input.size());
   CArchive ar(&memory, CArchive::kLoad);
   TextLineTally tally = ReadStationLines(ar, doc);
