@@ -64,6 +64,7 @@ void CCommEngine::SetActive(int32_t request) {
     }
   }
   ReportMessage(kMessageStarted, kLevelState, nullptr, 0);
+  stop_request_.Clear();
   running_.store(1);
   // The previous thread has ended (Stop joined it); this one is joined by the next Stop.
   try {
@@ -79,6 +80,7 @@ void CCommEngine::SetActive(int32_t request) {
 int32_t CCommEngine::Stop() {
   if (running_.load() != 1) return 0;
   running_.store(0);
+  clock_.RaiseStop(stop_request_);
   clock_.WaitFor(stop_event_);
   thread_.join();
   CloseClient();
@@ -136,6 +138,8 @@ void CCommEngine::SendCycle() {
   for (auto& station : doc_.Stations()) {
     // A disabled station keeps its pending flag until it is enabled again.
     if (station->pending.load() == 0 || station->enabled.load() == 0) continue;
+    // A stop ends the cycle before its next frame; the stations left stay pending.
+    if (stop_request_.Raised()) return;
     uint8_t frame[veldrane::kFrameBufferSize];
     // A kind without a builder (outside 0 to 6) fails like a value that cannot be shown.
     int length = veldrane::BuildFrame(*station, frame);
@@ -145,9 +149,13 @@ void CCommEngine::SendCycle() {
       // With the handshake the builder's trailing zero byte goes out too.
       result = WriteFrame(frame, rts_cts_ ? length + 1 : length);
     }
+    if (result == kSendCutShort) {
+      station->frames_sent.fetch_sub(1);
+      return;
+    }
     if (result != 0) station->frames_failed.fetch_add(1);
     station->RecordResult(result, 0);
     station->pending.store(0);
-    clock_.SleepMs(kFramePauseMs);
+    if (!clock_.SleepUnlessStopped(kFramePauseMs, stop_request_)) return;
   }
 }

@@ -45,7 +45,10 @@ int32_t CCommEngine::WriteFrame(const uint8_t* frame, int32_t length) {
         port_->SetRts(false);
         return kSendFailed;
       }
-      clock_.SleepMs(kCtsPollMs);
+      if (!clock_.SleepUnlessStopped(kCtsPollMs, stop_request_)) {
+        port_->SetRts(false);
+        return kSendCutShort;
+      }
     }
   }
   if (!port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs)) {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "platform/auto_reset_event.h"
+#include "platform/stop_signal.h"
 
 namespace veldrane::platform {
 
@@ -24,15 +25,35 @@ uint32_t SimulatedClock::TickMs() {
 }
 
 void SimulatedClock::SleepMs(uint32_t ms) {
+  Sleep(ms, nullptr);
+}
+
+bool SimulatedClock::SleepUnlessStopped(uint32_t ms, StopSignal& stop) {
+  return Sleep(ms, &stop);
+}
+
+bool SimulatedClock::Sleep(uint32_t ms, const StopSignal* stop) {
   std::unique_lock<std::mutex> lock(mutex_);
+  auto stopped = [stop] { return stop && stop->Raised(); };
   const uint64_t end = now_ + ms;
-  if (!FreeRunning() && end > limit_) {
+  if (!stopped() && !FreeRunning() && end > limit_) {
     auto it = parked_.insert(end);
     changed_.notify_all();
-    changed_.wait(lock, [&] { return FreeRunning() || end <= limit_; });
+    changed_.wait(lock, [&] { return stopped() || FreeRunning() || end <= limit_; });
     parked_.erase(it);
   }
-  now_ = std::max(now_, end);
+  const bool whole = !stopped();
+  if (whole) now_ = std::max(now_, end);
+  changed_.notify_all();
+  return whole;
+}
+
+void SimulatedClock::RaiseStop(StopSignal& stop) {
+  {
+    // Under the clock's lock, so that a sleeper between its test and its wait cannot miss it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop.Raise();
+  }
   changed_.notify_all();
 }
 

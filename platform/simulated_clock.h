@@ -30,6 +30,9 @@ class SimulatedClock final : public Clock {
   uint32_t CalendarSeconds() override;
   uint32_t TickMs() override;
   void SleepMs(uint32_t ms) override;
+  // A raised stop ends the sleep where virtual time stands.
+  bool SleepUnlessStopped(uint32_t ms, StopSignal& stop) override;
+  void RaiseStop(StopSignal& stop) override;
   void WaitFor(AutoResetEvent& event) override;
 
   // Virtual milliseconds since the start.
@@ -45,6 +48,8 @@ class SimulatedClock final : public Clock {
   void AdvanceTo(uint64_t target_ms);
 
  private:
+  // Sleeps until `ms` have passed or `stop` (may be null) is raised; false when it was.
+  bool Sleep(uint32_t ms, const StopSignal* stop);
   bool FreeRunning() const { return mode_ == Mode::kFreeRunning || free_waiters_ > 0; }
   bool Settled() const { return !parked_.empty() && *parked_.begin() > limit_; }
   void WaitSettled(std::unique_lock<std::mutex>& lock);
