@@ -6,7 +6,8 @@
 //  - counts: 16 bits below 0xFFFF, else 0xFFFF and 32 bits;
 //  - strings: a length prefix (one byte below 255; 0xFF and 16 bits below 0xFFFE; 0xFF, 0xFFFF
 //    and 32 bits beyond) and the bytes. Reading also takes the prefix 0xFF 0xFFFE: a second
-//    prefix of the same form counts 16-bit characters (UTF-16), converted to code page 949;
+//    prefix of the same form counts 16-bit characters (UTF-16), converted to code page 949 (on a
+//    system without that converter the read fails rather than keep other bytes);
 //  - objects: a 16-bit tag (0xFFFF with the class description for the first object of a class,
 //    0x8000 | index for a class described before; 0x7FFF and a 32-bit tag once the archive's
 //    index count has reached 0x7FFF), then the object's own Serialize. Classes and objects take

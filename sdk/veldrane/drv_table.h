@@ -54,7 +54,8 @@ enum DrvSlot : int {
   // Always 0.
   kDrvResolveTags = 4,
   // int32_t (index): stops communication of the instance and returns when its transmit
-  // thread has ended. Always 0.
+  // thread has ended: within one frame's bounds (about a second), as the stop also ends the
+  // pause after a frame and a frame's wait for CTS. Always 0.
   kDrvStop = 5,
   // int32_t (index, a, b, c, d, e): nothing; always -1.
   kDrvRequest = 6,
