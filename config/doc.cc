@@ -1,7 +1,10 @@
 #include "config/doc.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <string>
 
+#include "config/station_limits.h"
 #include "config/station_name.h"
 #include "fw/archive.h"
 #include "platform/atomic_file.h"
@@ -47,9 +50,57 @@ constexpr const char* kSectionNames = "station names";
 constexpr const char* kSectionPort = "port settings";
 constexpr const char* kSectionStations = "stations";
 
-[[noreturn]] void ThrowFileError(const char* what, const char* path, int error) {
+[[noreturn]] void ThrowFileError(const std::string& what, const char* path, int error) {
   throw CArchiveException(ArchiveCause::kFileError, 0, std::string(), error,
-                          std::string(what) + " " + (path ? path : ""));
+                          what + " " + (path ? path : ""));
+}
+
+// Runs `body`; a file error from the archive ("cannot read", "cannot write") names the file.
+template <typename Body>
+void NamingTheFile(const char* path, Body body) {
+  try {
+    body();
+  } catch (const CArchiveException& e) {
+    if (e.cause() != ArchiveCause::kFileError) throw;
+    throw CArchiveException(e.cause(), e.offset(), e.section(), e.sys_error(),
+                            e.detail() + " " + path);
+  }
+}
+
+[[noreturn]] void ThrowNotRegular(const char* path, veldrane::platform::FileKind kind) {
+  throw CArchiveException(ArchiveCause::kFileError, 0, std::string(), 0,
+                          std::string("cannot open ") + path + ": " +
+                              veldrane::platform::KindName(kind) + ", not a regular file");
+}
+
+// A configuration is a regular file: anything else is refused before it is opened, since
+// opening a FIFO waits for a writer and opening a device may act on it.
+void RequireRegular(const char* path) {
+  namespace platform = veldrane::platform;
+  errno = 0;
+  platform::FileInfo info{};
+  if (!path || platform::Files().info(path, &info) != 0) ThrowFileError("cannot open", path, errno);
+  if (info.kind != platform::FileKind::kRegular) ThrowNotRegular(path, info.kind);
+}
+
+void OpenRegular(const char* path, veldrane::platform::OsFile& file) {
+  RequireRegular(path);
+  if (!file.OpenRead(path)) ThrowFileError("cannot open", path, file.LastError());
+  if (file.IsRegular()) return;
+  // Its size was not told: something else took the regular file's place meanwhile, or the size
+  // alone failed, and then the file is read to its end.
+  veldrane::platform::FileInfo info{};
+  info.kind = veldrane::platform::FileKind::kOther;
+  file.Info(&info);
+  if (info.kind != veldrane::platform::FileKind::kRegular) ThrowNotRegular(path, info.kind);
+}
+
+[[noreturn]] void ThrowLocked(const char* path, uint32_t waited_ms) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", waited_ms / 1000.0);
+  throw CArchiveException(ArchiveCause::kFileError, 0, std::string(), 0,
+                          std::string(path) + " is locked by another program that is changing " +
+                              "it (waited " + seconds + " s)");
 }
 
 }  // namespace
@@ -65,35 +116,75 @@ bool CVeldraneDoc::Load(const char* path) {
 
 void CVeldraneDoc::LoadFile(const char* path) {
   veldrane::platform::OsFile file;
-  if (!path || !file.OpenRead(path)) ThrowFileError("cannot open", path, file.LastError());
-  CArchive ar(&file, CArchive::kLoad);
-  Serialize(ar);
+  OpenRegular(path, file);
+  NamingTheFile(path, [&] {
+    CArchive ar(&file, CArchive::kLoad);
+    Serialize(ar);
+  });
 }
 
-void CVeldraneDoc::Save() {
+void CVeldraneDoc::LoadFileForUpdate(const char* path, uint32_t lock_wait_ms) {
+  using Result = veldrane::platform::FileLock::Result;
+  RequireRegular(path);
+  switch (update_lock_.Lock(path, lock_wait_ms)) {
+    case Result::kLocked:
+      break;
+    case Result::kNoFile:
+      ThrowFileError("cannot open", path, ENOENT);
+    case Result::kTimedOut:
+      ThrowLocked(path, lock_wait_ms);
+    case Result::kFailed:
+      ThrowFileError("cannot lock", path, update_lock_.error());
+  }
+  try {
+    LoadFile(path);
+  } catch (...) {
+    update_lock_.Unlock();
+    throw;
+  }
+}
+
+bool CVeldraneDoc::Save() {
   try {
     SaveFile(path_);
+    return true;
   } catch (...) {
     CTarkoError::ErrMsg(2005, 1, path_.GetString());
+    return false;
   }
 }
 
 void CVeldraneDoc::SaveFile(const char* path) {
   // The name list always matches the stations it precedes.
   names_.clear();
-  names_.reserve(stations_.size());
   for (const auto& station : stations_) names_.push_back(station->name);
 
-  veldrane::platform::AtomicFile out;
-  if (!path || !out.Begin(path)) {
-    ThrowFileError((std::string("cannot ") + out.failed_step()).c_str(), path, out.error());
+  // Only a regular file is replaced: a save to a device or a FIFO (by a link, say) would put a
+  // file in its place.
+  namespace platform = veldrane::platform;
+  std::string target;
+  platform::FileInfo existing{};
+  if (path && platform::FollowLinks(path, &target) &&
+      platform::Files().info(target.c_str(), &existing) == 0 &&
+      existing.kind != platform::FileKind::kRegular) {
+    throw CArchiveException(ArchiveCause::kFileError, 0, std::string(), 0,
+                            std::string("cannot save to ") + path + ": " +
+                                platform::KindName(existing.kind) + ", not a regular file");
   }
-  CArchive ar(&out.File(), CArchive::kStore);
-  Serialize(ar);
-  ar.Close();
-  if (!out.Commit()) {
-    ThrowFileError((std::string("cannot ") + out.failed_step()).c_str(), path, out.error());
+  platform::AtomicFile out;
+  if (!path || !out.Begin(path, &update_lock_)) {
+    if (out.error() == EWOULDBLOCK && std::string(out.failed_step()) == "lock") {
+      ThrowLocked(path, platform::AtomicFile::kLockWaitMs);
+    }
+    ThrowFileError(std::string("cannot ") + out.failed_step(), path, out.error());
   }
+  NamingTheFile(path, [&] {
+    CArchive ar(&out.File(), CArchive::kStore);
+    Serialize(ar);
+    ar.Close();
+  });
+  if (!out.Commit()) ThrowFileError(std::string("cannot ") + out.failed_step(), path, out.error());
+  update_lock_.Unlock();
 }
 
 void CVeldraneDoc::Serialize(CArchive& ar) {
@@ -102,7 +193,7 @@ void CVeldraneDoc::Serialize(CArchive& ar) {
     header_.Serialize(ar);
     ar.SetSection(kSectionNames);
     ar.WriteCount(static_cast<uint32_t>(names_.size()));
-    for (const CString& name : names_) ar << name;
+    names_.ForEach([&](const CString& name) { ar << name; });
     ar.SetSection(kSectionPort);
     port_.Serialize(ar);
     ar.SetSection(kSectionStations);
@@ -114,7 +205,7 @@ void CVeldraneDoc::Serialize(CArchive& ar) {
   // Loading: everything goes to temporaries first, so that a file that fails anywhere leaves
   // nothing of itself in the document.
   const CString old_desc = header_.GetDesc();
-  std::vector<CString> names;
+  NameList names;
   CSerialPort port;
   std::vector<std::unique_ptr<CStationInfo>> stations;
   try {
@@ -123,9 +214,10 @@ void CVeldraneDoc::Serialize(CArchive& ar) {
 
     ar.SetSection(kSectionNames);
     uint32_t count = ar.ReadCount();
+    CString name;
     for (uint32_t i = 0; i < count; ++i) {
-      names.emplace_back();
-      ar >> names.back();
+      ar >> name;
+      names.push_back(name);
     }
 
     ar.SetSection(kSectionPort);
@@ -144,7 +236,11 @@ void CVeldraneDoc::Serialize(CArchive& ar) {
     throw;
   }
 
-  for (CString& name : names) names_.push_back(std::move(name));
+  if (names_.empty()) {
+    names_ = std::move(names);
+  } else {
+    for (size_t i = 0; i < names.size(); ++i) names_.push_back(names[i]);
+  }
   port_.CopyFrom(port);
   for (auto& station : stations) stations_.push_back(std::move(station));
 }
@@ -184,7 +280,7 @@ int32_t CVeldraneDoc::CheckName(const char* name, const CStationInfo* exclude) c
 }
 
 int32_t CVeldraneDoc::CheckNumber(int32_t number, const CStationInfo* exclude) const {
-  if (number < 0 || number > 255) return kNumberInvalid;
+  if (!veldrane::IsValidStationNumber(number)) return kNumberInvalid;
   for (const auto& station : stations_) {
     if (station.get() != exclude && station->number == number) return kNumberUsed;
   }

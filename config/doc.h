@@ -6,17 +6,23 @@
 #include <memory>
 #include <vector>
 
+#include "config/name_list.h"
 #include "config/serial_port.h"
 #include "config/station_info.h"
 #include "fw/cstring.h"
 #include "fw/object.h"
+#include "platform/file_lock.h"
 #include "tarko/header.h"
 
 class CCommEngine;
 
-// Defined with the engine, so that the document needs no complete engine type.
+// Destroys the engine with the function given by the code that made it (comm/), so that the
+// document, and the programs that only read and write configurations, carry no engine code.
 struct CommEngineDeleter {
-  void operator()(CCommEngine* engine) const;
+  void (*destroy)(CCommEngine* engine) = nullptr;
+  void operator()(CCommEngine* engine) const {
+    if (destroy) destroy(engine);
+  }
 };
 
 class CVeldraneDoc : public CObject {
@@ -43,13 +49,21 @@ class CVeldraneDoc : public CObject {
   // leaves nothing of itself in the document.
   bool Load(const char* path);
   // Writes the configuration to the stored path; shows error 2005 with the path on failure and
-  // then leaves an existing file exactly as it was.
-  void Save();
+  // then leaves an existing file exactly as it was. True when the file was written.
+  bool Save();
   // Load and save without the error box: a failure throws CArchiveException, which names the
-  // cause, the byte offset and the section (the header, the station names, the port settings,
-  // the stations). Saving replaces the file as a whole (platform/atomic_file.h).
+  // file, the cause, the byte offset and the section (the header, the station names, the port
+  // settings, the stations). Only a regular file is read: anything else (a FIFO, a device, a
+  // directory) is refused before it is opened. Saving replaces the file as a whole, following
+  // symbolic links, under the file's lock (platform/atomic_file.h).
   void LoadFile(const char* path);
   void SaveFile(const char* path);
+  // Loading for a read-modify-write: takes the file's lock first (waiting up to `lock_wait_ms`
+  // for another program that holds it) and holds it until this document has saved to the same
+  // file or goes away, so that programs updating one configuration take turns and none loses
+  // another's changes. A lock not had in time fails like a file error and reads nothing.
+  void LoadFileForUpdate(const char* path, uint32_t lock_wait_ms = kLockWaitMs);
+  static constexpr uint32_t kLockWaitMs = 10000;
   // Loading reads the whole archive into temporaries, checks that nothing follows the station
   // list and only then appends the names and stations and takes the port settings.
   void Serialize(CArchive& ar) override;
@@ -72,7 +86,8 @@ class CVeldraneDoc : public CObject {
   // new station at the end of the list, and returns that station.
   CStationInfo& MergeStation(const CStationInfo& record, CStationInfo* match);
 
-  // Operations that reach the communication engine (comm/doc_engine_ops.cc).
+  // Operations that reach the communication engine: defined in comm/doc_engine_ops.cc, part of
+  // the driver, not of the configuration library.
   int32_t OpenPort();
   int32_t ResolveTags();
   int32_t Stop();
@@ -86,14 +101,15 @@ class CVeldraneDoc : public CObject {
   const std::vector<std::unique_ptr<CStationInfo>>& Stations() const { return stations_; }
   CSerialPort& Port() { return port_; }
   const CSerialPort& Port() const { return port_; }
-  const std::vector<CString>& Names() const { return names_; }
+  const NameList& Names() const { return names_; }
 
  private:
   CString path_;
   CString title_;
   std::unique_ptr<CCommEngine, CommEngineDeleter> engine_;
   CTarkoHeader header_;
-  std::vector<CString> names_;
+  NameList names_;
   CSerialPort port_;
   std::vector<std::unique_ptr<CStationInfo>> stations_;
+  veldrane::platform::FileLock update_lock_;  // from LoadFileForUpdate to the next save
 };

@@ -59,7 +59,6 @@ inline constexpr const char* kKindNames[] = {
     "\xBB\xEF\xC1\xA4 C&M System 4 Digit",                   // 5: 삼정 C&M System 4 Digit
     "\xBB\xEF\xC1\xA4 C&M System 6 Digit",                   // 6: 삼정 C&M System 6 Digit
 };
-inline constexpr int kKindCount = 7;
 
 // %s (%d국) : %s
 inline constexpr const char* kLabelFormat = "%s (%d\xB1\xB9) : %s";
@@ -87,5 +86,82 @@ inline constexpr const char* kText2704 =
 inline constexpr const char* kText2705 =
     "\xB5\xA5\xC0\xCC\xC5\xCD\xB0\xA1 \xBA\xAF\xB0\xE6\xB5\xC7\xBE\xFA\xBD\xC0\xB4\xCF\xB4\xD9.  "
     "\xC0\xFA\xC0\xE5\xC7\xCF\xBD\xC3\xB0\xDA\xBD\xC0\xB4\xCF\xB1\xEE?";
+
+// The configuration window, its pages and the station dialog: captions, labels and buttons.
+// Veldrane 통신 설정
+inline constexpr const char* kWindowCaption = "Veldrane \xC5\xEB\xBD\xC5 \xBC\xB3\xC1\xA4";
+// 편 집
+inline constexpr const char* kEditButton = "\xC6\xED \xC1\xFD";
+// 삭 제
+inline constexpr const char* kDeleteButton = "\xBB\xE8 \xC1\xA6";
+// 스테이션 추가
+inline constexpr const char* kAddButton = "\xBD\xBA\xC5\xD7\xC0\xCC\xBC\xC7 \xC3\xDF\xB0\xA1";
+// 복 사
+inline constexpr const char* kCopyButton = "\xBA\xB9 \xBB\xE7";
+// 붙여넣기
+inline constexpr const char* kPasteButton = "\xBA\xD9\xBF\xA9\xB3\xD6\xB1\xE2";
+// 저 장
+inline constexpr const char* kSaveButton = "\xC0\xFA \xC0\xE5";
+// 종 료
+inline constexpr const char* kExitButton = "\xC1\xBE \xB7\xE1";
+// 스테이션
+inline constexpr const char* kStationPageCaption = "\xBD\xBA\xC5\xD7\xC0\xCC\xBC\xC7";
+// 통신포트 (the port page's caption and the label of its port list)
+inline constexpr const char* kPortPageCaption = "\xC5\xEB\xBD\xC5\xC6\xF7\xC6\xAE";
+// 전송속도
+inline constexpr const char* kBaudLabel = "\xC0\xFC\xBC\xDB\xBC\xD3\xB5\xB5";
+// RTS/CTS 제어
+inline constexpr const char* kRtsCtsCheck = "RTS/CTS \xC1\xA6\xBE\xEE";
+// 스테이션 설정
+inline constexpr const char* kStationDialogCaption =
+    "\xBD\xBA\xC5\xD7\xC0\xCC\xBC\xC7 \xBC\xB3\xC1\xA4";
+// 스테이션 이름
+inline constexpr const char* kNameLabel = "\xBD\xBA\xC5\xD7\xC0\xCC\xBC\xC7 \xC0\xCC\xB8\xA7";
+// DISPLAY 종류
+inline constexpr const char* kKindLabel = "DISPLAY \xC1\xBE\xB7\xF9";
+// 통신보드 국번
+inline constexpr const char* kNumberLabel = "\xC5\xEB\xBD\xC5\xBA\xB8\xB5\xE5 \xB1\xB9\xB9\xF8";
+// 소수 이하자리
+inline constexpr const char* kDecimalsLabel = "\xBC\xD2\xBC\xF6 \xC0\xCC\xC7\xCF\xC0\xDA\xB8\xAE";
+// 연결 태그이름
+inline constexpr const char* kTagLabel = "\xBF\xAC\xB0\xE1 \xC5\xC2\xB1\xD7\xC0\xCC\xB8\xA7";
+// 스테이션 설명
+inline constexpr const char* kDescriptionLabel =
+    "\xBD\xBA\xC5\xD7\xC0\xCC\xBC\xC7 \xBC\xB3\xB8\xED";
+// 등 록
+inline constexpr const char* kRegisterButton = "\xB5\xEE \xB7\xCF";
+// 취 소
+inline constexpr const char* kCancelButton = "\xC3\xEB \xBC\xD2";
+
+// The toolkit's own refusals in the station dialog: a field that holds no whole number, and one
+// outside its range (filled with the lowest and the highest value).
+// 정수를 입력하십시오.
+inline constexpr const char* kEnterInteger =
+    "\xC1\xA4\xBC\xF6\xB8\xA6 \xC0\xD4\xB7\xC2\xC7\xCF\xBD\xCA\xBD\xC3\xBF\xC0.";
+// %u에서 %u 사이의 정수를 입력하십시오.
+inline constexpr const char* kEnterRange =
+    "%u\xBF\xA1\xBC\xAD %u \xBB\xE7\xC0\xCC\xC0\xC7 \xC1\xA4\xBC\xF6\xB8\xA6 "
+    "\xC0\xD4\xB7\xC2\xC7\xCF\xBD\xCA\xBD\xC3\xBF\xC0.";
+
+// The driver's string table as the host's error box finds it: the texts of 2700 to 2705; null
+// for any other id.
+inline constexpr const char* StringTableText(int id) {
+  switch (id) {
+    case 2700:
+      return kText2700;
+    case 2701:
+      return kText2701;
+    case 2702:
+      return kText2702;
+    case 2703:
+      return kText2703;
+    case 2704:
+      return kText2704;
+    case 2705:
+      return kText2705;
+    default:
+      return nullptr;
+  }
+}
 
 }  // namespace veldrane::texts

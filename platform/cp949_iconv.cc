@@ -2,28 +2,62 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <stdexcept>
 #include <string>
 
 #include "platform/cp949.h"
+#include "platform/replaceable_api.h"
 
 namespace veldrane::platform {
 namespace {
 
+const CodePageApi kSystem = {[](const char* to, const char* from) { return iconv_open(to, from); }};
+ReplaceableApi<CodePageApi> g_api(&kSystem);
+
+const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
+
 class Converter {
  public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  Converter(const char* to, const char* from) : cd_(g_api.Get().open(to, from)) {}
   ~Converter() {
-    if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+    if (cd_ != kNoDescriptor) iconv_close(cd_);
   }
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
+
+  bool Available() const { return cd_ != kNoDescriptor; }
 
   // Converts, replacing each input character that cannot be converted by `replacement`;
   // unit(p, left) tells how many bytes that character takes.
   template <typename Unit>
   std::string Run(const char* in, size_t length, Unit unit, const std::string& replacement) {
     std::string out;
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in, length);
+    Convert(in, length, &out, [&](const char*& src, size_t& left) {
+      out += replacement;
+      size_t skip = unit(reinterpret_cast<const unsigned char*>(src), left);
+      if (skip == 0 || skip > left) skip = left < 1 ? left : 1;
+      src += skip;
+      left -= skip;
+      return true;
+    });
+    return out;
+  }
+
+  // Converts without replacing: false with the offset of the first character that cannot be.
+  bool RunExact(const char* in, size_t length, std::string* out, size_t* bad_at) {
+    out->clear();
+    *bad_at = 0;
+    return Convert(in, length, out, [&](const char*& src, size_t&) {
+      *bad_at = static_cast<size_t>(src - in);
+      return false;
+    });
+  }
+
+ private:
+  // The conversion loop; at a character that cannot be converted (EILSEQ, or EINVAL for one cut
+  // at the end), on_bad(src, left) moves past it and answers true to go on, or answers false.
+  template <typename OnBad>
+  bool Convert(const char* in, size_t length, std::string* out, OnBad on_bad) {
     char* src = const_cast<char*>(in);
     size_t left = length;
     char buffer[256];
@@ -31,22 +65,16 @@ class Converter {
       char* dst = buffer;
       size_t room = sizeof buffer;
       size_t r = iconv(cd_, &src, &left, &dst, &room);
-      out.append(buffer, static_cast<size_t>(dst - buffer));
-      if (r == static_cast<size_t>(-1)) {
-        if (errno == E2BIG) continue;
-        // EILSEQ or EINVAL (a truncated character at the end): replace one unit and go on.
-        out += replacement;
-        size_t skip = unit(reinterpret_cast<const unsigned char*>(src), left);
-        if (skip == 0 || skip > left) skip = left < 1 ? left : 1;
-        src += skip;
-        left -= skip;
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-      }
+      out->append(buffer, static_cast<size_t>(dst - buffer));
+      if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+      const char* at = src;
+      if (!on_bad(at, left)) return false;
+      src = const_cast<char*>(at);
+      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     }
-    return out;
+    return true;
   }
 
- private:
   iconv_t cd_;
 };
 
@@ -65,21 +93,81 @@ size_t Utf8Sequence(const unsigned char* p, size_t left) {
   return i;
 }
 
+bool IsAscii(const char* bytes, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (static_cast<unsigned char>(bytes[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Without a converter: ASCII as it is; each other character, one byte or a lead byte with the
+// byte after it, as U+FFFD.
+std::string ShowWithoutConverter(const char* bytes, size_t length) {
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    out += "\xEF\xBF\xBD";
+    if (c >= 0x81 && c <= 0xFE && i + 1 < length) ++i;
+  }
+  return out;
+}
+
+[[noreturn]] void ThrowNoConverter() {
+  throw std::runtime_error(kNoCp949Converter);
+}
+
 }  // namespace
 
 std::string Cp949ToUtf8(const char* bytes, size_t length) {
   Converter c("UTF-8", "CP949");
+  if (!c.Available()) return ShowWithoutConverter(bytes, length);
   return c.Run(bytes, length, OneByte, "\xEF\xBF\xBD");
+}
+
+std::string Cp949ToUtf8Exact(const std::string& s) {
+  Converter c("UTF-8", "CP949");
+  if (c.Available()) return c.Run(s.data(), s.size(), OneByte, "\xEF\xBF\xBD");
+  if (!IsAscii(s.data(), s.size())) ThrowNoConverter();
+  return s;
 }
 
 std::string Utf8ToCp949(const char* text, size_t length) {
   Converter c("CP949", "UTF-8");
-  return c.Run(text, length, Utf8Sequence, "?");
+  if (c.Available()) return c.Run(text, length, Utf8Sequence, "?");
+  if (!IsAscii(text, length)) ThrowNoConverter();
+  return std::string(text, length);
+}
+
+bool Utf8ToCp949Exact(const char* text, size_t length, std::string* out, size_t* bad_at) {
+  Converter c("CP949", "UTF-8");
+  if (c.Available()) return c.RunExact(text, length, out, bad_at);
+  if (!IsAscii(text, length)) ThrowNoConverter();
+  out->assign(text, length);
+  *bad_at = 0;
+  return true;
 }
 
 std::string Utf16ToCp949(const uint16_t* units, size_t count) {
   Converter c("CP949", "UTF-16LE");
-  return c.Run(reinterpret_cast<const char*>(units), count * 2, TwoBytes, "?");
+  if (c.Available()) return c.Run(reinterpret_cast<const char*>(units), count * 2, TwoBytes, "?");
+  std::string out;
+  for (size_t i = 0; i < count; ++i) {
+    if (units[i] >= 0x80) ThrowNoConverter();
+    out += static_cast<char>(units[i]);
+  }
+  return out;
+}
+
+const CodePageApi* SetCodePageApi(const CodePageApi* api) {
+  return g_api.Set(api);
+}
+
+const CodePageApi& SystemCodePageApi() {
+  return g_api.System();
 }
 
 }  // namespace veldrane::platform

@@ -1,4 +1,7 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +25,7 @@ auto Retry(Fn fn) {
 }
 
 FileHandle OpenRead(const char* path) {
-  return Retry([&] { return ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY); });
+  return Retry([&] { return ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); });
 }
 
 FileHandle CreateNew(const char* path, uint32_t mode) {
@@ -95,11 +98,94 @@ int SyncDir(const char* path) {
   return r;
 }
 
-const FileApi kSystem = {&OpenRead, &CreateNew, &Read,          &Write,   &Sync,   &Close,  &Size,
-                         &SetMode,  &GetMode,   &CheckWritable, &Replace, &Remove, &SyncDir};
+void FillInfo(const struct stat& st, FileInfo* info) {
+  FileKind kind = FileKind::kOther;
+  if (S_ISREG(st.st_mode)) kind = FileKind::kRegular;
+  if (S_ISDIR(st.st_mode)) kind = FileKind::kDirectory;
+  if (S_ISFIFO(st.st_mode)) kind = FileKind::kFifo;
+  if (S_ISCHR(st.st_mode)) kind = FileKind::kCharDevice;
+  if (S_ISBLK(st.st_mode)) kind = FileKind::kBlockDevice;
+  if (S_ISSOCK(st.st_mode)) kind = FileKind::kSocket;
+  *info = {kind,
+           static_cast<uint32_t>(st.st_mode & 07777),
+           static_cast<uint32_t>(st.st_uid),
+           static_cast<uint32_t>(st.st_gid),
+           static_cast<uint64_t>(st.st_dev),
+           static_cast<uint64_t>(st.st_ino)};
+}
+
+int Info(const char* path, FileInfo* info) {
+  struct stat st {};
+  if (::stat(path, &st) != 0) return -1;
+  FillInfo(st, info);
+  return 0;
+}
+
+int InfoOf(FileHandle file, FileInfo* info) {
+  struct stat st {};
+  if (::fstat(file, &st) != 0) return -1;
+  FillInfo(st, info);
+  return 0;
+}
+
+int64_t ReadLink(const char* path, char* buffer, size_t size) {
+  return static_cast<int64_t>(::readlink(path, buffer, size));
+}
+
+int SetOwner(FileHandle file, uint32_t uid, uint32_t gid) {
+  return Retry([&] {
+    return ::fchown(file, uid == kKeepId ? static_cast<uid_t>(-1) : static_cast<uid_t>(uid),
+                    gid == kKeepId ? static_cast<gid_t>(-1) : static_cast<gid_t>(gid));
+  });
+}
+
+int TryLock(FileHandle file) {
+  return Retry([&] { return ::flock(file, LOCK_EX | LOCK_NB); });
+}
+
+int ListDir(const char* path, void (*each)(const char*, void*), void* context) {
+  DIR* dir = ::opendir(path);
+  if (!dir) return -1;
+  while (dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") each(entry->d_name, context);
+  }
+  ::closedir(dir);
+  return 0;
+}
+
+int ProcessExists(int pid) {
+  // EPERM: it exists, under another user.
+  return pid > 0 && (::kill(pid, 0) == 0 || errno != ESRCH) ? 1 : 0;
+}
+
+const FileApi kSystem = {&OpenRead, &CreateNew, &Read,    &Write,   &Sync,
+                         &Close,    &Size,      &SetMode, &GetMode, &CheckWritable,
+                         &Replace,  &Remove,    &SyncDir, &Info,    &InfoOf,
+                         &ReadLink, &SetOwner,  &TryLock, &ListDir, &ProcessExists};
 ReplaceableApi<FileApi> g_api(&kSystem);
 
 }  // namespace
+
+const char* KindName(FileKind kind) {
+  switch (kind) {
+    case FileKind::kRegular:
+      return "a regular file";
+    case FileKind::kDirectory:
+      return "a directory";
+    case FileKind::kFifo:
+      return "a FIFO";
+    case FileKind::kCharDevice:
+      return "a character device";
+    case FileKind::kBlockDevice:
+      return "a block device";
+    case FileKind::kSocket:
+      return "a socket";
+    case FileKind::kOther:
+      break;
+  }
+  return "not a regular file";
+}
 
 const FileApi& Files() {
   return g_api.Get();

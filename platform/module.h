@@ -2,6 +2,8 @@
 // export, free. Reached through one replaceable table so that tests can fail or count calls.
 #pragma once
 
+#include <string>
+
 namespace veldrane::platform {
 
 using ModuleHandle = void*;
@@ -17,5 +19,9 @@ const ModuleApi& Modules();
 // Installs a replacement; null restores the system's. Returns the previous one.
 const ModuleApi* SetModuleApi(const ModuleApi* api);
 const ModuleApi& SystemModuleApi();
+
+// The folder (without the final '/') of the loaded module or program that holds `address`;
+// empty when the loader cannot tell. A module finds its companions beside itself with it.
+std::string ModuleFolderOf(const void* address);
 
 }  // namespace veldrane::platform

@@ -35,4 +35,12 @@ const ModuleApi& SystemModuleApi() {
   return g_api.System();
 }
 
+std::string ModuleFolderOf(const void* address) {
+  Dl_info info{};
+  if (!address || dladdr(address, &info) == 0 || !info.dli_fname) return std::string();
+  std::string path = info.dli_fname;
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
 }  // namespace veldrane::platform

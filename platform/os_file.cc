@@ -38,6 +38,16 @@ bool OsFile::SetMode(uint32_t mode) {
   return Files().set_mode(handle_, mode) == 0 || Failed();
 }
 
+bool OsFile::SetOwner(uint32_t uid, uint32_t gid) {
+  errno = 0;
+  return Files().set_owner(handle_, uid, gid) == 0 || Failed();
+}
+
+bool OsFile::Info(FileInfo* info) {
+  errno = 0;
+  return Files().info_of(handle_, info) == 0 || Failed();
+}
+
 bool OsFile::Sync() {
   errno = 0;
   return Files().sync(handle_) == 0 || Failed();

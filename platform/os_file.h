@@ -19,10 +19,14 @@ class OsFile : public CFile {
   // Creates a new file (it must not exist) for writing with the permission bits `mode`.
   bool CreateNew(const char* path, uint32_t mode);
   bool SetMode(uint32_t mode);
+  // Owner and group (either may be kKeepId).
+  bool SetOwner(uint32_t uid, uint32_t gid);
+  bool Info(FileInfo* info);
+  // Opened for reading and a regular file (its size known).
+  bool IsRegular() const { return handle_ != kBadFile && size_ >= 0; }
   // Flushes the data to the disk.
   bool Sync();
   bool Close();
-  bool IsOpen() const { return handle_ != kBadFile; }
 
   int64_t Read(void* buffer, size_t count) override;
   bool Write(const void* buffer, size_t count) override;

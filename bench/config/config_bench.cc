@@ -2,6 +2,7 @@
 // bytes raw in the same run, and a paste of 100,000 lines into a 100,000-station document.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -131,6 +132,46 @@ void BM_StoreToMemory(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(f.bytes.size()));
 }
 BENCHMARK(BM_StoreToMemory)->Unit(benchmark::kMillisecond);
+
+// A small file that claims many names: 2,000,000 empty station names (2 MB). The load must take
+// memory in proportion to the file, not to the names it claims: heap_bytes is the heap that the
+// loaded document holds (it was 24 bytes and more for each empty name).
+void BM_LoadEmptyNames(benchmark::State& state) {
+  constexpr uint32_t kNames = 2000000;
+  Files& f = TheFiles();
+  std::string path = f.dir + "/names.cfg";
+  double file_bytes = 0;
+  {
+    CVeldraneDoc empty;
+    CMemFile memory;
+    CArchive ar(&memory, CArchive::kStore);
+    empty.Serialize(ar);
+    ar.Close();
+    // The header, then the name count 0xFFFF and its 32-bit form, the empty names, the rest.
+    const std::string& bytes = memory.Data();
+    size_t header = bytes.size() - 28;
+    std::string file = bytes.substr(0, header) + "\xFF\xFF";
+    for (int shift = 0; shift < 32; shift += 8) file += static_cast<char>((kNames >> shift) & 0xFF);
+    file += std::string(kNames, '\0') + bytes.substr(header + 2);
+    FILE* out = std::fopen(path.c_str(), "wb");
+    std::fwrite(file.data(), 1, file.size(), out);
+    std::fclose(out);
+    file_bytes = static_cast<double>(file.size());
+  }
+  double held = 0;
+  for (auto _ : state) {
+    size_t before = mallinfo2().uordblks;
+    CVeldraneDoc doc;
+    doc.LoadFile(path.c_str());
+    held = static_cast<double>(mallinfo2().uordblks - before);
+    benchmark::DoNotOptimize(doc.Names().size());
+  }
+  state.counters["heap_bytes"] = held;
+  state.counters["heap_per_file_byte"] = held / file_bytes;
+  state.SetItemsProcessed(state.iterations() * kNames);
+  unlink(path.c_str());
+}
+BENCHMARK(BM_LoadEmptyNames)->Unit(benchmark::kMillisecond);
 
 // 100,000 lines pasted into 100,000 stations: arg 1, every line names a station (in other
 // case); arg 0, every line is a new station.

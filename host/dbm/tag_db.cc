@@ -1,5 +1,6 @@
 // The reference tag database: tags by name with a value and a type code, clients, and per-client
 // subscriptions whose newest values DbGetChanges hands out.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -121,35 +122,12 @@ CTagChangeArray* DbGetChanges(int32_t client) {
   return changes.release();
 }
 
-TarkoFn Slot(auto fn) {
-  return reinterpret_cast<TarkoFn>(fn);
-}
-
 }  // namespace
 
 extern "C" {
 
-TARKO_API TarkoFn FuncTable[kHostTableSize] = {
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    Slot(&DbOpenClient),   // 10
-    Slot(&DbCloseClient),  // 11
-    Slot(&DbFindTag),      // 12
-    nullptr,
-    nullptr,
-    nullptr,
-    Slot(&DbAdvise),  // 16
-    nullptr,
-    Slot(&DbGetChanges),  // 18
-};
+// Filled when the module is loaded.
+TARKO_API TarkoFn FuncTable[kHostTableSize] = {};
 
 int32_t TagDbDefine(const char* name, uint16_t type) {
   if (!name) return -1;
@@ -191,6 +169,19 @@ int32_t TagDbCount(void) {
   return static_cast<int32_t>(db.tags.size());
 }
 
+int32_t TagDbName(int32_t index, char* buffer, int32_t size) {
+  Database& db = Db();
+  std::lock_guard<std::mutex> lock(db.mutex);
+  if (index < 0 || index >= static_cast<int32_t>(db.tags.size())) return -1;
+  const std::string& name = db.tags[static_cast<size_t>(index)].name;
+  if (buffer && size > 0) {
+    size_t n = std::min(name.size(), static_cast<size_t>(size) - 1);
+    std::memcpy(buffer, name.data(), n);
+    buffer[n] = '\0';
+  }
+  return static_cast<int32_t>(name.size());
+}
+
 int32_t TagDbOpenClientCount(void) {
   Database& db = Db();
   std::lock_guard<std::mutex> lock(db.mutex);
@@ -223,3 +214,15 @@ void TagDbReset(void) {
 }
 
 }  // extern "C"
+
+namespace {
+
+__attribute__((constructor)) void FillFuncTable() {
+  SetSlot<kDbOpenClient>(FuncTable, &DbOpenClient);
+  SetSlot<kDbCloseClient>(FuncTable, &DbCloseClient);
+  SetSlot<kDbFindTag>(FuncTable, &DbFindTag);
+  SetSlot<kDbAdvise>(FuncTable, &DbAdvise);
+  SetSlot<kDbGetChanges>(FuncTable, &DbGetChanges);
+}
+
+}  // namespace

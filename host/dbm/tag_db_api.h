@@ -18,6 +18,9 @@ TARKO_API int32_t TagDbSetByIndex(int32_t index, double value, uint16_t type);
 // The tag's index, or -1.
 TARKO_API int32_t TagDbFind(const char* name);
 TARKO_API int32_t TagDbCount(void);
+// The name of the tag at `index` into `buffer` (terminated, cut to `size`); its full length, or
+// -1 for an index without a tag.
+TARKO_API int32_t TagDbName(int32_t index, char* buffer, int32_t size);
 // Clients open now, and clients opened since the last reset.
 TARKO_API int32_t TagDbOpenClientCount(void);
 TARKO_API int32_t TagDbClientsOpened(void);

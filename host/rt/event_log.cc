@@ -3,6 +3,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -12,7 +13,7 @@
 #include <string>
 
 #include "host/rt/event_log_api.h"
-#include "platform/cp949.h"
+#include "platform/display_text.h"
 #include "tarko/host_tables.h"
 
 namespace {
@@ -29,6 +30,8 @@ struct Log {
   std::mutex mutex;
   std::deque<Entry> entries;
   std::FILE* file = nullptr;
+  std::string path;
+  bool failing = false;  // the last write to the file failed (and that was said once)
   bool console = false;
   EventLogListener listener = nullptr;
   void* listener_context = nullptr;
@@ -63,12 +66,21 @@ void LogWrite(int32_t category, int32_t level_word, const char* line) {
     if (log.entries.size() > kKeptLines) log.entries.pop_front();
     std::string stamp = (log.file || log.console) ? Timestamp() : std::string();
     if (log.file) {
+      errno = 0;
       std::fprintf(log.file, "%s 0x%03X %s\n", stamp.c_str(), static_cast<unsigned>(level_word),
                    line);
-      std::fflush(log.file);
+      bool failed = std::fflush(log.file) != 0 || std::ferror(log.file);
+      if (failed && !log.failing) {
+        // Once per run of failures: a full disk must not also flood the console.
+        std::fprintf(stderr, "event log: cannot write to %s: %s (lines are lost until it works)\n",
+                     veldrane::platform::DisplayInput(log.path).c_str(),
+                     std::strerror(errno != 0 ? errno : EIO));
+      }
+      if (failed) std::clearerr(log.file);
+      log.failing = failed;
     }
     if (log.console) {
-      std::string text = veldrane::platform::Cp949ToUtf8(line, std::strlen(line));
+      std::string text = veldrane::platform::DisplayCp949(line);
       std::fprintf(stderr, "%s 0x%03X %s\n", stamp.c_str(), static_cast<unsigned>(level_word),
                    text.c_str());
     }
@@ -78,28 +90,22 @@ void LogWrite(int32_t category, int32_t level_word, const char* line) {
   if (listener) listener(category, level_word, line, context);
 }
 
-TarkoFn Slot(auto fn) {
-  return reinterpret_cast<TarkoFn>(fn);
-}
-
 }  // namespace
 
 extern "C" {
 
-TARKO_API TarkoFn FuncTable[kHostTableSize] = {
-    nullptr,         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr,         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr,         nullptr, nullptr, nullptr, nullptr,
-    Slot(&LogWrite),  // 19
-};
+// Filled when the module is loaded.
+TARKO_API TarkoFn FuncTable[kHostTableSize] = {};
 
 int32_t EventLogOpenFile(const char* path) {
   Log& log = TheLog();
   std::lock_guard<std::mutex> lock(log.mutex);
   if (log.file) std::fclose(log.file);
   log.file = nullptr;
+  log.failing = false;
   if (!path) return 0;
   log.file = std::fopen(path, "ab");
+  log.path = path;
   return log.file ? 0 : -1;
 }
 
@@ -145,3 +151,11 @@ void EventLogClear(void) {
 }
 
 }  // extern "C"
+
+namespace {
+
+__attribute__((constructor)) void FillFuncTable() {
+  SetSlot<kLogWrite>(FuncTable, &LogWrite);
+}
+
+}  // namespace

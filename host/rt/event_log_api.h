@@ -10,9 +10,11 @@
 
 extern "C" {
 // Appends every line to this file ("YYYY-MM-DD HH:MM:SS.mmm 0xLLL line", raw bytes); null
-// closes it. Returns 0, or -1 when the file cannot be opened.
+// closes it. Returns 0, or -1 (errno says why) when the file cannot be opened. A write that
+// fails later is said once on standard error, and again only after a write has worked.
 TARKO_API int32_t EventLogOpenFile(const char* path);
-// Shows every line on standard error, converted to UTF-8 (off by default).
+// Shows every line on standard error, converted to UTF-8 with control characters escaped (off
+// by default).
 TARKO_API void EventLogSetConsole(int32_t on);
 // Receives every line as it is written (raw bytes), on the writer's thread. Null: none.
 typedef void (*EventLogListener)(int32_t category, int32_t level_word, const char* line,

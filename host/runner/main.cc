@@ -13,7 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,22 +24,37 @@
 #include "host/dbm/tag_db_api.h"
 #include "host/loader/driver_module.h"
 #include "host/rt/event_log_api.h"
+#include "host/runner/configure_support.h"
+#include "host/runner/mqtt_gateway.h"
 #include "host/runner/port_probe.h"
 #include "host/runner/simulator.h"
 #include "host/runner/station_list.h"
 #include "host/runner/station_table.h"
+#include "host/runner/stop_signals.h"
 #include "host/runner/value_lines.h"
 #include "host/runner/value_reader.h"
-#include "platform/cp949.h"
+#include "platform/display_text.h"
 #include "tarko/tagval.h"
 
 namespace {
 
 using veldrane::host::DriverModule;
 using veldrane::host::StationRow;
-using veldrane::platform::Cp949ToUtf8;
 
-enum ExitCode { kOk = 0, kUsage = 2, kFileNotOpened = 3, kPortNotOpened = 4, kNoDriver = 5 };
+enum ExitCode {
+  kOk = 0,
+  kNotSaved = 1,
+  kUsage = 2,
+  kFileNotOpened = 3,
+  kPortNotOpened = 4,
+  kNoDriver = 5,
+  kDriverDidNotStop = 6,
+  kNoWindow = 7,
+};
+
+// How long the runner waits for the driver to stop before it ends without it, so that the
+// process ends within two seconds of Ctrl-C whatever the line does.
+constexpr auto kStopWait = std::chrono::milliseconds(1200);
 
 void Usage(std::FILE* out) {
   std::fprintf(
@@ -48,9 +65,13 @@ void Usage(std::FILE* out) {
       "\n"
       "Commands:\n"
       "  run CONFIG        open CONFIG, open its port, resolve and subscribe its tags, and send\n"
-      "                    values to the meters until Ctrl-C or --seconds; then stop, unload\n"
-      "                    and print the statistics\n"
-      "  configure CONFIG  open the configuration window on CONFIG\n"
+      "                    values to the meters until Ctrl-C, SIGTERM, SIGHUP or --seconds;\n"
+      "                    then stop, unload and print the statistics (a second Ctrl-C ends\n"
+      "                    at once)\n"
+      "  configure CONFIG  open the configuration window on CONFIG (a new file when it does not\n"
+      "                    exist); exit status 0 when it was saved, 1 when not (also when no\n"
+      "                    window could open: the reason is printed), 7 when this\n"
+      "                    installation has no configuration window\n"
       "  version           print the driver's version and name\n"
       "\n"
       "Options for run:\n"
@@ -61,6 +82,11 @@ void Usage(std::FILE* out) {
       "  --log FILE        append the event log to FILE (raw code page 949 lines)\n"
       "  --quiet           no live table; only the event log and the final statistics\n"
       "  --plain           plain lines even on a terminal\n"
+      "%s"
+      "\n"
+      "Options for configure:\n"
+      "  --tags FILE       tag names (one a line) that the tag browser offers, beside the tags\n"
+      "                    that CONFIG links\n"
       "\n"
       "Other options:\n"
       "  --driver PATH     the driver module (default: ../lib/Veldrane.so beside this program)\n"
@@ -70,8 +96,11 @@ void Usage(std::FILE* out) {
       "(/etc/veldrane/ports, or $VELDRANE_PORTS): e.g. ln -s /dev/ttyUSB0 "
       "/etc/veldrane/ports/com3.\n"
       "\n"
-      "Exit status: 0 success, 2 usage, 3 configuration not opened, 4 port not opened,\n"
-      "5 driver not loaded.\n");
+      "Exit status: 0 success, 1 configuration not saved, 2 usage (also a --values or --log file\n"
+      "that cannot be opened), 3 configuration not opened, 4 port not opened, 5 driver not\n"
+      "loaded, 6 the driver did not stop within 1.2 s (the statistics are those before the\n"
+      "stop), 7 no configuration window.\n",
+      veldrane::host::kMqttUsage);
 }
 
 struct Options {
@@ -82,20 +111,17 @@ struct Options {
   std::string values;
   double seconds = -1;
   std::string log;
+  std::string tags;
   bool quiet = false;
   bool plain = false;
+  veldrane::host::MqttOptions mqtt;
 };
-
-std::atomic<bool> g_stop{false};
-
-void OnSignal(int) {
-  g_stop.store(true);
-}
 
 // Event-log lines as UTF-8, kept for the live table and printed in plain mode.
 class EventLines {
  public:
-  void SetEcho(bool echo) { echo_ = echo; }
+  // Set while the driver's thread may be adding lines.
+  void SetEcho(bool echo) { echo_.store(echo); }
   void Add(int32_t level_word, const char* line) {
     char stamp[16];
     std::time_t now = std::time(nullptr);
@@ -105,7 +131,7 @@ class EventLines {
     static const char* kLevels[] = {"setup", "fail ", "state"};
     int level = level_word & 0xFF;
     std::string text = std::string(stamp) + " " + (level <= 2 ? kLevels[level] : "?") + "  " +
-                       Cp949ToUtf8(line, std::strlen(line));
+                       veldrane::platform::DisplayCp949(line);
     std::lock_guard<std::mutex> lock(mutex_);
     if (echo_) {
       std::printf("%s\n", text.c_str());
@@ -122,7 +148,7 @@ class EventLines {
  private:
   std::mutex mutex_;
   std::deque<std::string> lines_;
-  bool echo_ = true;
+  std::atomic<bool> echo_{true};
 };
 
 EventLines g_events;
@@ -157,20 +183,55 @@ void SetTag(const std::string& tag, double value) {
   if (TagDbSet(tag.c_str(), value, kTagTypeAnalog) == 0) g_values.Set(tag, value);
 }
 
+// Values from a file and from the broker: false for a tag no station shows.
+bool ApplyValue(const std::string& tag, double value) {
+  if (TagDbFind(tag.c_str()) < 0) return false;
+  SetTag(tag, value);
+  return true;
+}
+
+// A station's statistics through the entry table, and its tag's last value.
+veldrane::host::StationStatus StatusOf(const DriverModule& driver, int32_t index,
+                                       const StationRow& s) {
+  veldrane::host::StationStatus st;
+  int32_t third = 0, fourth = 0;
+  st.result = driver.GetStats(index, s.name.c_str(), &st.sent, &st.failed, &third, &fourth);
+  st.has_value = !s.tag.empty() && g_values.Get(s.tag, &st.value);
+  return st;
+}
+
 std::string StationTable(const DriverModule& driver, int32_t index,
                          const std::vector<StationRow>& stations) {
-  return veldrane::host::FormatStationTable(stations, [&](const StationRow& s) {
-    veldrane::host::StationStatus st;
-    int32_t third = 0, fourth = 0;
-    st.result = driver.GetStats(index, s.name.c_str(), &st.sent, &st.failed, &third, &fourth);
-    st.has_value = !s.tag.empty() && g_values.Get(s.tag, &st.value);
-    return st;
-  });
+  return veldrane::host::FormatStationTable(
+      stations, [&](const StationRow& s) { return StatusOf(driver, index, s); });
+}
+
+// Stops the driver, waiting at most kStopWait: false when it has not returned by then (the
+// process must then end without unloading it).
+bool StopWithin(const DriverModule& driver, int32_t index) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> stopped = done->get_future();
+  std::thread([&driver, index, done] {
+    driver.Stop(index);
+    done->set_value();
+  }).detach();
+  return stopped.wait_for(kStopWait) == std::future_status::ready;
 }
 
 int Run(const Options& options) {
-  std::vector<StationRow> stations;
+  // What cannot be opened is refused before anything starts.
   std::string error;
+  if (!options.values.empty() && !veldrane::host::CheckValueSource(options.values, &error)) {
+    std::fprintf(stderr, "veldrane-host: --values: %s\n", error.c_str());
+    return kUsage;
+  }
+  if (!options.log.empty() && EventLogOpenFile(options.log.c_str()) != 0) {
+    std::fprintf(stderr, "veldrane-host: --log: cannot open %s: %s\n", options.log.c_str(),
+                 std::strerror(errno));
+    return kUsage;
+  }
+
+  std::vector<StationRow> stations;
   bool have_stations = veldrane::host::ReadStations(options.config, &stations, &error);
 
   // Every tag the configuration links exists in the tag database, with value 0 until one
@@ -189,10 +250,6 @@ int Run(const Options& options) {
   bool live = !options.quiet && !options.plain && isatty(1);
   g_events.SetEcho(!live);
   EventLogSetListener(&OnEventLine, nullptr);
-  if (!options.log.empty() && EventLogOpenFile(options.log.c_str()) != 0) {
-    std::fprintf(stderr, "veldrane-host: cannot open the log file %s\n", options.log.c_str());
-    return kUsage;
-  }
 
   DriverModule driver;
   if (!driver.Load(options.driver, &error)) {
@@ -221,22 +278,35 @@ int Run(const Options& options) {
   driver.ResolveTags(index);
   driver.SetActive(index, nullptr, 1);
 
+  const std::atomic<bool>& stop = veldrane::host::StopRequested();
+  veldrane::host::StopCleanlyOnSignal();
   std::thread reader;
   if (!options.values.empty()) {
-    reader = std::thread([&] {
-      veldrane::host::ReadValueFile(options.values, g_stop, [](const std::string& tag, double v) {
-        if (TagDbFind(tag.c_str()) < 0) return false;
-        SetTag(tag, v);
-        return true;
-      });
-    });
+    reader = std::thread([&] { veldrane::host::ReadValueFile(options.values, stop, ApplyValue); });
+  }
+  int status = kOk;
+  std::unique_ptr<veldrane::host::MqttGateway> mqtt;
+  if (options.mqtt.enabled()) {
+    veldrane::host::StatusLine line{
+        veldrane::host::LineName(options.config), stations,
+        [&](const StationRow& s) { return StatusOf(driver, index, s); }};
+    mqtt = std::make_unique<veldrane::host::MqttGateway>(
+        options.mqtt, std::vector<veldrane::host::StatusLine>{std::move(line)},
+        [](const std::string& tag, double v) { ApplyValue(tag, v); },
+        [](const std::string& text) { std::fprintf(stderr, "veldrane-host: %s\n", text.c_str()); });
+    if (!mqtt->Start(&error)) {
+      // Options the client refuses (say, a name that is not UTF-8): as a usage error.
+      std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+      veldrane::host::RequestStop();
+      status = kUsage;
+    }
   }
 
   veldrane::host::Simulator simulator(tags);
   auto start = std::chrono::steady_clock::now();
   auto next_value = start;
   auto next_draw = start;
-  while (!g_stop.load()) {
+  while (!stop.load()) {
     auto now = std::chrono::steady_clock::now();
     double elapsed = std::chrono::duration<double>(now - start).count();
     if (options.seconds >= 0 && elapsed >= options.seconds) break;
@@ -250,7 +320,7 @@ int Run(const Options& options) {
       std::string screen = "\x1b[H\x1b[2J";
       char head[256];
       std::snprintf(head, sizeof head, "Veldrane host runner  %s  %.0f s  (Ctrl-C stops)\n\n",
-                    options.config.c_str(), elapsed);
+                    veldrane::platform::DisplayInput(options.config).c_str(), elapsed);
       screen += head + (port_problem.empty() ? "" : port_problem + "\n\n") +
                 StationTable(driver, index, stations) + "\nEvent log:\n";
       for (const std::string& l : g_events.Recent()) screen += "  " + l + "\n";
@@ -258,21 +328,38 @@ int Run(const Options& options) {
       std::fflush(stdout);
       next_draw += std::chrono::milliseconds(500);
     }
+    if (mqtt) mqtt->Poll(now);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 
-  g_stop.store(true);
-  if (reader.joinable()) reader.join();
+  veldrane::host::RequestStop();
+  if (mqtt) mqtt->Stop();
   g_events.SetEcho(true);
-  driver.Stop(index);
-  std::printf("\nStatistics:\n%s", StationTable(driver, index, stations).c_str());
+  // The counts before the stop, in case the driver does not return from it in time.
+  std::string table = StationTable(driver, index, stations);
   int32_t sent = 0, failed = 0, third = 0, fourth = 0;
-  int32_t summary = driver.GetStats(index, nullptr, &sent, &failed, &third, &fourth);
+  driver.GetStats(index, nullptr, &sent, &failed, &third, &fourth);
+  bool stopped = StopWithin(driver, index);
+  if (reader.joinable()) reader.join();
+  if (stopped) {
+    table = StationTable(driver, index, stations);
+    driver.GetStats(index, nullptr, &sent, &failed, &third, &fourth);
+  }
+  std::printf("\nStatistics:\n%s", table.c_str());
   std::printf("total: %d frames sent, %d failed\n", sent, failed);
-  (void)summary;
+  if (!stopped) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "veldrane-host: the driver did not stop within %.1f s; ending without it (the "
+                 "statistics are those before the stop)\n",
+                 std::chrono::duration<double>(kStopWait).count());
+    std::fflush(stderr);
+    // The driver's thread still runs in this process: nothing may be unloaded or destroyed.
+    std::_Exit(kDriverDidNotStop);
+  }
   driver.Unload();
   EventLogSetListener(nullptr, nullptr);
-  return kOk;
+  return status;
 }
 
 int Version(const Options& options) {
@@ -291,8 +378,22 @@ int Version(const Options& options) {
 }
 
 int Configure(const Options& options) {
-  DriverModule driver;
+  // The tag browser offers the tags of the tag database: those of --tags and those that the
+  // configuration links.
+  std::vector<std::string> tags;
   std::string error;
+  if (!options.tags.empty() && !veldrane::host::ReadTagNames(options.tags, &tags, &error)) {
+    std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+    return kUsage;
+  }
+  std::vector<StationRow> stations;
+  veldrane::host::ReadStations(options.config, &stations, &error);
+  for (const StationRow& s : stations) tags.push_back(s.tag);
+  for (const std::string& tag : tags) {
+    if (!tag.empty()) TagDbDefine(tag.c_str(), kTagTypeAnalog);
+  }
+
+  DriverModule driver;
   if (!driver.Load(options.driver, &error)) {
     std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
     return kNoDriver;
@@ -300,13 +401,16 @@ int Configure(const Options& options) {
   int32_t saved = driver.Configure(options.config.c_str());
   if (saved) {
     std::printf("DrvConfigure(%s) = 1: the configuration was saved\n", options.config.c_str());
-  } else {
-    std::printf(
-        "DrvConfigure(%s) = 0: nothing was saved. This build has no configuration "
-        "window;\nedit configurations with veldrane-cfg.\n",
-        options.config.c_str());
+    return kOk;
   }
-  return kOk;
+  std::printf("DrvConfigure(%s) = 0: nothing was saved\n", options.config.c_str());
+  if (!veldrane::host::HasConfigWindow(options.driver)) {
+    std::fprintf(stderr,
+                 "veldrane-host: this installation has no configuration window; edit "
+                 "configurations with veldrane-cfg\n");
+    return kNoWindow;
+  }
+  return kNotSaved;
 }
 
 bool ParseSeconds(const char* text, double* seconds) {
@@ -346,8 +450,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "veldrane-host: --seconds takes a number of seconds, not '%s'\n", v);
         return kUsage;
       }
+    } else if (arg == "--tags") {
+      options.tags = need_value("--tags");
     } else if (arg == "--log") {
       options.log = need_value("--log");
+    } else if (veldrane::host::IsMqttOption(arg)) {
+      std::string error;
+      if (!veldrane::host::SetMqttOption(arg, need_value(arg.c_str()), &options.mqtt, &error)) {
+        std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+        return kUsage;
+      }
     } else if (arg == "--quiet") {
       options.quiet = true;
     } else if (arg == "--plain") {
@@ -373,11 +485,13 @@ int main(int argc, char** argv) {
     return kUsage;
   }
   if (needs_config) options.config = positional[1];
+  std::string mqtt_error;
+  if (!veldrane::host::FinishMqttOptions(&options.mqtt, &mqtt_error)) {
+    std::fprintf(stderr, "veldrane-host: %s\n", mqtt_error.c_str());
+    return kUsage;
+  }
 
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  veldrane::host::InstallStopSignals();
   signal(SIGPIPE, SIG_IGN);
 
   if (options.command == "run") return Run(options);

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "config/doc.h"
+#include "fw/archive.h"
 
 namespace veldrane::host {
 
@@ -10,8 +11,16 @@ bool ReadStations(const std::string& path, std::vector<StationRow>* rows, std::s
   CVeldraneDoc doc;
   try {
     doc.LoadFile(path.c_str());
+  } catch (const CArchiveException& e) {
+    // What failed and where: the file (a file error names it), or the section and byte of a
+    // damaged one.
+    if (error) {
+      *error = e.cause() == ArchiveCause::kFileError
+                   ? std::string(e.what())
+                   : "cannot read the configuration file " + path + ": " + e.what();
+    }
+    return false;
   } catch (const std::exception& e) {
-    // What failed and where: the file, or the section and byte of a damaged one.
     if (error) *error = "cannot read the configuration file " + path + ": " + e.what();
     return false;
   }

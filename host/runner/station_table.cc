@@ -2,16 +2,17 @@
 
 #include <cstdio>
 
+#include "comm/meter_kinds.h"
 #include "platform/cp949.h"
+#include "platform/display_text.h"
 #include "platform/text_width.h"
 
 namespace veldrane::host {
 namespace {
 
 std::string KindName(int32_t kind) {
-  static const char* kNames[] = {"DPM",     "DIM",         "WD-7SIG",    "WI94-DVM5V",
-                                 "SKM-500", "C&M 4-digit", "C&M 6-digit"};
-  return kind >= 0 && kind <= 6 ? kNames[kind] : "kind " + std::to_string(kind);
+  const MeterKind* model = FindMeterKind(kind);
+  return model ? model->short_name : "kind " + std::to_string(kind);
 }
 
 std::string State(int32_t result) {
@@ -49,9 +50,9 @@ std::string FormatStationTable(const std::vector<StationRow>& stations,
     }
     std::snprintf(
         line, sizeof line, "%-3zu %s %-12s %-5d %s %14s %8d %8d  %s\n", i + 1,
-        platform::PadRight(platform::Cp949ToUtf8(s.name), 16).c_str(), KindName(s.kind).c_str(),
+        platform::PadRight(platform::DisplayCp949(s.name), 16).c_str(), KindName(s.kind).c_str(),
         s.number,
-        platform::PadRight(s.tag.empty() ? "-" : platform::Cp949ToUtf8(s.tag), 14).c_str(),
+        platform::PadRight(s.tag.empty() ? "-" : platform::DisplayCp949(s.tag), 14).c_str(),
         shown.c_str(), st.sent, st.failed, State(st.result).c_str());
     out += line;
   }

@@ -2,8 +2,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
 
 #include "platform/cp949.h"
+#include "platform/display_text.h"
+#include "platform/utf8.h"
 
 namespace veldrane::host {
 namespace {
@@ -14,18 +17,16 @@ bool IsBlank(char c) {
 
 // Valid UTF-8 with at least one character beyond ASCII.
 bool IsWideUtf8(const std::string& s) {
-  bool wide = false;
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    }
-    wide |= n > 1;
-    i += n;
+  if (platform::InvalidUtf8At(s) != std::string::npos) return false;
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
   }
-  return wide;
+  return false;
+}
+
+// Input quoted in a message: control characters escaped.
+std::string Quoted(const std::string& text) {
+  return "'" + platform::DisplayInput(text) + "'";
 }
 
 ValueLine Error(std::string message) {
@@ -36,6 +37,17 @@ ValueLine Error(std::string message) {
 }
 
 }  // namespace
+
+NumberResult ParseNumber(const std::string& text, double* value) {
+  errno = 0;
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size()) return NumberResult::kNotANumber;
+  // Underflow is a tiny value, overflow an error.
+  if (errno == ERANGE && (v > 1 || v < -1)) return NumberResult::kOutOfRange;
+  *value = v;
+  return NumberResult::kNumber;
+}
 
 ValueLine ParseValueLine(const std::string& text) {
   if (text.size() > kMaxValueLine) return Error("line longer than 4096 characters");
@@ -50,20 +62,23 @@ ValueLine ParseValueLine(const std::string& text) {
   while (i < text.size() && !IsBlank(text[i])) ++i;
   std::string number = text.substr(value_start, i - value_start);
   while (i < text.size() && IsBlank(text[i])) ++i;
-  if (number.empty()) return Error("expected 'TAG VALUE', found no value after '" + tag + "'");
+  if (number.empty()) return Error("expected 'TAG VALUE', found no value after " + Quoted(tag));
   if (i != text.size()) return Error("expected 'TAG VALUE', found more after the value");
-  errno = 0;
-  char* end = nullptr;
-  double value = std::strtod(number.c_str(), &end);
-  if (end == number.c_str() || *end != '\0') {
-    return Error("'" + number + "' is not a number");
-  }
-  if (errno == ERANGE && (value > 1 || value < -1)) {
-    return Error("'" + number + "' is out of range");
-  }
+  double value = 0;
+  NumberResult result = ParseNumber(number, &value);
+  if (result == NumberResult::kNotANumber) return Error(Quoted(number) + " is not a number");
+  if (result == NumberResult::kOutOfRange) return Error(Quoted(number) + " is out of range");
   ValueLine line;
   line.kind = ValueLine::kValue;
-  line.tag = IsWideUtf8(tag) ? platform::Utf8ToCp949(tag) : tag;
+  line.tag = tag;
+  size_t bad = 0;
+  try {
+    if (IsWideUtf8(tag) && !platform::Utf8ToCp949Exact(tag.data(), tag.size(), &line.tag, &bad)) {
+      return Error("tag " + Quoted(tag) + " has a character that code page 949 lacks");
+    }
+  } catch (const std::exception& e) {
+    return Error("the tag " + Quoted(tag) + " cannot be converted: " + e.what());
+  }
   line.value = value;
   return line;
 }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/utf8.h"
+
 namespace veldrane::host {
 
 // Lines longer than this are refused (the rest of such a line is skipped, never read as the
@@ -16,6 +18,11 @@ struct ValueLine {
   double value = 0;
   std::string error;  // what is wrong, for kError
 };
+
+// Reads a whole text as a decimal number (a sign, digits, a point, an exponent; "nan" and
+// "inf" too), as the value of a line.
+enum class NumberResult { kNumber, kNotANumber, kOutOfRange };
+NumberResult ParseNumber(const std::string& text, double* value);
 
 // Parses one line (without its line end). Blank lines and lines starting with '#' are kBlank.
 // A tag may be written in UTF-8 (converted to code page 949) or as raw code page 949 bytes.
@@ -32,9 +39,7 @@ class LineSplitter {
       char c = data[i];
       if (c == '\n') {
         if (!pending_.empty() && pending_.back() == '\r') pending_.pop_back();
-        on_line(pending_, too_long_);
-        pending_.clear();
-        too_long_ = false;
+        Emit(on_line);
       } else if (pending_.size() < kMaxValueLine + 1) {
         pending_ += c;
       } else {
@@ -45,14 +50,25 @@ class LineSplitter {
   // The last line when the data ended without a line end.
   template <typename OnLine>
   void Finish(OnLine on_line) {
-    if (!pending_.empty() || too_long_) on_line(pending_, too_long_);
+    if (!pending_.empty() || too_long_) Emit(on_line);
+  }
+
+ private:
+  // A UTF-8 byte-order mark that an editor put at the start is not part of the first line.
+  template <typename OnLine>
+  void Emit(OnLine on_line) {
+    if (first_ && pending_.compare(0, platform::kUtf8Bom.size(), platform::kUtf8Bom) == 0) {
+      pending_.erase(0, platform::kUtf8Bom.size());
+    }
+    first_ = false;
+    on_line(pending_, too_long_);
     pending_.clear();
     too_long_ = false;
   }
 
- private:
   std::string pending_;
   bool too_long_ = false;
+  bool first_ = true;
 };
 
 }  // namespace veldrane::host

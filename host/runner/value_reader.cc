@@ -12,9 +12,24 @@
 #include <thread>
 
 #include "host/runner/value_lines.h"
-#include "platform/cp949.h"
+#include "platform/display_text.h"
+#include "platform/report_limit.h"
 
 namespace veldrane::host {
+
+bool CheckValueSource(const std::string& path, std::string* error) {
+  if (path == "-") return true;
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  bool directory = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+  ::close(fd);
+  if (directory) *error = "cannot read values from " + path + ": it is a directory";
+  return !directory;
+}
 
 void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
                    const std::function<bool(const std::string&, double)>& apply) {
@@ -22,10 +37,26 @@ void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
   struct stat st {};
   bool is_fifo = !is_stdin && ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
   long line_number = 0;
+  const std::string shown_path = platform::DisplayInput(path);
+  platform::ReportLimit limit;
+  auto report_uncounted = [&](bool flush) {
+    auto now = platform::ReportLimit::Clock::now();
+    if (uint64_t n = limit.TakeUncounted(now, flush)) {
+      std::fprintf(stderr, "veldrane-host: %s: %llu more bad lines not shown\n", shown_path.c_str(),
+                   static_cast<unsigned long long>(n));
+    }
+  };
+  auto report = [&](const std::string& message) {
+    report_uncounted(false);
+    if (!limit.Take(platform::ReportLimit::Clock::now())) return;
+    std::fprintf(stderr, "veldrane-host: %s line %ld: %s (ignored)\n", shown_path.c_str(),
+                 line_number, message.c_str());
+  };
   while (!stop.load()) {
     int fd = is_stdin ? 0 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-      std::fprintf(stderr, "veldrane-host: cannot open %s: %s\n", path.c_str(),
+      report_uncounted(true);
+      std::fprintf(stderr, "veldrane-host: cannot open %s: %s\n", shown_path.c_str(),
                    std::strerror(errno));
       return;
     }
@@ -36,12 +67,10 @@ void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
                            ? ValueLine{ValueLine::kError, "", 0, "line longer than 4096 characters"}
                            : ParseValueLine(text);
       if (line.kind == ValueLine::kError) {
-        std::fprintf(stderr, "veldrane-host: %s line %ld: %s (ignored)\n", path.c_str(),
-                     line_number, line.error.c_str());
+        report(line.error);
       } else if (line.kind == ValueLine::kValue) {
         if (!apply(line.tag, line.value)) {
-          std::fprintf(stderr, "veldrane-host: %s line %ld: no station shows tag '%s' (ignored)\n",
-                       path.c_str(), line_number, platform::Cp949ToUtf8(line.tag).c_str());
+          report("no station shows tag '" + platform::DisplayCp949(line.tag) + "'");
         }
       }
     };
@@ -49,6 +78,7 @@ void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
     while (!stop.load()) {
       pollfd p{fd, POLLIN, 0};
       int r = ::poll(&p, 1, 200);
+      report_uncounted(false);
       if (r < 0 && errno != EINTR) break;
       if (r <= 0) continue;
       char buffer[4096];
@@ -68,8 +98,9 @@ void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
     }
     splitter.Finish(on_line);
     if (!is_stdin) ::close(fd);
-    if (!is_fifo) return;
+    if (!is_fifo) break;
   }
+  report_uncounted(true);
 }
 
 }  // namespace veldrane::host

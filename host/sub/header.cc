@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include "host/sub/tarko_sub_host.h"
 
@@ -26,6 +27,7 @@ namespace {
 std::atomic<TarkoErrMsgHandler> g_handler{nullptr};
 std::atomic<void*> g_context{nullptr};
 
+// The host's own texts; null for the codes of a driver's string table.
 const char* HostText(int32_t code) {
   switch (code) {
     case 2002:
@@ -33,9 +35,13 @@ const char* HostText(int32_t code) {
     case 2005:
       return "The configuration file cannot be saved";
     default:
-      return "Error";
+      return nullptr;
   }
 }
+
+// Installed by the window thread only, read by whoever reports.
+std::mutex g_box_mutex;
+CTarkoError::Box g_box;
 
 }  // namespace
 
@@ -44,9 +50,26 @@ int32_t CTarkoError::ErrMsg(int32_t code, int32_t mode, const char* text, ...) {
     handler(code, mode, text, g_context.load());
     return 0;
   }
-  std::fprintf(stderr, "[error %d, mode %d] %s%s%s\n", code, mode, HostText(code), text ? ": " : "",
-               text ? text : "");
+  CTarkoError::Box box;
+  {
+    std::lock_guard<std::mutex> lock(g_box_mutex);
+    box = g_box;
+  }
+  const char* host_text = HostText(code);
+  if (box.show) {
+    box.show(code, mode, text, host_text, box.context);
+    return 0;
+  }
+  std::fprintf(stderr, "[error %d, mode %d] %s%s%s\n", code, mode, host_text ? host_text : "Error",
+               text ? ": " : "", text ? text : "");
   return 0;
+}
+
+CTarkoError::Box CTarkoError::SetBox(Box box) {
+  std::lock_guard<std::mutex> lock(g_box_mutex);
+  Box old = g_box;
+  g_box = box;
+  return old;
 }
 
 void TarkoSubSetErrMsgHandler(TarkoErrMsgHandler handler, void* context) {

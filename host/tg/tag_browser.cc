@@ -1,11 +1,12 @@
-// TarkoTg.so: the host's tag browser. The reference host has no tag list to show: a browse
-// picks the name queued with TagBrowserQueue, once, and otherwise picks nothing.
+// TarkoTg.so: the host's tag browser. A browse shows the tags of the tag database to pick from
+// (host/tg/tag_dialog.h); a name queued with TagBrowserQueue is picked once without asking.
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "fw/cstring.h"
 #include "host/tg/tag_browser_api.h"
+#include "host/tg/tag_dialog.h"
 #include "tarko/host_tables.h"
 
 namespace {
@@ -22,24 +23,25 @@ Browser& TheBrowser() {
 }
 
 int32_t TgBrowseTag(CString* tag) {
-  Browser& b = TheBrowser();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  if (!b.queued || !tag) return 0;
-  b.queued = false;
-  *tag = b.next.c_str();
-  return 1;
-}
-
-TarkoFn Slot(auto fn) {
-  return reinterpret_cast<TarkoFn>(fn);
+  if (!tag) return 0;
+  {
+    Browser& b = TheBrowser();
+    std::lock_guard<std::mutex> lock(b.mutex);
+    if (b.queued) {
+      b.queued = false;
+      *tag = b.next.c_str();
+      return 1;
+    }
+  }
+  return ShowTagDialog(tag);
 }
 
 }  // namespace
 
 extern "C" {
 
-TARKO_API TarkoFn TgFuncTable[kHostTableSize] = {nullptr, nullptr, nullptr, nullptr,
-                                                 Slot(&TgBrowseTag)};
+// Filled when the module is loaded.
+TARKO_API TarkoFn TgFuncTable[kHostTableSize] = {};
 
 void TagBrowserQueue(const char* name) {
   Browser& b = TheBrowser();
@@ -49,3 +51,11 @@ void TagBrowserQueue(const char* name) {
 }
 
 }  // extern "C"
+
+namespace {
+
+__attribute__((constructor)) void FillTgFuncTable() {
+  SetSlot<kTgBrowseTag>(TgFuncTable, &TgBrowseTag);
+}
+
+}  // namespace

@@ -32,4 +32,17 @@ class TARKO_API CTarkoError {
   // for one (a file path for 2002 and 2005, null for the driver's own 2700 to 2703).
   // The driver always passes exactly three arguments; the result is not used.
   static int32_t ErrMsg(int32_t code, int32_t mode, const char* text, ...);
+
+  // Where the messages appear. A window that is up installs its own box for as long as it runs
+  // and then puts back the one it found; with none installed they go to standard error.
+  // `host_text` is the host's own text for `code` (2002, 2005), or null for a code of the
+  // driver's string table, which the window's module looks up itself.
+  typedef void (*BoxFn)(int32_t code, int32_t mode, const char* text, const char* host_text,
+                        void* context);
+  struct Box {
+    BoxFn show = nullptr;
+    void* context = nullptr;
+  };
+  // Installs `box` (a null `show` restores standard error); returns the one installed before.
+  static Box SetBox(Box box);
 };

@@ -1,73 +1,27 @@
 // Saving: the file is replaced as a whole or not at all. Each failing system call (through the
 // file table) leaves the old file exactly as it was, removes the temporary file and shows 2005.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <map>
+#include <optional>
 #include <string>
 
 #include "config/doc.h"
 #include "fw/archive.h"
 #include "host/sub/tarko_sub_host.h"
+#include "platform/atomic_file.h"
 #include "platform/file_io.h"
+#include "platform/file_lock.h"
 #include "tests/config/file_bytes.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/faulty_file_api.h"
 
 namespace veldrane::test {
 namespace {
-
-using platform::FileApi;
-using platform::FileHandle;
-using platform::SystemFileApi;
-
-// Fails the nth call of one kind with an error number; every other call goes to the system.
-struct Fault {
-  const char* call;
-  int nth;
-  int error;
-};
-Fault g_fault{};
-std::map<std::string, int> g_calls;
-
-bool Hit(const char* call) {
-  int n = ++g_calls[call];
-  if (g_fault.call && std::strcmp(call, g_fault.call) == 0 && n == g_fault.nth) {
-    errno = g_fault.error;
-    return true;
-  }
-  return false;
-}
-
-const FileApi kFaulty = {
-    [](const char* p) { return Hit("open_read") ? -1 : SystemFileApi().open_read(p); },
-    [](const char* p, uint32_t m) {
-      return Hit("create_new") ? -1 : SystemFileApi().create_new(p, m);
-    },
-    [](FileHandle f, void* b, size_t n) {
-      return Hit("read") ? -1 : SystemFileApi().read(f, b, n);
-    },
-    [](FileHandle f, const void* b, size_t n) {
-      return Hit("write") ? -1 : SystemFileApi().write(f, b, n);
-    },
-    [](FileHandle f) { return Hit("sync") ? -1 : SystemFileApi().sync(f); },
-    [](FileHandle f) {
-      int r = SystemFileApi().close(f);  // the descriptor goes either way
-      return Hit("close") ? -1 : r;
-    },
-    [](FileHandle f) { return Hit("size") ? int64_t{-1} : SystemFileApi().size(f); },
-    [](FileHandle f, uint32_t m) { return Hit("set_mode") ? -1 : SystemFileApi().set_mode(f, m); },
-    [](const char* p, uint32_t* m) {
-      return Hit("get_mode") ? -1 : SystemFileApi().get_mode(p, m);
-    },
-    [](const char* p) { return Hit("check_writable") ? -1 : SystemFileApi().check_writable(p); },
-    [](const char* a, const char* b) {
-      return Hit("replace") ? -1 : SystemFileApi().replace(a, b);
-    },
-    [](const char* p) { return Hit("remove") ? -1 : SystemFileApi().remove(p); },
-    [](const char* p) { return Hit("sync_dir") ? -1 : SystemFileApi().sync_dir(p); },
-};
 
 struct ErrorBox {
   int32_t code;
@@ -97,15 +51,13 @@ class SaveTest : public ::testing::Test {
     doc_.SetPath(path_.c_str());
   }
   void TearDown() override {
-    platform::SetFileApi(nullptr);
-    g_fault = {};
+    files_.reset();
     TarkoSubSetErrMsgHandler(nullptr, nullptr);
     umask(old_umask_);
   }
-  void Install(Fault fault) {
-    g_fault = fault;
-    g_calls.clear();
-    platform::SetFileApi(&kFaulty);
+  void Install(const FaultScript::Fault& fault) {
+    files_.emplace();
+    Faults().Set({fault});
   }
   uint32_t Mode(const std::string& path) {
     struct stat st {};
@@ -119,6 +71,7 @@ class SaveTest : public ::testing::Test {
   CVeldraneDoc doc_;
   std::vector<ErrorBox> boxes_;
   mode_t old_umask_ = 0;
+  std::optional<FaultyFiles> files_;
 };
 
 TEST_F(SaveTest, ReplacesTheFileAndKeepsItsPermissions) {
@@ -141,7 +94,7 @@ TEST_F(SaveTest, NewFileGetsTheUsualPermissions) {
 }
 
 TEST_F(SaveTest, EveryFailingStepLeavesTheOldFile) {
-  const Fault faults[] = {
+  const FaultScript::Fault faults[] = {
       {"check_writable", 1, EACCES},  // an existing file that may not be written
       {"create_new", 1, EACCES},      // a directory that refuses writes
       {"create_new", 1, ENOSPC},
@@ -152,13 +105,13 @@ TEST_F(SaveTest, EveryFailingStepLeavesTheOldFile) {
       {"close", 1, EIO},
       {"replace", 1, EXDEV},
   };
-  for (const Fault& fault : faults) {
-    SCOPED_TRACE(std::string(fault.call) + " #" + std::to_string(fault.nth));
+  for (const FaultScript::Fault& fault : faults) {
+    SCOPED_TRACE(fault.call + " #" + std::to_string(fault.nth));
     boxes_.clear();
     Install(fault);
     doc_.Save();
-    platform::SetFileApi(nullptr);
-    EXPECT_EQ(g_calls[fault.call], fault.nth);  // the fault was reached
+    EXPECT_GE(Faults().Count(fault.call), fault.nth);  // the fault was reached
+    files_.reset();
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].code, 2005);
     EXPECT_EQ(boxes_[0].mode, 1);
@@ -179,6 +132,147 @@ TEST_F(SaveTest, SaveFileNamesTheStepAndError) {
     EXPECT_EQ(e.cause(), ArchiveCause::kFileError);
     EXPECT_EQ(e.sys_error(), ENOSPC);
   }
+}
+
+TEST_F(SaveTest, SaveFileNamesTheFileOnAFailedWrite) {
+  Install({"write", 2, ENOSPC});
+  try {
+    doc_.SaveFile(path_.c_str());
+    FAIL();
+  } catch (const CArchiveException& e) {
+    EXPECT_EQ(std::string(e.what()), "cannot write " + path_ + ": No space left on device");
+  }
+}
+
+// Links: `link` names the file that the save must change, through whatever `setup` made.
+TEST_F(SaveTest, SavesIntoTheFileThatALinkNames) {
+  TempDir other;
+  struct Case {
+    const char* what;
+    std::string link;
+    std::string real;
+    std::vector<std::pair<std::string, std::string>> links;  // made in order: target, link
+  };
+  const Case cases[] = {
+      {"absolute", dir_.File("a.cfg"), path_, {{path_, dir_.File("a.cfg")}}},
+      {"relative, in another directory",
+       other.File("b.cfg"),
+       path_,
+       {{"../" + dir_.path().substr(dir_.path().rfind('/') + 1) + "/line1.cfg",
+         other.File("b.cfg")}}},
+      {"a chain",
+       dir_.File("c2.cfg"),
+       path_,
+       {{"line1.cfg", dir_.File("c1.cfg")}, {"c1.cfg", dir_.File("c2.cfg")}}},
+      {"to no file yet",
+       dir_.File("d.cfg"),
+       dir_.File("new.cfg"),
+       {{"new.cfg", dir_.File("d.cfg")}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(path_, old_bytes_);
+    for (const auto& [target, link] : c.links) ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    doc_.SaveFile(c.link.c_str());
+    struct stat st {};
+    ASSERT_EQ(lstat(c.link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    CVeldraneDoc back;
+    ASSERT_TRUE(back.Load(c.real.c_str()));
+    EXPECT_EQ(back.Stations().size(), 400u);
+    for (const auto& [target, link] : c.links) unlink(link.c_str());
+    unlink(dir_.File("new.cfg").c_str());
+    EXPECT_EQ(dir_.List(), std::set<std::string>{"line1.cfg"});
+    EXPECT_TRUE(other.List().empty());
+  }
+}
+
+TEST_F(SaveTest, ReplacesOnlyARegularFile) {
+  std::string fifo = dir_.File("fifo.cfg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, dir_.path()}) {
+    SCOPED_TRACE(path);
+    try {
+      doc_.SaveFile(path.c_str());
+      ADD_FAILURE();
+    } catch (const CArchiveException& e) {
+      EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+    }
+  }
+  struct stat st {};
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(dir_.List(), (std::set<std::string>{"fifo.cfg", "line1.cfg"}));
+}
+
+TEST_F(SaveTest, KeepsTheOwnerAndGroup) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+  ASSERT_EQ(chown(path_.c_str(), 4321, 4322), 0);
+  doc_.SaveFile(path_.c_str());
+  struct stat st {};
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 4321u);
+  EXPECT_EQ(st.st_gid, 4322u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(SaveTest, RemovesTemporariesThatAGoneProcessLeft) {
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  waitpid(gone, nullptr, 0);
+  const std::string g = std::to_string(gone);
+  const std::string alive = std::to_string(getppid());
+  for (const std::string& name :
+       {"line1.cfg.tmp" + g + "-0", "line1.cfg.tmp" + g + "-17", "line1.cfg.tmp" + alive + "-0",
+        "other.cfg.tmp" + g + "-0", "line1.cfg.tmp" + g + "-x", "line1.cfg.tmp" + g}) {
+    WriteFile(dir_.File(name), "partial");
+  }
+  doc_.SaveFile(path_.c_str());
+  EXPECT_EQ(dir_.List(), (std::set<std::string>{"line1.cfg", "line1.cfg.tmp" + alive + "-0",
+                                                "other.cfg.tmp" + g + "-0",
+                                                "line1.cfg.tmp" + g + "-x", "line1.cfg.tmp" + g}));
+}
+
+TEST_F(SaveTest, ASignalDuringTheSaveRemovesTheTemporaryFile) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    pid_t child = fork();
+    if (child == 0) {
+      platform::AtomicFile out;
+      if (!out.Begin(path_)) _exit(2);
+      out.File().Write("partial", 7);
+      raise(sig);
+      _exit(3);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_EQ(dir_.List(), std::set<std::string>{"line1.cfg"});
+    EXPECT_EQ(ReadFile(path_), old_bytes_);
+  }
+}
+
+TEST_F(SaveTest, AWriterWaitsForTheLockAndThenGivesUpChangingNothing) {
+  platform::FileLock other;
+  ASSERT_EQ(other.Lock(path_, 0), platform::FileLock::Result::kLocked);
+  platform::AtomicFile out;
+  EXPECT_FALSE(out.Begin(path_, nullptr, 100));
+  EXPECT_STREQ(out.failed_step(), "lock");
+  CVeldraneDoc update;
+  try {
+    update.LoadFileForUpdate(path_.c_str(), 100);
+    FAIL();
+  } catch (const CArchiveException& e) {
+    EXPECT_EQ(std::string(e.what()),
+              path_ + " is locked by another program that is changing it (waited 0.1 s)");
+  }
+  EXPECT_TRUE(update.Stations().empty());
+  EXPECT_EQ(ReadFile(path_), old_bytes_);
+  EXPECT_EQ(dir_.List(), std::set<std::string>{"line1.cfg"});
+  other.Unlock();
+  EXPECT_TRUE(out.Begin(path_, nullptr, 100));
 }
 
 TEST_F(SaveTest, ReadOnlyDirectory) {

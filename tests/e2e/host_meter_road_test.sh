@@ -12,15 +12,8 @@ mkdir -p "$tmp/ports"
 
 fail() { echo "FAIL: $*" >&2; echo "--- meter"; cat "$tmp/meter.out" >&2; echo "--- host"; cat "$tmp/host.out" >&2; exit 1; }
 
-# One station of each kind; name, kind, number, decimals, tag.
-printf '%s\n' \
-  "K0	0	1	1	T0	" \
-  "K1	1	2	2	T1	" \
-  "K2	2	3	0	T2	" \
-  "K3	3	12	1	T3	" \
-  "K4	4	100	0	T4	" \
-  "K5	5	200	0	T5	" \
-  "K6	6	255	0	T6	" >"$tmp/stations.txt"
+# One station of each kind (road_stations.txt: name, kind, number, decimals, tag).
+cp "$(dirname "$0")/road_stations.txt" "$tmp/stations.txt"
 "$bin/veldrane-cfg" new "$tmp/road.cfg" >/dev/null
 "$bin/veldrane-cfg" import "$tmp/road.cfg" <"$tmp/stations.txt" >/dev/null
 
@@ -44,8 +37,10 @@ T7 5
 T1 many
 VALUES
 
-VELDRANE_PORTS="$tmp/ports" "$bin/veldrane-host" run "$tmp/road.cfg" --values "$tmp/values.txt" \
-  --seconds 7 --plain >"$tmp/host.out" 2>&1 || fail "the host runner failed ($?)"
+# Bounded: a runner that does not end fails the test with its output.
+VELDRANE_PORTS="$tmp/ports" timeout 30 "$bin/veldrane-host" run "$tmp/road.cfg" \
+  --values "$tmp/values.txt" --seconds 7 --plain >"$tmp/host.out" 2>&1 ||
+  fail "the host runner failed or did not end within 30 s ($?)"
 sleep 0.5
 kill -INT "${pids[0]}" 2>/dev/null || true
 wait "${pids[0]}" || true

@@ -7,6 +7,10 @@
 
 #include "host/runner/simulator.h"
 #include "host/runner/value_lines.h"
+#include "platform/cp949.h"
+#include "platform/display_text.h"
+#include "platform/utf8.h"
+#include "tests/support/fault_script.h"
 
 namespace {
 
@@ -34,6 +38,8 @@ TEST(ValueLines, GoodBlankAndBadLines) {
       {"   \t ", ValueLine::kBlank, "", 0, ""},
       {"# comment 1", ValueLine::kBlank, "", 0, ""},
       {"FLOW1", ValueLine::kError, "", 0, "no value"},
+      // Two tags that code page 949 cannot hold would both have become "T?".
+      {"T\xF0\x9F\x98\x80 1", ValueLine::kError, "", 0, "a character that code page 949 lacks"},
       {"FLOW1 abc", ValueLine::kError, "", 0, "'abc' is not a number"},
       {"FLOW1 12.5x", ValueLine::kError, "", 0, "not a number"},
       {"FLOW1 1 2", ValueLine::kError, "", 0, "more after the value"},
@@ -55,6 +61,17 @@ TEST(ValueLines, GoodBlankAndBadLines) {
   EXPECT_EQ(nan.kind, ValueLine::kValue);
   EXPECT_TRUE(std::isnan(nan.value));
   EXPECT_EQ(ParseValueLine("T 1e-999").kind, ValueLine::kValue);  // underflow is a tiny value
+
+  // Without a converter for code page 949 a UTF-8 tag is refused with the reason, not looked up
+  // as its UTF-8 bytes; ASCII tags go on.
+  const veldrane::platform::CodePageApi no_converter = {
+      [](const char*, const char*) { return reinterpret_cast<iconv_t>(-1); }};
+  veldrane::test::InstalledApi<veldrane::platform::CodePageApi> none(
+      &veldrane::platform::SetCodePageApi, no_converter);
+  ValueLine korean = ParseValueLine("\xEC\x9C\xA0\xEB\x9F\x89 1");
+  EXPECT_EQ(korean.kind, ValueLine::kError);
+  EXPECT_NE(korean.error.find("no converter for code page 949"), std::string::npos) << korean.error;
+  EXPECT_EQ(ParseValueLine("FLOW1 2").kind, ValueLine::kValue);
 }
 
 TEST(ValueLines, SplitterCutsLinesAndRefusesOverlongOnesWhole) {
@@ -99,6 +116,33 @@ TEST(Simulator, StaysWithinWhatEachMeterShowsExceptForItsOutOfRangeSpells) {
     }
   }
   EXPECT_TRUE(saw_out_of_range);
+}
+
+}  // namespace
+
+namespace {
+
+// Input shown on a terminal: what could drive the terminal is escaped, text is kept.
+TEST(DisplayText, EscapesWhatCouldDriveATerminal) {
+  struct Case {
+    std::string in;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"\x1b]0;PWNED\x07", "\\x1b]0;PWNED\\x07"},
+      {"a\tb\x7f", "a\\x09b\\x7f"},
+      {"\xC2\x9B"
+       "31m",
+       "\\xc2\\x9b31m"},                    // CSI as a UTF-8 C1 control
+      {"\xC0\x9B", "\\xc0\\x9b"},           // an overlong ESC is no character at all
+      {"\xED\xA0\x80", "\\xed\\xa0\\x80"},  // a surrogate
+      {"\xEC\x9C\xA0\xEB\x9F\x89 \xC2\xA0", "\xEC\x9C\xA0\xEB\x9F\x89 \xC2\xA0"},  // 유량, NBSP
+  };
+  for (const Case& c : cases) EXPECT_EQ(veldrane::platform::EscapeControls(c.in), c.shown) << c.in;
+  EXPECT_EQ(veldrane::platform::EscapeControls("a\tb\r\n\x1b", true), "a\tb\r\n\\x1b");
+  // Code page 949 input: converted, then escaped.
+  EXPECT_EQ(veldrane::platform::DisplayInput("\xC0\xAF\x1b"), "\xEC\x9C\xA0\\x1b");
+  EXPECT_EQ(veldrane::platform::InvalidUtf8At("ok\xF4\x90\x80\x80"), 2u);  // beyond U+10FFFF
 }
 
 }  // namespace

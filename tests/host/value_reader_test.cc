@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -14,6 +15,7 @@
 
 #include "host/runner/station_table.h"
 #include "host/runner/value_reader.h"
+#include "platform/report_limit.h"
 
 namespace {
 
@@ -86,6 +88,57 @@ TEST(ValueReader, AFileIsReadToItsEndAndAMissingOneIsReported) {
   ReadValueFile("/nonexistent/values", stop, [](const std::string&, double) { return true; });
   EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot open /nonexistent/values"),
             std::string::npos);
+}
+
+TEST(ValueReader, AFloodOfBadLinesIsReportedAtABoundedRateAndAByteOrderMarkIsSkipped) {
+  char path[] = "/tmp/veldrane-values-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  std::string text = "\xEF\xBB\xBFT 1.5\n";
+  for (int i = 0; i < 100000; ++i) text += "noise " + std::to_string(i) + " x\n";
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+  std::atomic<bool> stop{false};
+  std::vector<std::string> tags;
+  testing::internal::CaptureStderr();
+  ReadValueFile(path, stop, [&](const std::string& tag, double) {
+    tags.push_back(tag);
+    return true;
+  });
+  std::string errors = testing::internal::GetCapturedStderr();
+  unlink(path);
+  EXPECT_EQ(tags, std::vector<std::string>{"T"});
+  EXPECT_LE(std::count(errors.begin(), errors.end(), '\n'), 12) << errors.substr(0, 2000);
+  EXPECT_NE(errors.find("line 2: expected 'TAG VALUE', found more after the value"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("99990 more bad lines not shown"), std::string::npos) << errors;
+}
+
+TEST(ReportLimit, TheFirstFewInFullThenACountPerInterval) {
+  using std::chrono::seconds;
+  using veldrane::platform::ReportLimit;
+  ReportLimit limit(2, seconds(10));
+  ReportLimit::Clock::time_point t0{};
+  // Time of each report, whether it is shown in full, and the count due before it.
+  struct Step {
+    int at;
+    bool full;
+    uint64_t uncounted;
+  };
+  const Step steps[] = {
+      {100, true, 0},  {100, true, 0},  {101, false, 0},
+      {105, false, 0}, {110, false, 2},  // the interval is over: a count, and still flooding
+      {115, false, 0}, {121, false, 2},  // one count per interval while the flood lasts
+      {200, true, 1},                    // a quiet spell: the rest, then in full again
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.at);
+    auto now = t0 + seconds(step.at);
+    EXPECT_EQ(limit.TakeUncounted(now), step.uncounted);
+    EXPECT_EQ(limit.Take(now), step.full);
+  }
+  EXPECT_EQ(limit.TakeUncounted(t0 + seconds(200), true), 0u);
 }
 
 TEST(StationTable, ColumnsLineUpWithHangulTwoColumnsWide) {

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +22,9 @@
 #include "config/doc.h"
 #include "config/station_info.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/deadline.h"
 #include "tests/support/frame_for.h"
+#include "tests/support/program_run.h"
 #include "tests/support/test_pty.h"
 
 namespace {
@@ -44,82 +47,14 @@ void WriteTo(const std::string& device, const std::string& bytes) {
 }
 
 // The program with its standard output and error captured together.
-class MeterRun {
+class MeterRun : public veldrane::test::ProgramRun {
  public:
-  explicit MeterRun(const std::vector<std::string>& args) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 1);
-      dup2(fds[1], 2);
-      close(fds[0]);
-      close(fds[1]);
-      std::vector<char*> argv;
-      std::string program = VELDRANE_METER;
-      argv.push_back(program.data());
-      std::vector<std::string> copies = args;
-      for (std::string& arg : copies) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    out_ = fds[0];
-  }
-  ~MeterRun() {
-    if (pid_ > 0 && !finished_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-
-  // Reads until `text` has appeared in the output (true) or 5 s have passed.
-  bool WaitFor(const std::string& text) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (output_.find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() >= until || !ReadSome(100)) return false;
-    }
-    return true;
-  }
+  explicit MeterRun(const std::vector<std::string>& args) : ProgramRun(VELDRANE_METER, args) {}
   // The device of "listening on DEVICE (...)".
   std::string Device() {
-    if (!WaitFor("listening on ")) return {};
-    size_t at = output_.find("listening on ") + 13;
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (output_.find('\n', at) == std::string::npos) {
-      if (std::chrono::steady_clock::now() >= until || !ReadSome(100)) return {};
-    }
-    return output_.substr(at, output_.find(' ', at) - at);
+    std::string line = LineAfter("listening on ");
+    return line.substr(0, line.find(' '));
   }
-  // Waits for the program to end; its exit status.
-  int Finish() {
-    while (ReadSome(1000)) {
-    }
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    finished_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  const std::string& output() const { return output_; }
-
- private:
-  // False at the end of the output.
-  bool ReadSome(int timeout_ms) {
-    pollfd pfd{out_, POLLIN, 0};
-    if (poll(&pfd, 1, timeout_ms) <= 0) return true;
-    char buffer[4096];
-    ssize_t count = read(out_, buffer, sizeof buffer);
-    if (count <= 0) return false;
-    output_.append(buffer, static_cast<size_t>(count));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool finished_ = false;
-  std::string output_;
 };
 
 bool Contains(const std::string& output, const std::string& text) {
@@ -216,6 +151,89 @@ TEST(MeterProgram, TakesKindsNamesAndLineSettingsFromAConfiguration) {
   EXPECT_TRUE(Contains(out, "summary station=123 kind=3 frames=1 shows=1234567 name=수위\n"));
 }
 
+TEST(MeterProgram, LinkReplacesOnlyALinkAndRemovesOnlyItsOwn) {
+  TempDir dir;
+  std::string path = dir.File("com1");
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    bool taken;
+  };
+  const Case cases[] = {
+      {"nothing", [] {}, true},
+      {"a stale link", [&] { ASSERT_EQ(symlink("/dev/pts/nowhere", path.c_str()), 0); }, true},
+      {"a configuration", [&] { veldrane::test::WriteFile(path, "keep me"); }, false},
+      {"a directory", [&] { ASSERT_EQ(mkdir(path.c_str(), 0755), 0); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.make();
+    MeterRun meter({"--pty", "--link", path, "--seconds", "0.5"});
+    if (c.taken) {
+      EXPECT_FALSE(meter.Device().empty()) << meter.output();
+      EXPECT_EQ(meter.Finish(), 0) << meter.output();
+      struct stat st {};
+      EXPECT_NE(lstat(path.c_str(), &st), 0) << "the link outlived the meter";
+    } else {
+      EXPECT_EQ(meter.Finish(), 1);
+      EXPECT_TRUE(Contains(meter.output(), path + " exists and is not a symbolic link"))
+          << meter.output();
+      // Left as it was.
+      EXPECT_TRUE(rmdir(path.c_str()) == 0 || veldrane::test::ReadFile(path) == "keep me");
+      unlink(path.c_str());
+    }
+  }
+  // A second meter takes the path over; the first, ending, leaves the second's link.
+  MeterRun first({"--pty", "--link", path, "--seconds", "0.5"});
+  ASSERT_FALSE(first.Device().empty());
+  MeterRun second({"--pty", "--link", path, "--seconds", "3"});
+  std::string device = second.Device();
+  ASSERT_FALSE(device.empty());
+  EXPECT_EQ(first.Finish(), 0);
+  char target[256] = {};
+  ASSERT_GT(readlink(path.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(device, target);
+}
+
+TEST(MeterProgram, NoiseIsReportedAtABoundedRateAndNamesAreEscaped) {
+  TempDir dir;
+  std::string config = dir.File("line.cfg");
+  {
+    CVeldraneDoc doc;
+    CStationInfo station;
+    station.name = "K\x1b[31m";
+    station.number = 1;
+    station.kind = 1;
+    doc.MergeStation(station);
+    doc.SaveFile(config.c_str());
+  }
+  TestPty pty;
+  MeterRun meter({"--port", pty.slave(), "--config", config, "--plain", "--seconds", "1.5"});
+  ASSERT_FALSE(meter.Device().empty()) << meter.output();
+  std::string noise;
+  for (int i = 0; i < 2000; ++i) noise += "xx\r";
+  ASSERT_TRUE(pty.Write(noise + Frame(1, 1, 0, 5)));
+  EXPECT_EQ(meter.Finish(), 0) << meter.output();
+  const std::string& out = meter.output();
+  size_t in_full = 0;  // runs of noise shown with their bytes
+  for (size_t at = out.find(" bytes="); at != std::string::npos; at = out.find(" bytes=", at + 1)) {
+    ++in_full;
+  }
+  EXPECT_LE(in_full, 10u) << out;
+  EXPECT_TRUE(Contains(out, " runs not shown\n")) << out;
+  EXPECT_TRUE(Contains(out, " station=1 kind=1 shows=5 name=K\\x1b[31m\n")) << out;
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+}
+
+TEST(MeterProgram, AnEndBeyondTheClockIsNoEndAtOnce) {
+  MeterRun meter({"--pty", "--seconds", "1e308"});
+  ASSERT_FALSE(meter.Device().empty()) << meter.output();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(meter.running()) << meter.output();
+  meter.Signal(SIGINT);
+  EXPECT_EQ(meter.Finish(5), 0) << meter.output();
+}
+
 struct Refusal {
   std::vector<std::string> args;
   int status;
@@ -232,6 +250,8 @@ TEST(MeterProgram, RefusesBadUseWithAClearMessage) {
       {{"--pty", "--parity", "mark"}, 2, "bad parity: mark"},
       {{"--pty", "--data-bits", "9"}, 2, "bad data bits: 9"},
       {{"--pty", "--seconds", "-1"}, 2, "bad number of seconds: -1"},
+      {{"--pty", "--seconds", "inf"}, 2, "bad number of seconds: inf"},
+      {{"--pty", "--seconds", "nan"}, 2, "bad number of seconds: nan"},
       {{"--pty", "--baud"}, 2, "--baud needs a value"},
       {{"--pty", "--frobnicate"}, 2, "unknown argument: --frobnicate"},
       {{"--port", "/dev/null", "--link", "x"}, 2, "--link goes with --pty"},

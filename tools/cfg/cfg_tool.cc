@@ -9,12 +9,16 @@
 #include <map>
 #include <unordered_map>
 
+#include "comm/meter_kinds.h"
 #include "config/doc.h"
+#include "config/station_limits.h"
 #include "config/station_name.h"
 #include "config/text_lines.h"
 #include "fw/archive.h"
-#include "hostlink/texts.h"
 #include "platform/cp949.h"
+#include "platform/display_text.h"
+#include "platform/text_width.h"
+#include "platform/utf8.h"
 
 namespace veldrane::cfg {
 namespace {
@@ -36,10 +40,15 @@ constexpr const char* kUsageText =
     "  export FILE [--utf8 | --cp949]\n"
     "                          write the station text lines to standard output: UTF-8 on a\n"
     "                          terminal or with --utf8, code page 949 bytes otherwise\n"
-    "  import FILE [--utf8]    merge station text lines from standard input by station name,\n"
+    "  import FILE [--utf8] [--wait SECONDS]\n"
+    "                          merge station text lines from standard input by station name,\n"
     "                          exactly as a paste does, and save FILE (the old file is replaced\n"
-    "                          only when the new one is complete); --utf8: the input is UTF-8,\n"
-    "                          otherwise code page 949 bytes\n"
+    "                          only when the new one is complete); --utf8: the input is UTF-8\n"
+    "                          (a byte-order mark at its start is skipped; text that is not\n"
+    "                          UTF-8, or a character that code page 949 lacks, is refused with\n"
+    "                          its line), otherwise code page 949 bytes. Imports take turns:\n"
+    "                          one waits up to --wait seconds (default 10) while another\n"
+    "                          program changes FILE, then gives up and changes nothing\n"
     "  check FILE              report duplicate station names and numbers, numbers outside 0\n"
     "                          to 255, kinds outside 0 to 6, decimals outside 0 to 7, and\n"
     "                          port settings the driver refuses or ports outside COM1 to COM36\n"
@@ -48,7 +57,8 @@ constexpr const char* kUsageText =
     "  -h, --help              this help\n"
     "\n"
     "Exit status: 0 done; 1 the command failed (a file that cannot be read or written, a\n"
-    "damaged configuration) or check found problems; 2 bad usage.\n";
+    "damaged configuration, one locked by another program, input refused; nothing was\n"
+    "changed) or check found problems; 2 bad usage.\n";
 
 struct Command {
   std::string name;
@@ -72,9 +82,15 @@ std::string Describe(const CArchiveException& e, const std::string& file) {
   return file + " is damaged or not a configuration file: " + e.what();
 }
 
-bool LoadDoc(const Streams& s, const std::string& file, CVeldraneDoc& doc) {
+// `lock_wait_ms` >= 0: loads for an update, holding the file's lock until the save.
+bool LoadDoc(const Streams& s, const std::string& file, CVeldraneDoc& doc,
+             int64_t lock_wait_ms = -1) {
   try {
-    doc.LoadFile(file.c_str());
+    if (lock_wait_ms >= 0) {
+      doc.LoadFileForUpdate(file.c_str(), static_cast<uint32_t>(lock_wait_ms));
+    } else {
+      doc.LoadFile(file.c_str());
+    }
     return true;
   } catch (const CArchiveException& e) {
     Error(s, Describe(e, file));
@@ -104,31 +120,20 @@ bool FinishOutput(const Streams& s) {
   return true;
 }
 
-// Text for the terminal: control characters as '?', then UTF-8.
-std::string Display(const char* bytes, size_t length) {
-  std::string text(bytes, length);
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return platform::Cp949ToUtf8(text);
-}
+// Text for the terminal: UTF-8, control characters escaped.
 std::string Display(const CString& s) {
-  return Display(s.GetString(), s.GetLength());
+  return platform::DisplayCp949({s.GetString(), s.GetLength()});
 }
 
-// Columns on a terminal: a double-byte character of code page 949 is two columns wide, so the
-// width is the byte length before conversion.
 std::string Padded(const CString& cp949, size_t width) {
-  std::string text = Display(cp949);
-  if (cp949.GetLength() < width) text.append(width - cp949.GetLength(), ' ');
-  return text;
+  return platform::PadRight(Display(cp949), width);
 }
 
 // "3 <meter name>" in code page 949.
 CString KindText(int32_t kind) {
   CString text;
-  if (kind >= 0 && kind < texts::kKindCount) {
-    text.Format("%d %s", kind, texts::kKindNames[kind]);
+  if (const MeterKind* model = FindMeterKind(kind)) {
+    text.Format("%d %s", kind, model->name);
   } else {
     text.Format("%d ?", kind);
   }
@@ -140,8 +145,7 @@ std::string PortText(const CSerialPort& port) {
   uint32_t baud = port.BaudRate();
   text += baud != 0 ? std::to_string(baud) : "baud index " + std::to_string(port.baud_index) + "?";
   text += ", " + std::to_string(port.ByteSize());
-  static constexpr char kParity[] = {'N', 'E', 'O'};
-  text += (port.parity_index >= 0 && port.parity_index <= 2) ? kParity[port.parity_index] : '?';
+  text += port.KnownParity() ? port.ParityLetter() : '?';
   text += std::to_string(port.StopBitCount());
   text += port.RtsCts() ? ", RTS/CTS" : ", no handshake";
   return text;
@@ -179,8 +183,8 @@ int CmdShow(const Command& c, const Streams& s) {
 
   size_t name_width = 4, tag_width = 3;
   for (const auto& st : stations) {
-    name_width = std::max(name_width, st->name.GetLength());
-    tag_width = std::max(tag_width, st->tag_name.GetLength());
+    name_width = std::max(name_width, platform::DisplayWidth(Display(st->name)));
+    tag_width = std::max(tag_width, platform::DisplayWidth(Display(st->tag_name)));
   }
   std::fprintf(s.out, "\n%5s  %s  %6s  %s  %8s  %s  %s\n", "#", Padded("name", name_width).c_str(),
                "number", Padded("kind", kKindWidth).c_str(), "decimals",
@@ -212,19 +216,72 @@ int CmdExport(const Command& c, const Streams& s) {
   CArchive ar(&memory, CArchive::kStore);
   WriteStationLines(ar, doc);
   ar.Close();
-  std::string text = utf8 ? platform::Cp949ToUtf8(memory.Data()) : memory.Data();
+  std::string text = memory.Data();
+  if (utf8) {
+    try {
+      text = platform::Cp949ToUtf8Exact(text);
+    } catch (const std::exception& e) {
+      Error(s, std::string("cannot write the station lines as UTF-8: ") + e.what() +
+                   "; --cp949 writes them as stored");
+      return kFailed;
+    }
+    // Lines for the eye: control characters in the fields must not drive the terminal.
+    if (s.out_is_terminal) text = platform::EscapeControls(text, true);
+  }
   std::fwrite(text.data(), 1, text.size(), s.out);
   return FinishOutput(s) ? kOk : kFailed;
 }
 
+// Standard input as code page 949 bytes; false with a message naming the line where it cannot
+// be (nothing may be merged then: two names that both became '?' would be one station).
+bool ImportText(const Streams& s, bool utf8, std::string& input) {
+  auto refuse = [&](size_t offset, const std::string& what) {
+    platform::TextPosition at = platform::PositionOf(input, offset);
+    Error(s, "standard input line " + std::to_string(at.line) + ", byte " +
+                 std::to_string(at.column) + ": " + what + "; nothing was changed");
+    return false;
+  };
+  bool bom = platform::WithoutUtf8Bom(input).size() != input.size();
+  if (!utf8) {
+    if (bom) return refuse(0, "a UTF-8 byte-order mark: this text is UTF-8 (use --utf8)");
+    return true;
+  }
+  if (bom) input.erase(0, platform::kUtf8Bom.size());
+  if (size_t bad = platform::InvalidUtf8At(input); bad != std::string::npos) {
+    char byte[8];
+    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(input[bad]));
+    return refuse(bad, std::string("not UTF-8 (the byte ") + byte + ")");
+  }
+  std::string cp949;
+  size_t bad = 0;
+  if (!platform::Utf8ToCp949Exact(input.data(), input.size(), &cp949, &bad)) {
+    size_t length = std::max<size_t>(1, platform::Utf8SequenceAt(input, bad));
+    return refuse(bad, "'" + platform::EscapeControls(input.substr(bad, length)) +
+                           "' has no code page 949 form");
+  }
+  input = std::move(cp949);
+  return true;
+}
+
 int CmdImport(const Command& c, const Streams& s) {
   bool utf8 = false;
-  for (const std::string& o : c.options) {
-    if (o != "--utf8") return Usage(s, "import: unknown option '" + o + "'");
-    utf8 = true;
+  int64_t wait_ms = CVeldraneDoc::kLockWaitMs;
+  for (size_t i = 0; i < c.options.size(); ++i) {
+    const std::string& o = c.options[i];
+    if (o == "--utf8") {
+      utf8 = true;
+    } else if (o.rfind("--wait=", 0) == 0) {
+      std::string value = o.substr(7);
+      char* end = nullptr;
+      double seconds = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !(seconds >= 0) || seconds > 3600) {
+        return Usage(s, "import: --wait takes 0 to 3600 seconds, not '" + value + "'");
+      }
+      wait_ms = static_cast<int64_t>(seconds * 1000);
+    } else {
+      return Usage(s, "import: unknown option '" + o + "'");
+    }
   }
-  CVeldraneDoc doc;
-  if (!LoadDoc(s, c.file, doc)) return kFailed;
   std::string input;
   char chunk[65536];
   size_t n;
@@ -234,7 +291,14 @@ int CmdImport(const Command& c, const Streams& s) {
                  "; nothing was changed");
     return kFailed;
   }
-  if (utf8) input = platform::Utf8ToCp949(input);
+  try {
+    if (!ImportText(s, utf8, input)) return kFailed;
+  } catch (const std::exception& e) {
+    Error(s, std::string("cannot read the input as UTF-8: ") + e.what() + "; nothing was changed");
+    return kFailed;
+  }
+  CVeldraneDoc doc;
+  if (!LoadDoc(s, c.file, doc, wait_ms)) return kFailed;
   CMemFile memory(input.data(), input.size());
   CArchive ar(&memory, CArchive::kLoad);
   TextLineTally tally = ReadStationLines(ar, doc);
@@ -285,15 +349,14 @@ int CmdCheck(const Command& c, const Streams& s) {
              "number " + std::to_string(st->number) + " also used by station " +
                  std::to_string(number_it->second));
     }
-    if (st->number < 0 || st->number > 255) {
-      report(position, *st, "number " + std::to_string(st->number) + " outside 0 to 255");
-    }
-    if (st->kind < 0 || st->kind > 6) {
-      report(position, *st, "kind " + std::to_string(st->kind) + " outside 0 to 6");
-    }
-    if (st->decimals > 7) {
-      report(position, *st, "decimals " + std::to_string(st->decimals) + " outside 0 to 7");
-    }
+    auto outside = [&](const char* what, int64_t value, int64_t highest) {
+      report(position, *st,
+             std::string(what) + " " + std::to_string(value) + " outside 0 to " +
+                 std::to_string(highest));
+    };
+    if (!IsValidStationNumber(st->number)) outside("number", st->number, kMaxStationNumber);
+    if (!IsValidKind(st->kind)) outside("kind", st->kind, kKindCount - 1);
+    if (!IsValidDecimals(st->decimals)) outside("decimals", st->decimals, kMaxDecimals);
   }
   if (problems == 0) {
     std::fprintf(s.out, "%s: %zu stations, no problems\n", c.file.c_str(), position);
@@ -314,8 +377,11 @@ int Run(const std::vector<std::string>& args, const Streams& s) {
       return FinishOutput(s) ? kOk : kFailed;
     }
   }
-  for (const std::string& a : args) {
-    if (a.size() > 1 && a[0] == '-') {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--wait" && i + 1 < args.size()) {
+      c.options.push_back("--wait=" + args[++i]);
+    } else if (a.size() > 1 && a[0] == '-') {
       c.options.push_back(a);
     } else if (c.name.empty()) {
       c.name = a;

@@ -7,17 +7,20 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/report_limit.h"
 #include "tools/meter/decoder.h"
 #include "tools/meter/meter_board.h"
 #include "tools/meter/meter_config.h"
 #include "tools/meter/meter_line.h"
 #include "tools/meter/meter_view.h"
+#include "tools/meter/pty_link.h"
 
 namespace {
 
@@ -44,7 +47,8 @@ void Usage(std::FILE* out) {
       "  --pty             create a pseudo-terminal, print its name and listen on it; the\n"
       "                    driver (or anything) writes frames to that name\n"
       "  --link PATH       with --pty: also make PATH a symbolic link to it while running\n"
-      "                    (e.g. a port-map entry: --link \"$VELDRANE_PORTS/com1\")\n"
+      "                    (e.g. a port-map entry: --link \"$VELDRANE_PORTS/com1\"); only a\n"
+      "                    symbolic link or nothing may be at PATH\n"
       "  --listen ADDRESS  be a device server with the meters on its line: tcp://HOST:PORT\n"
       "                    takes the line's raw bytes, rfc2217://HOST:PORT Telnet with the\n"
       "                    COM-PORT-OPTION (the line settings a client sets are shown); one\n"
@@ -168,8 +172,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       options.line_given[3] = true;
     } else if (arg == "--seconds") {
       if (!take(value)) return false;
-      if (!ParseNumber(value, number) || !(number > 0)) {
-        error = "bad number of seconds: " + value;
+      if (!ParseNumber(value, number) || !(number > 0) || !std::isfinite(number)) {
+        error = "bad number of seconds: " + value + " (a number above 0)";
         return false;
       }
       options.seconds = number;
@@ -235,26 +239,6 @@ class LivePanel {
   }
 };
 
-// The symbolic link of --link, removed again when the meter stops.
-class PtyLink {
- public:
-  bool Make(const std::string& path, const std::string& target, std::string& error) {
-    unlink(path.c_str());  // a link left by an earlier run
-    if (symlink(target.c_str(), path.c_str()) != 0) {
-      error = "cannot link " + path + " to " + target + ": " + std::strerror(errno);
-      return false;
-    }
-    path_ = path;
-    return true;
-  }
-  ~PtyLink() {
-    if (!path_.empty()) unlink(path_.c_str());
-  }
-
- private:
-  std::string path_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -308,14 +292,28 @@ int main(int argc, char** argv) {
   if (live) panel = std::make_unique<LivePanel>();
 
   auto started = Clock::now();
-  auto deadline = started + std::chrono::duration_cast<Clock::duration>(
-                                std::chrono::duration<double>(options.seconds));
+  // Seconds beyond the clock's range (--seconds 1e308) mean no end but Ctrl-C.
+  double seconds_left_in_clock =
+      std::chrono::duration<double>(Clock::time_point::max() - started).count();
+  auto deadline = options.seconds >= seconds_left_in_clock / 2
+                      ? Clock::time_point::max()
+                      : started + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(options.seconds));
   auto last_byte = started;
   auto last_draw = started - kRedrawEvery;
   std::vector<Decoded> found;
   std::string panel_line_notice;  // the last notice of the line, on the live panel
   uint8_t buffer[4096];
   int status = kOk;
+  // Noise in plain lines: the first few runs in full, then a count per interval.
+  veldrane::platform::ReportLimit noise_limit;
+  uint64_t noise_bytes_not_shown = 0;
+  auto report_noise_not_shown = [&](WallTime when, bool flush) {
+    if (uint64_t runs = noise_limit.TakeUncounted(Clock::now(), flush)) {
+      PrintLine(PlainUncountedLine(runs, noise_bytes_not_shown, when));
+      noise_bytes_not_shown = 0;
+    }
+  };
 
   auto report = [&](WallTime when) {
     for (const Decoded& item : found) {
@@ -329,10 +327,16 @@ int main(int argc, char** argv) {
       } else if (options.raw) {
         PrintLine(RawRejectedLine(item.bytes, when));
       } else if (!live) {
-        PrintLine(PlainRejectedLine(item.bytes, when));
+        report_noise_not_shown(when, false);
+        if (noise_limit.Take(Clock::now())) {
+          PrintLine(PlainRejectedLine(item.bytes, when));
+        } else {
+          noise_bytes_not_shown += item.bytes.size();
+        }
       }
     }
     found.clear();
+    if (!live && !options.raw) report_noise_not_shown(when, false);
   };
   auto draw = [&](Clock::time_point now, bool stopped) {
     PanelStatus panel_status;
@@ -375,6 +379,7 @@ int main(int argc, char** argv) {
 
   decoder.Flush(found);
   report(std::chrono::system_clock::now());
+  if (!live && !options.raw) report_noise_not_shown(std::chrono::system_clock::now(), true);
   if (live) {
     draw(Clock::now(), true);
     panel.reset();

@@ -2,7 +2,7 @@
 
 #include "config/doc.h"
 #include "fw/archive.h"
-#include "platform/cp949.h"
+#include "platform/display_text.h"
 
 namespace veldrane::meter {
 
@@ -22,14 +22,14 @@ bool ReadMeterConfig(const std::string& path, MeterConfig& config, std::string& 
   }
   config.stations.clear();
   for (const auto& station : doc.Stations()) {
+    // The name as the terminal shows it: UTF-8, control characters escaped.
     config.stations.push_back(
         {station->number, station->kind, station->decimals,
-         platform::Cp949ToUtf8(station->name.GetString(),
-                               static_cast<size_t>(station->name.GetLength()))});
+         platform::DisplayCp949({station->name.GetString(), station->name.GetLength()})});
   }
   const CSerialPort& port = doc.Port();
   config.line.baud = port.BaudRate();
-  config.line.parity = port.parity_index == 1 ? 'E' : port.parity_index == 2 ? 'O' : 'N';
+  config.line.parity = port.ParityLetter();
   config.line.data_bits = port.ByteSize();
   config.line.stop_bits = port.StopBitCount();
   return true;

@@ -14,7 +14,7 @@ struct ConfiguredStation {
   int32_t number = 0;
   int32_t kind = 0;
   uint32_t decimals = 0;
-  std::string name;  // UTF-8
+  std::string name;  // UTF-8 as a terminal shows it (control characters escaped)
 };
 
 struct MeterConfig {

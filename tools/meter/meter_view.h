@@ -26,6 +26,8 @@ std::string PlainFrameLine(const MeterFrame& frame, const VirtualMeter& meter, b
                            WallTime when);
 // "12:00:01.234 rejected=2 bytes=78 78".
 std::string PlainRejectedLine(const std::vector<uint8_t>& bytes, WallTime when);
+// "12:00:01.234 rejected=5120 bytes in 40 runs not shown", after a flood of noise.
+std::string PlainUncountedLine(uint64_t runs, uint64_t bytes, WallTime when);
 // "12:00:01.234  28 30 31 29 31 33 0D  kind 1 station 1 shows 13 (한국텔레시스 DIM)".
 std::string RawFrameLine(const MeterFrame& frame, WallTime when);
 // "12:00:01.234  78 78  no frame (2 bytes)".

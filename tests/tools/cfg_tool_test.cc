@@ -1,10 +1,16 @@
 // veldrane-cfg, driven in-process with files for its standard streams.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 
+#include "config/doc.h"
+#include "platform/cp949.h"
+#include "platform/file_lock.h"
 #include "tests/config/file_bytes.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/fault_script.h"
 #include "tools/cfg/cfg_tool.h"
 
 namespace veldrane::test {
@@ -72,6 +78,15 @@ TEST(CfgTool, ShowGivesThePortInWordsAndKoreanAsUtf8) {
   EXPECT_TRUE(Contains(r.out, kGaNaUtf8)) << r.out;
   EXPECT_TRUE(Contains(r.out, "9 ?")) << r.out;  // a kind that no meter has
   EXPECT_TRUE(Contains(r.out, "FLOW1")) << r.out;
+
+  // Control characters in names and descriptions never reach the terminal.
+  WriteFile(file, FileBytes({{"P\x1b]0;X\x07", "D\x1b[2J", 0, 1, 0, "T\x9b"}}));
+  r = Cfg({"show", file});
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
+  EXPECT_TRUE(Contains(r.out, "P\\x1b]0;X\\x07")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "D\\x1b[2J")) << r.out;
+  EXPECT_EQ(Cfg({"export", file}, "", true).out,
+            "P\\x1b]0;X\\x07\t0\t1\t0\tT\xEF\xBF\xBD\tD\\x1b[2J\r\n");
 }
 
 TEST(CfgTool, ExportRawOrUtf8) {
@@ -98,6 +113,110 @@ TEST(CfgTool, ImportMergesLikeAPasteAndSaves) {
   r = Cfg({"import", file, "--utf8"}, kGaNaUtf8 + "\t2\t5\r\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadFile(file), FileBytes({{"PUMP1", "Tank A", 3, 10, 2, "FLOW1"}, {kGaNa, "", 2, 5}}));
+}
+
+TEST(CfgTool, ImportTakesOnlyUtf8ThatCodePage949CanHold) {
+  TempDir dir;
+  std::string file = dir.File("a.cfg");
+  const std::string before = FileBytes({{"PUMP1", "", 0, 1, 0, ""}});
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+    std::string message;  // empty: taken
+  };
+  const Case cases[] = {
+      // 가 and 나 sent as code page 949 under --utf8 would both have become '?'.
+      {{"--utf8"},
+       "A\t1\t2\r\n\xB0\xA1\t1\t3\r\n\xB3\xAA\t1\t4\r\n",
+       "standard input line 2, byte 1: not UTF-8 (the byte 0xB0); nothing was changed"},
+      {{"--utf8"},
+       "A\t1\t2\r\nB\xF0\x9F\x98\x80\t1\t3\r\n",
+       "standard input line 2, byte 2: '\xF0\x9F\x98\x80' has no code page 949 form"},
+      {{}, "\xEF\xBB\xBFpump1\t3\t10\r\n", "a UTF-8 byte-order mark: this text is UTF-8"},
+      // The mark is skipped: PUMP1 is updated, not joined by a station "?PUMP1".
+      {{"--utf8"}, "\xEF\xBB\xBFpump1\t3\t10\r\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    WriteFile(file, before);
+    std::vector<std::string> args = {"import", file};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Result r = Cfg(args, c.input);
+    if (c.message.empty()) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(ReadFile(file), FileBytes({{"PUMP1", "", 3, 10, 0, ""}}));
+    } else {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
+      EXPECT_EQ(ReadFile(file), before);
+    }
+  }
+}
+
+TEST(CfgTool, ParallelImportsTakeTurnsAndLoseNothing) {
+  TempDir dir;
+  std::string file = dir.File("a.cfg");
+  WriteFile(file, FileBytes({{"A"}, {"B"}, {"C"}, {"D"}, {"E"}, {"F"}, {"G"}}));
+  std::vector<pid_t> children;
+  for (int i = 0; i < 10; ++i) {
+    pid_t child = fork();
+    if (child == 0) {
+      Result r = Cfg({"import", file}, "NEW" + std::to_string(i) + "\t1\t" + std::to_string(i));
+      _exit(r.status);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  CVeldraneDoc doc;
+  doc.LoadFile(file.c_str());
+  EXPECT_EQ(doc.Stations().size(), 17u);
+  EXPECT_EQ(dir.List(), std::set<std::string>{"a.cfg"});
+}
+
+TEST(CfgTool, ImportGivesUpOnALockedFileAndChangesNothing) {
+  TempDir dir;
+  std::string file = dir.File("a.cfg");
+  const std::string before = FileBytes({{"A"}});
+  WriteFile(file, before);
+  platform::FileLock other;
+  ASSERT_EQ(other.Lock(file, 0), platform::FileLock::Result::kLocked);
+  Result r = Cfg({"import", file, "--wait", "0.2"}, "B\t1\t2\r\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.err, file + " is locked by another program that is changing it (waited "
+                                     "0.2 s)"))
+      << r.err;
+  EXPECT_EQ(ReadFile(file), before);
+  EXPECT_EQ(Cfg({"import", file, "--wait", "x"}).status, 2);
+}
+
+// Without a converter for code page 949, UTF-8 in or out stops with the reason instead of
+// storing or writing text in the wrong encoding; raw bytes and plain ASCII still go.
+TEST(CfgTool, WithoutACp949ConverterUtf8StopsAndChangesNothing) {
+  TempDir dir;
+  std::string file = dir.File("a.cfg");
+  WriteFile(file, FileBytes({{kGaNa, "d", 1, 2, 3, "T"}}));
+  const std::string before = ReadFile(file);
+  const platform::CodePageApi no_converter = {
+      [](const char*, const char*) { return reinterpret_cast<iconv_t>(-1); }};
+  InstalledApi<platform::CodePageApi> none(&platform::SetCodePageApi, no_converter);
+
+  Result r = Cfg({"import", file, "--utf8"}, kGaNaUtf8 + "\t2\t5\r\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.err, "no converter for code page 949")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "nothing was changed")) << r.err;
+  EXPECT_EQ(ReadFile(file), before);
+  r = Cfg({"export", file}, "", true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.err, "no converter for code page 949")) << r.err;
+  EXPECT_EQ(r.out, "");
+
+  EXPECT_EQ(Cfg({"export", file, "--cp949"}).out, kGaNa + "\t1\t2\t3\tT\td\r\n");
+  r = Cfg({"import", file, "--utf8"}, "PUMP2\t1\t7\r\n");
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST(CfgTool, DamagedFileNamesSectionAndOffsetAndLosesNothing) {

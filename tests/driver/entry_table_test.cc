@@ -7,6 +7,11 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <future>
 #include <mutex>
 
 #include "fw/cstring.h"
@@ -103,13 +108,28 @@ TEST_F(EntryTableTest, FailedOpensReportMessage5AndTakeNoIndex) {
   WriteFile(damaged, ReadFile(file_).substr(0, 60));
   std::string other_kind = dir_.File("other.cfg");
   WriteFile(other_kind, HeaderBytes(4) + BodyBytes({}));
-  for (const std::string& path : {dir_.File("missing.cfg"), damaged, other_kind}) {
+  // What is not a regular file is refused before it is opened: a FIFO would wait for a writer.
+  std::string fifo = dir_.File("fifo.cfg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string fifo_link = dir_.File("fifo-link.cfg");
+  ASSERT_EQ(symlink(fifo.c_str(), fifo_link.c_str()), 0);
+  for (const std::string& path : {dir_.File("missing.cfg"), damaged, other_kind, dir_.path(), fifo,
+                                  fifo_link, std::string("/dev/null")}) {
     SCOPED_TRACE(path);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       lines_.clear();
     }
-    EXPECT_EQ(driver_.Open(path.c_str()), -1);
+    auto open = std::async(std::launch::async, [&] { return driver_.Open(path.c_str()); });
+    if (open.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      // A writer releases an open that waits on the FIFO, so that the test can end.
+      int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      open.wait();
+      if (writer >= 0) ::close(writer);
+      ADD_FAILURE() << "DrvOpen waited on " << path;
+      continue;
+    }
+    EXPECT_EQ(open.get(), -1);
     std::lock_guard<std::mutex> lock(mutex_);
     ASSERT_EQ(lines_.size(), 1u);
     EXPECT_EQ(lines_[0].first, 0x100);  // level 0

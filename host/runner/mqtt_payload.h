@@ -1,0 +1,27 @@
+// What a message on a value topic carries, and how a runner message shows received bytes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace veldrane::host {
+
+// Payloads longer than this are refused unread.
+inline constexpr size_t kMaxPayload = 4096;
+
+struct Payload {
+  bool ok = false;
+  double value = 0;
+  std::string error;  // what is wrong, when not ok
+};
+
+// A number as a value line writes it ("12.5", "-3e2", "nan"), blanks and line ends around it
+// allowed; or a JSON object with a numeric member "value" ({"value": 12.5, "unit": "m3/h"}).
+Payload ParsePayload(std::string_view payload);
+
+// At most `max` bytes of `text` for a message: control characters, backslashes and bytes that
+// are not UTF-8 escaped (\n, \t, \\, \xNN), and "..." after a cut.
+std::string Printable(std::string_view text, size_t max = 40);
+
+}  // namespace veldrane::host

@@ -1,0 +1,20 @@
+#include "host/runner/mqtt_values.h"
+
+#include "host/runner/mqtt_payload.h"
+
+namespace veldrane::host {
+
+void MqttValues::OnMessage(const std::string& topic, std::string_view payload) {
+  const std::vector<std::string>* tags = topics_.TagsOf(topic);
+  if (tags == nullptr) return;  // not ours: only our topics are subscribed
+  Payload parsed = ParsePayload(payload);
+  if (parsed.ok) {
+    for (const std::string& tag : *tags) apply_(tag, parsed.value);
+    return;
+  }
+  if (!reported_.insert(topic).second) return;
+  report_("MQTT " + Printable(topic, 200) + ": the payload '" + Printable(payload) + "' is " +
+          parsed.error + " (ignored; later ones on this topic are not reported)");
+}
+
+}  // namespace veldrane::host

@@ -1,0 +1,46 @@
+#include "host/runner/stop_signals.h"
+
+#include <signal.h>
+
+namespace veldrane::host {
+namespace {
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+std::atomic<bool> g_clean{false};
+std::atomic<bool> g_stop{false};
+
+void OnSignal(int sig) {
+  if (g_clean.load() && !g_stop.exchange(true)) return;
+  // The signal's own action: it is blocked while this handler runs and ends the process as soon
+  // as the handler returns.
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(sig, &action, nullptr);
+  raise(sig);
+}
+
+}  // namespace
+
+void InstallStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = &OnSignal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : kSignals) sigaddset(&action.sa_mask, sig);
+  for (int sig : kSignals) sigaction(sig, &action, nullptr);
+}
+
+void StopCleanlyOnSignal() {
+  g_clean.store(true);
+}
+
+const std::atomic<bool>& StopRequested() {
+  return g_stop;
+}
+
+void RequestStop() {
+  g_stop.store(true);
+}
+
+}  // namespace veldrane::host

@@ -1,0 +1,176 @@
+// veldrane-host run end to end: the built runner with the built driver on a pseudo-terminal
+// mapped as COM1. What it refuses before starting, how fast it ends on a signal in each state of
+// the line, and that nothing read from input reaches the terminal raw.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/config/file_bytes.h"
+#include "tests/config/temp_dir.h"
+#include "tests/support/program_run.h"
+#include "tests/support/test_pty.h"
+
+namespace veldrane::test {
+namespace {
+
+const std::string kStarted =
+    "[VELDRANE] \xED\x86\xB5\xEC\x8B\xA0\xEC\x8B\x9C\xEC\x9E\x91";  // 통신시작
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A configuration and a port map whose COM1 is a pseudo-terminal of the test.
+class RunnerProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(mkdir(dir_.File("ports").c_str(), 0755), 0);
+    ASSERT_EQ(symlink(pty_.slave().c_str(), dir_.File("ports/com1").c_str()), 0);
+    config_ = dir_.File("line.cfg");
+    WriteConfig({{"K0", "", 0, 1, 0, "T0"}, {"K1", "", 1, 2, 0, "T1"}});
+  }
+  void WriteConfig(const std::vector<Station>& stations, const Port& port = Port()) {
+    WriteFile(config_, FileBytes(stations, port));
+  }
+  std::unique_ptr<ProgramRun> Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "run");
+    return std::make_unique<ProgramRun>(
+        VELDRANE_HOST, args,
+        std::vector<std::pair<std::string, std::string>>{{"VELDRANE_PORTS", dir_.File("ports")}});
+  }
+  // Drains what the driver sends, so that the line stays writable.
+  void Drain() { pty_.Read(1 << 20, 50); }
+
+  TempDir dir_;
+  TestPty pty_;
+  std::string config_;
+};
+
+TEST_F(RunnerProgram, RefusesWhatItCannotOpenBeforeStarting) {
+  std::string fifo = dir_.File("fifo.cfg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{config_, "--values", dir_.path()},
+       2,
+       "--values: cannot read values from " + dir_.path() + ": it is a directory"},
+      {{config_, "--values", dir_.File("missing")},
+       2,
+       "--values: cannot open " + dir_.File("missing") + ": No such file or directory"},
+      {{config_, "--log", dir_.path()},
+       2,
+       "--log: cannot open " + dir_.path() + ": Is a directory"},
+      // Not regular files: refused before they are opened, a FIFO without waiting for a writer.
+      {{fifo}, 3, "cannot open " + fifo + ": a FIFO, not a regular file"},
+      {{dir_.path()}, 3, "cannot open " + dir_.path() + ": a directory, not a regular file"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--seconds", "1", "--plain"});
+    auto runner = Run(args);
+    EXPECT_EQ(runner->Finish(5), c.status) << runner->output();
+    EXPECT_TRUE(Contains(runner->output(), c.message)) << runner->output();
+  }
+}
+
+TEST_F(RunnerProgram, EndsWithinTwoSecondsOfASignalWhateverTheLineDoes) {
+  enum State { kPortFailing, kFifoWriterGone, kLineDead };
+  struct Case {
+    State state;
+    std::vector<int> signals;  // sent one after the other
+  };
+  const Case cases[] = {
+      {kFifoWriterGone, {SIGTERM}},
+      {kLineDead, {SIGINT}},
+      {kLineDead, {SIGINT, SIGINT}},  // the second ends it at once
+      {kPortFailing, {SIGHUP}},       // last: the line is gone for good
+  };
+  std::string fifo = dir_.File("values");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.state) * 100 + static_cast<int>(c.signals.size()));
+    Port port;
+    // RTS/CTS on a pseudo-terminal: CTS never comes, so every frame waits its full second.
+    if (c.state == kLineDead) port.option_flags = 2;
+    std::vector<Station> stations;
+    for (int i = 0; i < 20; ++i) stations.push_back({"S" + std::to_string(i), "", 0, i, 0, "T"});
+    WriteConfig(stations, port);
+    std::vector<std::string> args = {config_, "--simulate", "--plain"};
+    if (c.state == kFifoWriterGone) args.insert(args.end(), {"--values", fifo});
+    auto runner = Run(args);
+    ASSERT_TRUE(runner->WaitFor(kStarted)) << runner->output();
+    if (c.state == kPortFailing) pty_.Close();
+    if (c.state == kFifoWriterGone) {
+      int writer = open(fifo.c_str(), O_WRONLY);
+      ASSERT_GE(writer, 0);
+      ASSERT_EQ(write(writer, "T 1\n", 4), 4);
+      close(writer);
+    }
+    pty_.Read(1 << 20, 1500);
+    auto start = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < c.signals.size(); ++i) {
+      if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      runner->Signal(c.signals[i]);
+    }
+    int status = runner->Finish(10);
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (c.signals.size() > 1) {
+      EXPECT_EQ(status, 128 + SIGINT) << runner->output();
+      EXPECT_LT(took, 0.5);
+    } else {
+      // 6: the driver did not stop in time and the runner ended without it.
+      EXPECT_TRUE(status == 0 || status == 6) << status << "\n" << runner->output();
+      EXPECT_TRUE(Contains(runner->output(), "Statistics:")) << runner->output();
+      EXPECT_LT(took, 2.0);
+    }
+  }
+}
+
+TEST_F(RunnerProgram, InputNeverReachesTheTerminalRaw) {
+  const std::string name = "K\x1b[31m";
+  const std::string tag = "T\x1b]0;X\x07";
+  WriteConfig({{name, "", 0, 1, 0, tag}});
+  std::string values = dir_.File("v.txt");
+  WriteFile(values, "\x1b]0;PWNED\x07TAG 5\n1 \x1b[2J\n");
+  std::string log = dir_.File("event.log");
+  auto runner = Run({config_, "--values", values, "--simulate", "--plain", "--log", log});
+  ASSERT_TRUE(runner->WaitFor(kStarted)) << runner->output();
+  Drain();
+  pty_.Close();  // frames fail from here on: the event log names the station
+  ASSERT_TRUE(runner->WaitFor("K\\x1b[31m]")) << runner->output();
+  runner->Signal(SIGTERM);
+  EXPECT_EQ(runner->Finish(5), 0);
+  const std::string& out = runner->output();
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x07'), std::string::npos) << out;
+  for (const char* shown : {"no station shows tag '\\x1b]0;PWNED\\x07TAG'", "'\\x1b[2J' is not",
+                            "K\\x1b[31m", "T\\x1b]0;X\\x07"}) {
+    EXPECT_TRUE(Contains(out, shown)) << shown << "\n" << out;
+  }
+  // The log keeps the driver's bytes as they are.
+  EXPECT_TRUE(Contains(ReadFile(log), "[" + name + "]")) << ReadFile(log);
+}
+
+TEST_F(RunnerProgram, ALogThatCannotBeWrittenIsSaidOnce) {
+  auto runner = Run({config_, "--simulate", "--plain", "--log", "/dev/full", "--seconds", "1.5"});
+  EXPECT_EQ(runner->Finish(10), 0);
+  const std::string& out = runner->output();
+  const std::string said = "cannot write to /dev/full: No space left on device";
+  ASSERT_TRUE(Contains(out, said)) << out;
+  EXPECT_EQ(out.find(said), out.rfind(said)) << out;
+}
+
+}  // namespace
+}  // namespace veldrane::test

@@ -1,0 +1,223 @@
+// The station dialog driven through its widgets: the order of its refusals with the focus and
+// selection they leave, the kind row, upper-casing, the up-downs and the tag browse.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+
+#include "config/station_limits.h"
+#include "hostlink/texts.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/interaction.h"
+#include "ui/station_dialog.h"
+#include "ui/up_down.h"
+
+namespace veldrane::test {
+namespace {
+
+using ui::CStationDlg;
+
+const std::vector<StationSpec> kTwo = {{"PUMP1", 1, 3, 2, "FLOW1", "tank A"},
+                                       {"PUMP2", 2, 4, 0, "", ""}};
+
+class StationDialogTest : public ::testing::Test {
+ protected:
+  StationDialogTest() : box_(ui_) {}
+  ScriptedUi ui_;
+  ui::ErrorBoxScope box_;  // the error box, as the window installs it
+};
+
+struct Refusal {
+  const char* what;
+  const char* name;
+  const char* number;
+  const char* decimals;
+  int32_t message;      // shown id; 0 for none (the dialog accepts)
+  const char* focused;  // object name of the field given the focus
+};
+
+// Fields in transfer order: description, name, number, decimals, tag; then the checks of name
+// and number. The first refusal wins.
+const Refusal kRefusals[] = {
+    {"decimals range before the name", "", "256", "8", ui::kEnterRangeMessage, "decimals"},
+    {"negative decimals are out of range", "A", "1", "-1", ui::kEnterRangeMessage, "decimals"},
+    {"letters in the number before the name", "", "abc", "8", ui::kEnterIntegerMessage, "number"},
+    {"empty number", "NEW", "", "0", ui::kEnterIntegerMessage, "number"},
+    {"number beyond 32 bits", "NEW", "99999999999", "0", ui::kEnterIntegerMessage, "number"},
+    {"letters in the decimals", "NEW", "1", "x", ui::kEnterIntegerMessage, "decimals"},
+    {"empty name before the number", "", "256", "0", 2700, "name"},
+    {"blank name", "   ", "1", "0", 2700, "name"},
+    {"name in other case before a bad number", "pump2", "256", "0", 2701, "name"},
+    {"number 256", "NEW", "256", "0", 2703, "number"},
+    {"number -1", "NEW", "-1", "0", 2703, "number"},
+    {"number of another station", "NEW", "4", "0", 2702, "number"},
+    {"acceptable", "  NEW  ", " 9 ", "7", 0, nullptr},
+};
+
+TEST_F(StationDialogTest, RefusalsComeInTransferOrderWithFocusAndSelection) {
+  for (const Refusal& r : kRefusals) {
+    SCOPED_TRACE(r.what);
+    OpenConfig config(kTwo);
+    ui_.messages.clear();
+    CStationDlg dialog(nullptr, config.view(), &config.station(0), ui_);
+    dialog.show();
+    Type(dialog.name_field(), QString::fromLatin1(r.name));
+    Type(dialog.number_field(), QString::fromLatin1(r.number));
+    Type(dialog.decimals_field(), QString::fromLatin1(r.decimals));
+    Click(dialog.ok_button());
+    if (r.message == 0) {
+      EXPECT_TRUE(ui_.messages.empty());
+      EXPECT_EQ(dialog.result(), QDialog::Accepted);
+      EXPECT_EQ(dialog.Values().name, "NEW");
+      EXPECT_EQ(dialog.Values().number, 9);
+      EXPECT_EQ(dialog.Values().decimals, 7u);
+      continue;
+    }
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].id, r.message);
+    if (const char* text = texts::StringTableText(r.message)) {
+      EXPECT_EQ(ui_.messages[0].text, Q(text));
+    }
+    EXPECT_TRUE(dialog.isVisible());
+    auto* field = qobject_cast<QLineEdit*>(dialog.focusWidget());
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->objectName(), QString::fromLatin1(r.focused));
+    EXPECT_EQ(field->selectedText(), field->text());
+    // Nothing of the document changed.
+    EXPECT_EQ(config.station(0).name, "PUMP1");
+    EXPECT_EQ(config.station(0).number, 3);
+  }
+}
+
+TEST_F(StationDialogTest, EditingWithoutChangesPassesBothChecks) {
+  OpenConfig config(kTwo);
+  CStationDlg dialog(nullptr, config.view(), &config.station(0), ui_);
+  dialog.show();
+  EXPECT_EQ(dialog.name_field()->text(), "PUMP1");
+  EXPECT_EQ(dialog.number_field()->text(), "3");
+  EXPECT_EQ(dialog.decimals_field()->text(), "2");
+  EXPECT_EQ(dialog.tag_field()->text(), "FLOW1");
+  EXPECT_EQ(dialog.description_field()->text(), "tank A");
+  EXPECT_EQ(dialog.kind_list()->currentIndex(), 1);
+  Click(dialog.ok_button());
+  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(StationDialogTest, KindIsMinusOneWithoutARow) {
+  OpenConfig config({{"ODD", 9, 5, 0, "", ""}});
+  struct Case {
+    window::StationId station;
+    const char* name;
+  };
+  for (const Case& c : {Case{nullptr, "NEW"}, Case{&config.station(0), "ODD"}}) {
+    SCOPED_TRACE(c.name);
+    CStationDlg dialog(nullptr, config.view(), c.station, ui_);
+    dialog.show();
+    EXPECT_EQ(dialog.kind_list()->count(), 7);
+    EXPECT_EQ(dialog.kind_list()->currentIndex(), -1);
+    Type(dialog.name_field(), QString::fromLatin1(c.name));
+    Click(dialog.ok_button());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.Values().kind, -1);
+  }
+}
+
+TEST_F(StationDialogTest, KindRowsAreTheMeterModels) {
+  OpenConfig config({});
+  CStationDlg dialog(nullptr, config.view(), nullptr, ui_);
+  ASSERT_EQ(dialog.kind_list()->count(), kKindCount);
+  for (int i = 0; i < kKindCount; ++i) {
+    EXPECT_EQ(dialog.kind_list()->itemText(i), Q(texts::kKindNames[i]));
+  }
+}
+
+TEST_F(StationDialogTest, NameAndTagTurnTypedAsciiLettersToCapitalsOnly) {
+  OpenConfig config({});
+  CStationDlg dialog(nullptr, config.view(), nullptr, ui_);
+  dialog.show();
+  const QString typed = QString::fromUtf8("ab\xEA\xB0\x80z1");  // ab가z1
+  const QString upper = QString::fromUtf8("AB\xEA\xB0\x80Z1");
+  for (QLineEdit* field : {dialog.name_field(), dialog.tag_field()}) {
+    Type(field, typed);
+    EXPECT_EQ(field->text(), upper) << field->objectName().toStdString();
+  }
+  Type(dialog.description_field(), typed);
+  EXPECT_EQ(dialog.description_field()->text(), typed);
+}
+
+TEST_F(StationDialogTest, UpDownsStepTheirFieldsWithinRangeAndFieldsTakeAnyText) {
+  OpenConfig config({});
+  CStationDlg dialog(nullptr, config.view(), nullptr, ui_);
+  dialog.show();
+  // Attached at the field's right edge.
+  QRect field = dialog.number_field()->geometry();
+  EXPECT_EQ(dialog.number_updown()->geometry().left(), field.right() + 1);
+  EXPECT_EQ(dialog.number_updown()->geometry().top(), field.top());
+
+  struct Step {
+    QLineEdit* field;
+    const char* start;
+    int key;
+    const char* after;
+  };
+  const Step steps[] = {
+      {dialog.number_field(), "254", Qt::Key_Up, "255"},
+      {dialog.number_field(), "255", Qt::Key_Up, "255"},
+      {dialog.number_field(), "0", Qt::Key_Down, "0"},
+      {dialog.number_field(), "300", Qt::Key_Down, "255"},
+      {dialog.decimals_field(), "3", Qt::Key_Down, "2"},
+      {dialog.decimals_field(), "7", Qt::Key_Up, "7"},
+  };
+  for (const Step& s : steps) {
+    Type(s.field, QString::fromLatin1(s.start));
+    QTest::keyClick(s.field, static_cast<Qt::Key>(s.key));
+    EXPECT_EQ(s.field->text(), QString::fromLatin1(s.after)) << s.start;
+  }
+  auto* up = dialog.decimals_updown()->findChild<QWidget*>("up");
+  ASSERT_NE(up, nullptr);
+  Type(dialog.decimals_field(), "5");
+  QTest::mouseClick(up, Qt::LeftButton);
+  EXPECT_EQ(dialog.decimals_field()->text(), "6");
+  Type(dialog.number_field(), "2x6");
+  EXPECT_EQ(dialog.number_field()->text(), "2x6");
+}
+
+struct Browse {
+  const char* what;
+  bool browser;
+  int32_t answer;
+  const char* expect_field;
+};
+
+TEST_F(StationDialogTest, TagBrowseFillsTheFieldOnlyOnAPick) {
+  const Browse cases[] = {
+      {"no tag browser", false, 0, "TYPED"},
+      {"browse answered 0", true, 0, "TYPED"},
+      {"a pick", true, 1, "PICKED"},
+  };
+  for (const Browse& b : cases) {
+    SCOPED_TRACE(b.what);
+    std::string seen;
+    WindowDocument::BrowseFn browse;
+    if (b.browser) {
+      browse = [&](CString* tag) {
+        seen = tag->GetString();
+        if (b.answer) *tag = "PICKED";
+        return b.answer;
+      };
+    }
+    OpenConfig config({{"PUMP1", 0, 1, 0, "FLOW1", ""}}, window::PortFields(), browse);
+    CStationDlg dialog(nullptr, config.view(), &config.station(0), ui_);
+    dialog.show();
+    Type(dialog.tag_field(), "typed");
+    Click(dialog.browse_button());
+    EXPECT_EQ(dialog.tag_field()->text(), QString::fromLatin1(b.expect_field));
+    // The browser gets the dialog's value, not what was typed since.
+    if (b.browser) {
+      EXPECT_EQ(seen, "FLOW1");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace veldrane::test
