@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/display_text.h"
 #include "platform/net_address.h"
 #include "platform/port_map.h"
 #include "platform/serial_explain.h"
@@ -65,8 +66,10 @@ std::string AsProtocol(NetAddress a, NetProtocol protocol) {
 std::string NetCause(const std::string& text, const SerialResult& result) {
   NetAddress a;
   std::string problem;
-  if (!ParseNetAddress(text, &a, &problem))
-    return "the port-map entry holds no valid address: " + problem;
+  // The entry's text is anybody's: shown with its control characters escaped.
+  if (!ParseNetAddress(text, &a, &problem)) {
+    return "the port-map entry holds no valid address: " + EscapeControls(problem);
+  }
   const std::string system = result.error ? std::strerror(result.error) : "";
   switch (result.fault) {
     case SerialFault::kNotFound:
@@ -116,7 +119,7 @@ std::string ExplainSerialFailure(const std::string& port, const SerialResult& re
   const std::string path = com > 0 ? ComDevicePath(port.c_str()) : port;
   const bool map_entry = com > 0 && path == PortMapEntry(com);
   const std::string address = map_entry ? PortEntryAddress(path) : std::string();
-  const std::string target = address.empty() ? LinkTarget(path) : address;
+  const std::string target = address.empty() ? LinkTarget(path) : EscapeControls(address);
   std::string where = path + (target.empty() ? "" : " -> " + target);
   if (com > 0) where = port + " (" + where + ")";
   if (!address.empty()) return where + ": " + NetCause(address, result);
@@ -155,7 +158,7 @@ std::string ExplainHandshakeProblem(const std::string& port) {
   std::string lacking;
   NetAddress a;
   if (!address.empty()) {
-    where += " -> " + address;
+    where += " -> " + EscapeControls(address);
     if (!ParseNetAddress(address, &a, nullptr) || a.protocol != NetProtocol::kRawTcp) return {};
     lacking = "raw TCP carries none: name the port " + AsProtocol(a, NetProtocol::kRfc2217) +
               " if the device server speaks RFC 2217, or clear the handshake option";

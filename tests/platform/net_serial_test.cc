@@ -425,6 +425,16 @@ TEST_F(NetSerialTest, WhatOpeningNeedsAndWhatItMayLack) {
     device.reset();
     EXPECT_EQ(Faults().Count("close"), Faults().Count("socket") - (c.fault.call == "socket"));
   }
+  // An entry that holds no valid address opens nothing, and what it holds is shown escaped.
+  Map("tcp://ho\x1b[2Jst:4001", true);
+  auto device = platform::NewPosixSerialDevice();
+  platform::SerialResult r = device->Open("COM1", {});
+  EXPECT_EQ(r.fault, SerialFault::kNotFound);
+  const std::string why = platform::ExplainSerialFailure("COM1", r);
+  EXPECT_NE(why.find("-> tcp://ho\\x1b[2Jst:4001): the port-map entry holds no valid address"),
+            std::string::npos)
+      << why;
+  EXPECT_EQ(why.find('\x1b'), std::string::npos);
 }
 
 // A connection lost while in use fails like an unplugged adapter: closed at once, and tried

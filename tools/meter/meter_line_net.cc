@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/display_text.h"
 #include "platform/net_address.h"
 #include "platform/telnet_codec.h"
 #include "tools/meter/com_port_server.h"
@@ -189,7 +190,8 @@ std::unique_ptr<MeterLine> MeterLine::Listen(const std::string& address,
   platform::NetAddress parsed;
   std::string why;
   if (!platform::ParseNetAddress(address, &parsed, &why)) {
-    error = "cannot listen on " + address + ": " + why;
+    error = "cannot listen on " + platform::EscapeControls(address) + ": " +
+            platform::EscapeControls(why);
     return nullptr;
   }
   auto line = std::make_unique<NetListenLine>(parsed, settings);
