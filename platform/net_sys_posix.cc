@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/net_sys.h"
 #include "platform/replaceable_api.h"
 
@@ -55,12 +56,6 @@ void Abandon(std::unique_ptr<Lookup> lookup) {
   g_abandoned.push_back(std::move(lookup));
 }
 
-uint64_t NowUs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
-}
-
 int Resolve(const char* host, const char* service, addrinfo** result, int timeout_ms) {
   *result = nullptr;
   // An address needs no name service.
@@ -84,10 +79,11 @@ int Resolve(const char* host, const char* service, addrinfo** result, int timeou
   auto lookup = std::make_unique<Lookup>(host, service);
   gaicb* list[1] = {&lookup->request};
   if (int rc = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr); rc != 0) return rc;
-  const uint64_t deadline = NowUs() + static_cast<uint64_t>(timeout_ms > 0 ? timeout_ms : 0) * 1000;
+  const uint64_t deadline =
+      MonotonicUs() + static_cast<uint64_t>(timeout_ms > 0 ? timeout_ms : 0) * 1000;
   int rc;
   while ((rc = gai_error(&lookup->request)) == EAI_INPROGRESS) {
-    uint64_t now = NowUs();
+    uint64_t now = MonotonicUs();
     if (now >= deadline) break;
     uint64_t left = deadline - now;
     timespec wait{static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000) * 1000};
@@ -150,15 +146,9 @@ int Close(int fd) {
   return ::close(fd);
 }
 
-void SleepUs(uint64_t us) {
-  timespec left{static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
-}
-
 const NetSysApi kSystem = {&Resolve,    &FreeAddresses, &Socket, &Connect, &GetSockOpt,
                            &SetSockOpt, &Poll,          &Send,   &Recv,    &Ioctl,
-                           &Close,      &NowUs,         &SleepUs};
+                           &Close,      &MonotonicUs,   &SleepUs};
 ReplaceableApi<NetSysApi> g_api(&kSystem);
 
 }  // namespace

@@ -14,26 +14,7 @@ export VELDRANE_PORTS=$tmp/ports
 mkdir -p "$VELDRANE_PORTS"
 entry=$VELDRANE_PORTS/com1
 
-fail() {
-  echo "FAIL: $*" >&2
-  for f in "$tmp"/*.out; do echo "--- $f" >&2; cat "$f" >&2; done
-  exit 1
-}
-wait_tenths() {
-  local tenths=$1 _
-  shift
-  for _ in $(seq "$tenths"); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-listening() { grep -q "^ *[0-9]*: 0100007F:$(printf '%04X' "$1") 00000000:0000 0A" /proc/net/tcp; }
-free_port() {
-  local port _
-  for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 40000))
-    listening "$port" || { echo "$port"; return 0; }
-  done
-  return 1
-}
+source "$(dirname "$0")/device_server_lib.sh"
 # Runs a program that must fail with status $1 and say every one of the texts after the
 # command (given as one string in $2).
 expect_failure() {

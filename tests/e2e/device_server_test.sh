@@ -24,29 +24,7 @@ entry=$VELDRANE_PORTS/com1
 # Debian puts ser2net in /usr/sbin, which is not on every user's PATH.
 ser2net_bin=$(command -v ser2net || echo /usr/sbin/ser2net)
 
-fail() {
-  echo "FAIL: $*" >&2
-  for f in "$tmp"/*.out; do echo "--- $f" >&2; cat "$f" >&2; done
-  exit 1
-}
-# Waits up to $1 tenths of a second for a command to succeed.
-wait_tenths() {
-  local tenths=$1 _
-  shift
-  for _ in $(seq "$tenths"); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-# A socket listens on the loopback port (read from the kernel's table: probing by connecting
-# would take ser2net's one client).
-listening() { grep -q "^ *[0-9]*: 0100007F:$(printf '%04X' "$1") 00000000:0000 0A" /proc/net/tcp; }
-free_port() {
-  local port _
-  for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 40000))
-    listening "$port" || { echo "$port"; return 0; }
-  done
-  return 1
-}
+source "$(dirname "$0")/device_server_lib.sh"
 
 # ser2net in front of the pseudo-terminal: raw TCP on one port, RFC 2217 on the other. No UUCP
 # lock files: a ser2net killed on purpose would leave them behind.
