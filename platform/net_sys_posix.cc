@@ -13,6 +13,15 @@
 #include "platform/net_sys.h"
 #include "platform/replaceable_api.h"
 
+// ThreadSanitizer, as GCC and Clang tell it.
+#if defined(__SANITIZE_THREAD__)
+#define VELDRANE_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VELDRANE_THREAD_SANITIZER 1
+#endif
+#endif
+
 namespace veldrane::platform {
 namespace {
 
@@ -66,7 +75,7 @@ int Resolve(const char* host, const char* service, addrinfo** result, int timeou
   if (getaddrinfo(host, service, &numeric, result) == 0) return 0;
   *result = nullptr;
 
-#if defined(__SANITIZE_THREAD__)
+#if defined(VELDRANE_THREAD_SANITIZER)
   // ThreadSanitizer cannot follow the threads that the C library starts for getaddrinfo_a
   // (they crash in its allocator): its builds look names up in the caller's thread, unbounded.
   addrinfo hints{};

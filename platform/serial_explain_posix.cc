@@ -118,11 +118,13 @@ std::string ExplainSerialFailure(const std::string& port, const SerialResult& re
   }
   const std::string path = com > 0 ? ComDevicePath(port.c_str()) : port;
   const bool map_entry = com > 0 && path == PortMapEntry(com);
-  const std::string address = map_entry ? PortEntryAddress(path) : std::string();
+  const std::string address = PortEntryAddress(path);
   const std::string target = address.empty() ? LinkTarget(path) : EscapeControls(address);
   std::string where = path + (target.empty() ? "" : " -> " + target);
   if (com > 0) where = port + " (" + where + ")";
-  if (!address.empty()) return where + ": " + NetCause(address, result);
+  if (map_entry && !address.empty()) return where + ": " + NetCause(address, result);
+  // A device path that is a port-map entry of a device server (the meter's --port).
+  if (!address.empty()) return where + ": a device server's port, not a device on this machine";
   const std::string cause = SerialFaultText(result.fault);
   const std::string system =
       result.error != 0 ? std::string(": ") + std::strerror(result.error) : std::string();

@@ -54,6 +54,9 @@ port=$(free_port) || fail "no free loopback port"
 ln -sfn "tcp://127.0.0.1:$port" "$entry"
 expect_failure 4 "$(host_run "$tmp/line.cfg")" \
   "COM1 ($entry -> tcp://127.0.0.1:$port): connection refused: nothing listens on port $port"
+# The meter listens on devices: an entry of a device server is none.
+expect_failure 1 "$bin/veldrane-meter --port $entry --seconds 1" \
+  "$entry -> tcp://127.0.0.1:$port: a device server's port, not a device on this machine"
 
 # A name that does not resolve (.invalid never does); where the name service cannot be reached
 # the lookup ends after a second instead, and says that.
