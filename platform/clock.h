@@ -33,4 +33,9 @@ class Clock {
 // The system's clocks: the realtime clock, the monotonic clock and nanosleep.
 Clock& SystemClock();
 
+// The monotonic clock in microseconds, and a sleep that a signal does not cut short: the time
+// of the system-call tables (serial_sys.h, net_sys.h) as well.
+uint64_t MonotonicUs();
+void SleepUs(uint64_t us);
+
 }  // namespace veldrane::platform

@@ -17,19 +17,9 @@ class PosixClock final : public Clock {
     return static_cast<uint32_t>(ts.tv_sec);
   }
 
-  uint32_t TickMs() override {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
-                                 static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
-  }
+  uint32_t TickMs() override { return static_cast<uint32_t>(MonotonicUs() / 1000u); }
 
-  void SleepMs(uint32_t ms) override {
-    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    // A signal cuts the sleep short; the rest is slept.
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-  }
+  void SleepMs(uint32_t ms) override { SleepUs(uint64_t{ms} * 1000u); }
 
   bool SleepUnlessStopped(uint32_t ms, StopSignal& stop) override { return !stop.WaitFor(ms); }
 
@@ -39,6 +29,19 @@ class PosixClock final : public Clock {
 };
 
 }  // namespace
+
+uint64_t MonotonicUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+void SleepUs(uint64_t us) {
+  timespec left{static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
+  // A signal cuts the sleep short; the rest is slept.
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
 
 Clock& SystemClock() {
   static PosixClock clock;

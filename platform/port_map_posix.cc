@@ -1,8 +1,11 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
+#include "platform/net_address.h"
 #include "platform/port_map.h"
 
 namespace veldrane::platform {
@@ -49,6 +52,29 @@ std::string ComDevicePath(const char* port_name) {
   struct stat st {};
   if (lstat(entry.c_str(), &st) == 0) return entry;
   return "/dev/ttyS" + std::to_string(n - 1);
+}
+
+std::string PortEntryAddress(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return {};
+  std::string text;
+  if (S_ISLNK(st.st_mode)) {
+    char target[4096];
+    ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    if (n > 0) text.assign(target, static_cast<size_t>(n));
+  } else if (S_ISREG(st.st_mode)) {
+    // The first line, without the blanks around it (an editor's CR LF or a trailing space).
+    // A long file (no entry of ours) is not read whole.
+    char head[1024];
+    std::ifstream file(path, std::ios::binary);
+    file.read(head, sizeof head);
+    text.assign(head, static_cast<size_t>(file.gcount()));
+    text = text.substr(0, text.find('\n'));
+    size_t first = text.find_first_not_of(" \t\r");
+    size_t last = text.find_last_not_of(" \t\r");
+    text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+  }
+  return LooksLikeNetAddress(text) ? text : std::string();
 }
 
 }  // namespace veldrane::platform

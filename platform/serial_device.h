@@ -1,6 +1,8 @@
 // One serial device, as the serial line drives it: opened without sharing and set up once, then
-// one frame at a time purged, written and waited for. The POSIX implementation is
-// serial_posix.cc (termios and ioctl); tests use FakeSerialLine (fake_serial_line.h).
+// one frame at a time purged, written and waited for. On POSIX a COM port is a local terminal
+// (serial_posix.cc: termios and ioctl) or a device server's port on the network
+// (serial_net_posix.cc: TCP, raw or with the Telnet COM-PORT-OPTION), as its port-map entry
+// says; tests use FakeSerialLine (fake_serial_line.h).
 #pragma once
 
 #include <cstddef>
@@ -93,11 +95,16 @@ class SerialDevice {
   // than `timeout_ms`.
   virtual SerialResult WaitTransmitted(uint32_t timeout_ms) = 0;
   // True once after the device went away and was opened again: the meters on the line may have
-  // lost what they showed.
+  // lost what they showed. The serial line asks once a pass, so a device may also try to come
+  // back here, between frames (the network line does, and only here).
   virtual bool TakeReturned() = 0;
 };
 
-// The POSIX device (serial_posix.cc).
+// The device of a COM port on this system: the terminal or the device server that its port-map
+// entry names, chosen when it opens (serial_port_posix.cc).
 std::unique_ptr<SerialDevice> NewPosixSerialDevice();
+// A local terminal (serial_posix.cc), and a device server's port (serial_net_posix.cc).
+std::unique_ptr<SerialDevice> NewTerminalSerialDevice();
+std::unique_ptr<SerialDevice> NewNetworkSerialDevice();
 
 }  // namespace veldrane::platform

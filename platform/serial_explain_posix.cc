@@ -3,9 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "platform/display_text.h"
+#include "platform/net_address.h"
 #include "platform/port_map.h"
 #include "platform/serial_explain.h"
 
@@ -48,6 +52,62 @@ std::string PermissionRemedy(const std::string& path) {
          "): give this user read and write access to the device";
 }
 
+std::string HostPort(const NetAddress& a) {
+  return "port " + std::to_string(a.port) + " of " + a.host;
+}
+
+// The same port under the other protocol.
+std::string AsProtocol(NetAddress a, NetProtocol protocol) {
+  a.protocol = protocol;
+  return NetAddressText(a);
+}
+
+// The cause of a device server's port that did not open, after "WHERE: ".
+std::string NetCause(const std::string& text, const SerialResult& result) {
+  NetAddress a;
+  std::string problem;
+  // The entry's text is anybody's: shown with its control characters escaped.
+  if (!ParseNetAddress(text, &a, &problem)) {
+    return "the port-map entry holds no valid address: " + EscapeControls(problem);
+  }
+  const std::string system = result.error ? std::strerror(result.error) : "";
+  switch (result.fault) {
+    case SerialFault::kNotFound:
+      if (result.error == 0) {
+        return "the host name " + a.host +
+               " does not resolve: check the name in the entry, or write the address";
+      }
+      if (result.error == ECONNREFUSED) {
+        return "connection refused: nothing listens on " + HostPort(a) +
+               " (the device server is off, or has no such port; with ser2net, the accepter "
+               "of the connection names the port)";
+      }
+      return a.host + " cannot be reached: " + system + " (check the address and the network)";
+    case SerialFault::kTimedOut:
+      if (result.error == EAGAIN) {
+        return "the name service did not answer for " + a.host +
+               " within a second: write the address instead of the name, or mend the name "
+               "service";
+      }
+      return "no answer from " + HostPort(a) +
+             " within a second (the device server is off, or a firewall drops the connection)";
+    case SerialFault::kSettingsRefused:
+      return std::string("the device server ") +
+             (result.error == ETIMEDOUT ? "did not answer" : "refused") +
+             " the Telnet COM-PORT-OPTION, so it takes no line settings: set its port up for "
+             "RFC 2217 (ser2net: accepter telnet(rfc2217),tcp," +
+             std::to_string(a.port) + "), or name it " + AsProtocol(a, NetProtocol::kRawTcp) +
+             " and set the line on the device server";
+    case SerialFault::kBusy:
+      return "the device server closed the connection at once: another client holds the port "
+             "(ser2net serves one at a time), or the device behind it does not open";
+    case SerialFault::kPermissionDenied:
+      return "permission denied: a firewall rule of this machine refuses the connection";
+    default:
+      return std::string(SerialFaultText(result.fault)) + (system.empty() ? "" : ": " + system);
+  }
+}
+
 }  // namespace
 
 std::string ExplainSerialFailure(const std::string& port, const SerialResult& result) {
@@ -58,9 +118,13 @@ std::string ExplainSerialFailure(const std::string& port, const SerialResult& re
   }
   const std::string path = com > 0 ? ComDevicePath(port.c_str()) : port;
   const bool map_entry = com > 0 && path == PortMapEntry(com);
-  const std::string target = LinkTarget(path);
+  const std::string address = PortEntryAddress(path);
+  const std::string target = address.empty() ? LinkTarget(path) : EscapeControls(address);
   std::string where = path + (target.empty() ? "" : " -> " + target);
   if (com > 0) where = port + " (" + where + ")";
+  if (map_entry && !address.empty()) return where + ": " + NetCause(address, result);
+  // A device path that is a port-map entry of a device server (the meter's --port).
+  if (!address.empty()) return where + ": a device server's port, not a device on this machine";
   const std::string cause = SerialFaultText(result.fault);
   const std::string system =
       result.error != 0 ? std::string(": ") + std::strerror(result.error) : std::string();
@@ -85,6 +149,32 @@ std::string ExplainSerialFailure(const std::string& port, const SerialResult& re
     default:
       return where + ": " + cause + system;
   }
+}
+
+std::string ExplainHandshakeProblem(const std::string& port) {
+  const int com = ComPortNumber(port.c_str());
+  const std::string path = com > 0 ? ComDevicePath(port.c_str()) : port;
+  const bool map_entry = com > 0 && path == PortMapEntry(com);
+  const std::string address = map_entry ? PortEntryAddress(path) : std::string();
+  std::string where = path;
+  std::string lacking;
+  NetAddress a;
+  if (!address.empty()) {
+    where += " -> " + EscapeControls(address);
+    if (!ParseNetAddress(address, &a, nullptr) || a.protocol != NetProtocol::kRawTcp) return {};
+    lacking = "raw TCP carries none: name the port " + AsProtocol(a, NetProtocol::kRfc2217) +
+              " if the device server speaks RFC 2217, or clear the handshake option";
+  } else {
+    char* real = realpath(path.c_str(), nullptr);
+    const std::string device = real ? real : "";
+    std::free(real);
+    if (device.rfind("/dev/pts/", 0) != 0) return {};
+    if (device != path) where += " -> " + device;
+    lacking = "a pseudo-terminal has none: clear the handshake option for a virtual line";
+  }
+  if (com > 0) where = port + " (" + where + ")";
+  return where + ": the RTS/CTS handshake needs modem lines, and " + lacking +
+         "; until then every frame fails";
 }
 
 }  // namespace veldrane::platform

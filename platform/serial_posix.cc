@@ -14,6 +14,7 @@
 
 #include "platform/port_map.h"
 #include "platform/serial_device.h"
+#include "platform/serial_settings.h"
 #include "platform/serial_sys.h"
 #include "platform/termios_speed.h"
 
@@ -34,14 +35,6 @@ SerialResult IoError(int error) {
 }
 
 constexpr SerialResult kTimeout{SerialFault::kTimedOut, 0};
-
-// Settings the device cannot put on the line, refused instead of running at whatever the
-// device had.
-bool SettingsInRange(const SerialSettings& s) {
-  return TermiosSpeed(s.baud_rate) != B0 && (s.byte_size == 7 || s.byte_size == 8) &&
-         (s.stop_bits == 1 || s.stop_bits == 2) &&
-         (s.parity == Parity::kNone || s.parity == Parity::kOdd || s.parity == Parity::kEven);
-}
 
 class PosixSerialDevice final : public SerialDevice {
  public:
@@ -130,7 +123,7 @@ class PosixSerialDevice final : public SerialDevice {
         if (DeviceGone(errno)) return Check(-1);
         // No answer (USB adapters, pseudo-terminals): the bytes need their character time
         // from the start of the write.
-        uint64_t done = write_start_us_ + CharacterTimeUs(written_);
+        uint64_t done = write_start_us_ + CharacterTimeUs(settings_, written_);
         uint64_t now = sys.now_us();
         if (done > deadline) {
           if (deadline > now) sys.sleep_us(deadline - now);
@@ -160,7 +153,6 @@ class PosixSerialDevice final : public SerialDevice {
     // privileged process excepted) by programs that do not lock.
     Sys().ioctl(fd, TIOCEXCL, nullptr);
     fd_ = fd;
-    baud_ = settings_.baud_rate;
     Configure();
     return SerialResult::Ok();
   }
@@ -243,13 +235,6 @@ class PosixSerialDevice final : public SerialDevice {
     return true;
   }
 
-  // The time `count` characters take on the line: start bit, data bits, parity, stop bits.
-  uint64_t CharacterTimeUs(size_t count) const {
-    uint64_t bits = 1u + settings_.byte_size + (settings_.parity != Parity::kNone ? 1u : 0u) +
-                    settings_.stop_bits;
-    return (uint64_t{count} * bits * 1000000u + baud_ - 1) / baud_;
-  }
-
   std::string path_;  // the device path the port was opened with, kept for reopening
   SerialSettings settings_;
   int fd_ = -1;
@@ -257,14 +242,13 @@ class PosixSerialDevice final : public SerialDevice {
   bool returned_ = false;
   SerialResult failure_{SerialFault::kNotFound, 0};  // why the device is not open
   uint64_t last_attempt_us_ = 0;
-  uint32_t baud_ = 9600;
   uint64_t write_start_us_ = 0;
   size_t written_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<SerialDevice> NewPosixSerialDevice() {
+std::unique_ptr<SerialDevice> NewTerminalSerialDevice() {
   return std::make_unique<PosixSerialDevice>();
 }
 

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/clock.h"
 #include "platform/replaceable_api.h"
 #include "platform/serial_sys.h"
 
@@ -60,20 +61,8 @@ int Poll(pollfd* fds, nfds_t count, int timeout_ms) {
   return ::poll(fds, count, timeout_ms);
 }
 
-uint64_t NowUs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
-}
-
-void SleepUs(uint64_t us) {
-  timespec left{static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
-}
-
-const SerialSysApi kSystem = {&Open,    &Close, &Ioctl, &Flock, &TcGetAttr, &TcSetAttr,
-                              &TcFlush, &Write, &Poll,  &NowUs, &SleepUs};
+const SerialSysApi kSystem = {&Open,    &Close, &Ioctl, &Flock,       &TcGetAttr, &TcSetAttr,
+                              &TcFlush, &Write, &Poll,  &MonotonicUs, &SleepUs};
 ReplaceableApi<SerialSysApi> g_api(&kSystem);
 
 }  // namespace

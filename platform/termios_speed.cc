@@ -20,4 +20,11 @@ speed_t TermiosSpeed(uint32_t baud) {
   return B0;
 }
 
+uint32_t TermiosBaud(speed_t code) {
+  for (const Speed& s : kSpeeds) {
+    if (s.code == code) return s.baud;
+  }
+  return 0;
+}
+
 }  // namespace veldrane::platform

@@ -10,5 +10,7 @@ namespace veldrane::platform {
 
 // The speed code of a baud rate, or B0 for a rate termios has no code for.
 speed_t TermiosSpeed(uint32_t baud);
+// The baud rate of a speed code, or 0 for a code not in the table.
+uint32_t TermiosBaud(speed_t code);
 
 }  // namespace veldrane::platform

@@ -272,6 +272,9 @@ int Run(const Options& options) {
     driver.Unload();
     return kPortNotOpened;
   }
+  // A port that cannot carry the handshake: said at once, and kept on the live table.
+  const std::string port_problem = veldrane::host::ExplainHandshakeProblem(options.config);
+  if (!port_problem.empty()) std::fprintf(stderr, "veldrane-host: %s\n", port_problem.c_str());
   driver.ResolveTags(index);
   driver.SetActive(index, nullptr, 1);
 
@@ -318,7 +321,8 @@ int Run(const Options& options) {
       char head[256];
       std::snprintf(head, sizeof head, "Veldrane host runner  %s  %.0f s  (Ctrl-C stops)\n\n",
                     veldrane::platform::DisplayInput(options.config).c_str(), elapsed);
-      screen += head + StationTable(driver, index, stations) + "\nEvent log:\n";
+      screen += head + (port_problem.empty() ? "" : port_problem + "\n\n") +
+                StationTable(driver, index, stations) + "\nEvent log:\n";
       for (const std::string& l : g_events.Recent()) screen += "  " + l + "\n";
       std::fputs(screen.c_str(), stdout);
       std::fflush(stdout);

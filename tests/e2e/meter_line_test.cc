@@ -6,10 +6,13 @@
 // The test opens the two host modules with dlopen, as the driver does, rather than linking them:
 // both export a table named FuncTable, and a module linked into the program would lend its table
 // to the other.
+#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -225,6 +228,76 @@ TEST_F(MeterLineTest, APortInUseIsNotOpenedTwice) {
   EXPECT_EQ(driver_.OpenPort(second), -4);
   // Opening the first instance's port again releases the port before taking it anew.
   EXPECT_EQ(driver_.OpenPort(index_), 0);
+}
+
+// A listening socket on loopback, and its port. With a backlog of 0 and one connection waiting
+// in it, its queue is full: a connect to it hangs, as one to a device server behind a dead link
+// does.
+struct Listener {
+  explicit Listener(int backlog) {
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+      std::abort();
+    }
+    port = ntohs(a.sin_port);
+    if (backlog == 0) {
+      filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
+    }
+  }
+  ~Listener() {
+    if (filler >= 0) close(filler);
+    close(fd);
+  }
+  std::string Address() const { return "tcp://127.0.0.1:" + std::to_string(port); }
+
+  int fd = -1;
+  int filler = -1;
+  uint16_t port = 0;
+};
+
+// A device server that goes away while the line runs, and a new connection that hangs: the
+// driver stops within its bounds all the same (a try lasts a second at most, and a pass holds
+// one try at most).
+TEST_F(MeterLineTest, DrvStopIsBoundedWhileAConnectHangs) {
+  auto server = std::make_unique<Listener>(4);
+  Listener hanging(0);
+  const std::string entry = ports_.File("com1");
+  unlink(entry.c_str());
+  ASSERT_EQ(symlink(server->Address().c_str(), entry.c_str()), 0);
+  index_ = driver_.Open(config_.c_str());
+  ASSERT_GE(index_, 0);
+  ASSERT_EQ(driver_.OpenPort(index_), 0);
+  driver_.ResolveTags(index_);
+  driver_.SetActive(index_, nullptr, 1);
+  int connection = accept4(server->fd, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(connection, 0);
+  pollfd p{connection, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 10000), 1) << "no frame arrived";
+
+  // The device server goes, and its entry now leads to one whose connect hangs.
+  unlink(entry.c_str());
+  ASSERT_EQ(symlink(hanging.Address().c_str(), entry.c_str()), 0);
+  close(connection);
+  server.reset();
+  int32_t sent = 0, failed = 0, third = 0, fourth = 0;
+  for (int i = 0; i < 100 && failed == 0; ++i) {
+    Host().set("T1", 1 + i, kTagTypeAnalog);
+    usleep(100000);
+    driver_.GetStats(index_, "K1", &sent, &failed, &third, &fourth);
+  }
+  ASSERT_GT(failed, 0) << "the lost connection did not fail the frames";
+  usleep(1500000);  // a try has begun by now, and hangs
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(driver_.Stop(index_), 0);
+  const auto took = std::chrono::steady_clock::now() - start;
+  // One try (1 s) and the end of a pass of failing frames (8 x 50 ms) and its pause.
+  EXPECT_LT(took, std::chrono::milliseconds(2500));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// veldrane-meter: the virtual meter and line monitor. Listens on a serial line or a
-// pseudo-terminal of its own, decodes the frames of the seven meter kinds and shows what each
-// meter would display.
+// veldrane-meter: the virtual meter and line monitor. Listens on a serial line, a
+// pseudo-terminal of its own or a network port as a device server, decodes the frames of the seven
+// meter kinds and shows what each meter would display.
 #include <signal.h>
 #include <unistd.h>
 
@@ -37,7 +37,7 @@ constexpr int kPollMs = 50;
 void Usage(std::FILE* out) {
   std::fprintf(
       out,
-      "Usage: veldrane-meter [OPTIONS] (--port DEVICE | --pty)\n"
+      "Usage: veldrane-meter [OPTIONS] (--port DEVICE | --pty | --listen ADDRESS)\n"
       "\n"
       "The virtual meter: reads a meter line, decodes the frames of all seven meter kinds and\n"
       "shows what each meter would display.\n"
@@ -49,6 +49,10 @@ void Usage(std::FILE* out) {
       "  --link PATH       with --pty: also make PATH a symbolic link to it while running\n"
       "                    (e.g. a port-map entry: --link \"$VELDRANE_PORTS/com1\"); only a\n"
       "                    symbolic link or nothing may be at PATH\n"
+      "  --listen ADDRESS  be a device server with the meters on its line: tcp://HOST:PORT\n"
+      "                    takes the line's raw bytes, rfc2217://HOST:PORT Telnet with the\n"
+      "                    COM-PORT-OPTION (the line settings a client sets are shown); one\n"
+      "                    client at a time, a new one replacing the last\n"
       "  --baud N          300 to 230400 (default 9600)\n"
       "  --parity P        none, even or odd (default none)\n"
       "  --data-bits N     7 or 8 (default 8)\n"
@@ -73,6 +77,7 @@ struct Options {
   std::string port;
   bool pty = false;
   std::string link;
+  std::string listen;
   std::string config;
   LineSettings line;
   bool line_given[4] = {false, false, false, false};  // baud, parity, data, stop
@@ -120,6 +125,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       options.pty = true;
     } else if (arg == "--link") {
       if (!take(options.link)) return false;
+    } else if (arg == "--listen") {
+      if (!take(options.listen)) return false;
     } else if (arg == "--config") {
       if (!take(options.config)) return false;
     } else if (arg == "--plain") {
@@ -175,8 +182,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       return false;
     }
   }
-  if (options.pty == !options.port.empty()) {
-    error = "give either --port DEVICE or --pty";
+  if (options.pty + !options.port.empty() + !options.listen.empty() != 1) {
+    error = "give either --port DEVICE or --pty, or --listen ADDRESS";
     return false;
   }
   if (!options.link.empty() && !options.pty) {
@@ -262,8 +269,9 @@ int main(int argc, char** argv) {
     if (!options.line_given[3]) options.line.stop_bits = config.line.stop_bits;
   }
 
-  std::unique_ptr<MeterLine> line = options.pty
-                                        ? MeterLine::CreatePty(options.line, error)
+  std::unique_ptr<MeterLine> line = options.pty ? MeterLine::CreatePty(options.line, error)
+                                    : !options.listen.empty()
+                                        ? MeterLine::Listen(options.listen, options.line, error)
                                         : MeterLine::OpenDevice(options.port, options.line, error);
   if (!line) {
     std::fprintf(stderr, "veldrane-meter: %s\n", error.c_str());
@@ -294,6 +302,7 @@ int main(int argc, char** argv) {
   auto last_byte = started;
   auto last_draw = started - kRedrawEvery;
   std::vector<Decoded> found;
+  std::string panel_line_notice;  // the last notice of the line, on the live panel
   uint8_t buffer[4096];
   int status = kOk;
   // Noise in plain lines: the first few runs in full, then a count per interval.
@@ -332,7 +341,7 @@ int main(int argc, char** argv) {
   auto draw = [&](Clock::time_point now, bool stopped) {
     PanelStatus panel_status;
     panel_status.stopped = stopped;
-    panel_status.line = line_text;
+    panel_status.line = line_text + (panel_line_notice.empty() ? "" : "; " + panel_line_notice);
     panel_status.rejected = decoder.rejected_bytes();
     panel_status.pending = decoder.pending();
     if (options.seconds > 0) {
@@ -349,6 +358,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "veldrane-meter: %s: %s\n", line->name().c_str(), error.c_str());
       status = kLineFailed;
       break;
+    }
+    for (std::string notice; line->TakeNotice(notice);) {
+      if (live) {
+        panel_line_notice = notice;
+      } else {
+        PrintLine(notice);
+      }
     }
     if (count > 0) {
       decoder.Feed(buffer, static_cast<size_t>(count), found);

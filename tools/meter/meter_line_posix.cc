@@ -48,6 +48,53 @@ bool Configure(int fd, const LineSettings& settings, std::string& error) {
   return true;
 }
 
+// The line settings a terminal is set to.
+LineSettings SettingsOf(const termios& tio) {
+  LineSettings s;
+  s.baud = platform::TermiosBaud(cfgetospeed(&tio));
+  s.data_bits = (tio.c_cflag & CSIZE) == CS7   ? 7
+                : (tio.c_cflag & CSIZE) == CS8 ? 8
+                : (tio.c_cflag & CSIZE) == CS6 ? 6
+                                               : 5;
+  s.parity = !(tio.c_cflag & PARENB) ? 'N' : (tio.c_cflag & PARODD) ? 'O' : 'E';
+  s.stop_bits = (tio.c_cflag & CSTOPB) ? 2 : 1;
+  return s;
+}
+
+bool operator==(const LineSettings& a, const LineSettings& b) {
+  return a.baud == b.baud && a.parity == b.parity && a.data_bits == b.data_bits &&
+         a.stop_bits == b.stop_bits;
+}
+
+class TerminalLine final : public MeterLine {
+ public:
+  TerminalLine(std::string name, const LineSettings& settings) : settings_(settings) {
+    name_ = std::move(name);
+  }
+  ~TerminalLine() override {
+    if (keep_fd_ >= 0) close(keep_fd_);
+    if (read_fd_ >= 0) close(read_fd_);
+  }
+
+  long Read(uint8_t* buffer, size_t size, int timeout_ms, std::string& error) override;
+
+  int read_fd_ = -1;
+  int keep_fd_ = -1;  // the pseudo-terminal's other side, held open
+
+ private:
+  // A writer on the pseudo-terminal (a driver, a device server) set other line settings.
+  void WatchSettings() {
+    termios tio{};
+    if (keep_fd_ < 0 || tcgetattr(keep_fd_, &tio) != 0) return;
+    LineSettings now = SettingsOf(tio);
+    if (now == settings_) return;
+    settings_ = now;
+    Notice("line settings " + DescribeLine(now) + " (set by the writer)");
+  }
+
+  LineSettings settings_;
+};
+
 }  // namespace
 
 std::string DescribeLine(const LineSettings& settings) {
@@ -57,8 +104,7 @@ std::string DescribeLine(const LineSettings& settings) {
 
 std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
                                                  const LineSettings& settings, std::string& error) {
-  auto line = std::make_unique<MeterLine>();
-  line->name_ = path;
+  auto line = std::make_unique<TerminalLine>(path, settings);
   // Locked as the driver locks its port, so that two programs never split one line's bytes.
   platform::SerialResult opened = platform::OpenTerminal(path.c_str(), &line->read_fd_);
   if (!opened.ok()) {
@@ -70,7 +116,7 @@ std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
 }
 
 std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings, std::string& error) {
-  auto line = std::make_unique<MeterLine>();
+  auto line = std::make_unique<TerminalLine>("", settings);
   line->read_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   char name[128];
   if (line->read_fd_ < 0 || grantpt(line->read_fd_) != 0 || unlockpt(line->read_fd_) != 0 ||
@@ -89,12 +135,8 @@ std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings, st
   return line;
 }
 
-MeterLine::~MeterLine() {
-  if (keep_fd_ >= 0) close(keep_fd_);
-  if (read_fd_ >= 0) close(read_fd_);
-}
-
-long MeterLine::Read(uint8_t* buffer, size_t size, int timeout_ms, std::string& error) {
+long TerminalLine::Read(uint8_t* buffer, size_t size, int timeout_ms, std::string& error) {
+  WatchSettings();
   pollfd pfd{read_fd_, POLLIN, 0};
   int ready = poll(&pfd, 1, timeout_ms);
   if (ready < 0) return errno == EINTR ? 0 : (error = SystemError("poll"), -1);
