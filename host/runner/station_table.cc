@@ -89,16 +89,18 @@ std::string FormatStationTable(const LineWatch& line) {
 std::string FormatLiveLines(const std::vector<LiveLine>& lines, size_t rows) {
   // Which stations are shown: all when they fit; else those not ok, then the others in turns.
   std::vector<std::vector<bool>> shown(lines.size());
-  size_t stations = 0;
+  size_t stations = 0, with_stations = 0;
   for (size_t l = 0; l < lines.size(); ++l) {
     size_t n = lines[l].watch ? lines[l].watch->size() : 0;
     shown[l].assign(n, false);
     stations += n;
+    with_stations += n > 0 ? 1 : 0;
   }
   size_t fixed = 1 + lines.size();  // the column header and the headings
   bool all = fixed + stations <= rows;
   // A line that does not show every station says so in one more row.
-  size_t budget = all ? stations : rows > 2 * fixed ? rows - 2 * fixed : 0;
+  fixed += with_stations;
+  size_t budget = all ? stations : rows > fixed ? rows - fixed : 0;
   for (size_t l = 0; l < lines.size(); ++l) {
     for (size_t i = 0; i < shown[l].size() && budget > 0; ++i) {
       if (all || lines[l].watch->health(i) != StationHealth::kOk) {
