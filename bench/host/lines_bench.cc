@@ -276,8 +276,8 @@ int Threads(pid_t pid) {
 struct Phase {
   std::string name;
   double seconds = 0;
-  double cpu_share = 0;     // of one core, over the phase
-  double busiest = 0;       // the busiest second's share
+  double cpu_share = 0;  // of one core, over the phase
+  double busiest = 0;    // the busiest second's share
   double rss_mb = 0;
   double hwm_mb = 0;
   uint64_t line_bytes = 0;  // reached the lines in the phase
@@ -300,8 +300,8 @@ Phase Measure(const std::string& name, pid_t pid, double seconds, LineDrain& dra
     std::this_thread::sleep_until(start + std::chrono::seconds(second + 1));
     double cpu = CpuSeconds(pid);
     auto now = Clock::now();
-    p.busiest = std::max(p.busiest,
-                         (cpu - last_cpu) / std::chrono::duration<double>(now - last).count());
+    p.busiest =
+        std::max(p.busiest, (cpu - last_cpu) / std::chrono::duration<double>(now - last).count());
     last_cpu = cpu;
     last = now;
   }
@@ -441,13 +441,21 @@ int main(int argc, char** argv) {
   posix_spawn_file_actions_destroy(&actions);
   output.CloseWriteEnd();
 
-  std::printf("veldrane-host with %d lines of %d stations on %s%s%s; warming up %.0f s\n",
-              o.lines, o.stations, o.transport == "pty" ? "pseudo-terminals" : "tcp:// entries",
+  std::printf("veldrane-host with %d lines of %d stations on %s%s%s; warming up %.0f s\n", o.lines,
+              o.stations, o.transport == "pty" ? "pseudo-terminals" : "tcp:// entries",
               o.live ? ", live table" : "", o.mqtt ? ", MQTT states" : "", o.warmup);
   std::fflush(stdout);
   std::this_thread::sleep_for(std::chrono::duration<double>(o.warmup));
-  if (waitpid(pid, nullptr, WNOHANG) == pid) {
-    std::fprintf(stderr, "lines_bench: the runner ended early:\n%s\n", output.tail().c_str());
+  int early = 0;
+  if (waitpid(pid, &early, WNOHANG) == pid) {
+    std::fprintf(stderr, "lines_bench: the runner ended early (exit status %d):\n%s\n",
+                 WIFEXITED(early) ? WEXITSTATUS(early) : 128 + WTERMSIG(early),
+                 output.tail().c_str());
+    if (o.transport == "tcp" && WIFEXITED(early) && WEXITSTATUS(early) == 4) {
+      std::fprintf(stderr,
+                   "lines_bench: no line opened its tcp:// entry: this build's driver does not "
+                   "take network ports yet (run with --transport pty)\n");
+    }
     return 1;
   }
   std::vector<Phase> phases;
@@ -490,11 +498,12 @@ int main(int argc, char** argv) {
   std::printf("\n%-26s %8s %12s %12s %9s %9s %14s\n", "phase", "seconds", "CPU (1 core)",
               "busiest 1 s", "RSS MB", "peak MB", "bytes on lines");
   for (const Phase& p : phases) {
-    std::printf("%-26s %8.0f %11.2f%% %11.2f%% %9.1f %9.1f %14llu%s\n", p.name.c_str(),
-                p.seconds, 100 * p.cpu_share, 100 * p.busiest, p.rss_mb, p.hwm_mb,
+    std::printf("%-26s %8.0f %11.2f%% %11.2f%% %9.1f %9.1f %14llu%s\n", p.name.c_str(), p.seconds,
+                100 * p.cpu_share, 100 * p.busiest, p.rss_mb, p.hwm_mb,
                 static_cast<unsigned long long>(p.line_bytes),
-                p.quiet_lines ? (" (" + std::to_string(p.quiet_lines) + " lines got nothing)").c_str()
-                              : "");
+                p.quiet_lines
+                    ? (" (" + std::to_string(p.quiet_lines) + " lines got nothing)").c_str()
+                    : "");
   }
   double peak = std::max(phases[0].hwm_mb, phases[1].hwm_mb);
   std::printf("\nthreads %d; stopped %.2f s after SIGTERM, exit status %d\n", threads, stop_s,

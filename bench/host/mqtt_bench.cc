@@ -28,12 +28,12 @@
 #include <thread>
 #include <vector>
 
+#include "bench/host/bench_broker.h"
 #include "config/doc.h"
 #include "host/dbm/tag_db_api.h"
 #include "host/loader/driver_module.h"
 #include "host/runner/mqtt_gateway.h"
 #include "tarko/tagval.h"
-#include "bench/host/bench_broker.h"
 #include "tests/support/test_pty.h"
 #include "tools/meter/decoder.h"
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -394,9 +395,9 @@ int Run(const Options& options) {
     }
   }
 
-  auto watch = [&](bool values_moved) {
+  auto watch = [&](bool details_due, bool values_moved) {
     for (RunLine& line : lines) {
-      veldrane::host::WatchLine(driver, &line, values_moved, [&](const StationRow& s) {
+      veldrane::host::WatchLine(driver, &line, details_due, values_moved, [&](const StationRow& s) {
         return StatusOf(driver, line.index, s);
       });
     }
@@ -405,7 +406,11 @@ int Run(const Options& options) {
   auto start = std::chrono::steady_clock::now();
   auto next_value = start;
   auto next_watch = start;
+  auto next_details = start;
   auto next_draw = start;
+  // How often the stations' counts and values are wanted: for the live table as often as it
+  // is drawn; for the broker once a second, as often as a station's state may go out.
+  const auto details_every = std::chrono::milliseconds(live ? 500 : 1000);
   uint64_t values_seen = ~uint64_t{0};
   while (!stop.load()) {
     auto now = std::chrono::steady_clock::now();
@@ -420,9 +425,11 @@ int Run(const Options& options) {
     // A quarter second keeps the failure runs exact: the engine sends a station at most once a
     // pass of half a second.
     if (now >= next_watch) {
+      bool details_due = (live || mqtt) && now >= next_details;
+      if (details_due) next_details = now + details_every;
       uint64_t version = g_values.version();
-      watch(version != values_seen);
-      values_seen = version;
+      watch(details_due, version != values_seen);
+      if (details_due) values_seen = version;
       next_watch = now + std::chrono::milliseconds(250);
     }
     if (live && now >= next_draw) {
@@ -430,20 +437,29 @@ int Run(const Options& options) {
       next_draw += std::chrono::milliseconds(500);
     }
     if (mqtt) mqtt->Poll(now);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Asleep until the next thing is due, at most the quarter second of the watch: a runner of
+    // many lines wakes as seldom as it can, and still sees a stop within a quarter second.
+    auto next = next_watch;
+    if (live) next = std::min(next, next_draw);
+    if (options.simulate) next = std::min(next, next_value);
+    if (options.seconds >= 0) {
+      next = std::min(next, start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                        std::chrono::duration<double>(options.seconds)));
+    }
+    std::this_thread::sleep_until(next);
   }
 
   veldrane::host::RequestStop();
   if (mqtt) mqtt->Stop();
   g_events.SetEcho(true);
   // The counts before the stop, in case a line's driver does not return from it in time.
-  watch(true);
+  watch(true, true);
   bool stopped = veldrane::host::StopLines(driver, &lines, kStopWait);
   if (reader.joinable()) reader.join();
   // The lines that stopped, as they ended.
   for (RunLine& line : lines) {
     if (line.state == LineState::kStopped) {
-      veldrane::host::WatchLine(driver, &line, true, [&](const StationRow& s) {
+      veldrane::host::WatchLine(driver, &line, true, true, [&](const StationRow& s) {
         return StatusOf(driver, line.index, s);
       });
     }

@@ -101,16 +101,15 @@ void StartLine(const DriverModule& driver, RunLine* line,
   line->watch = std::make_unique<LineWatch>(line->stations);
 }
 
-void WatchLine(const DriverModule& driver, RunLine* line, bool values_moved,
+void WatchLine(const DriverModule& driver, RunLine* line, bool details_due, bool values_moved,
                const LineWatch::Read& read) {
   if (!line->watch || line->index < 0) return;
   int32_t sent = 0, failed = 0, third = 0, fourth = 0;
   int32_t result = driver.GetStats(line->index, nullptr, &sent, &failed, &third, &fourth);
-  // A station's statistics move only with a frame, which moves the totals too; reading
-  // thousands of stations by name only when something happened keeps an idle runner idle.
-  if (!values_moved && sent == line->sent && failed == line->failed && result == line->result) {
-    return;
-  }
+  // A station's state moves only with a frame to it; a failing one shows in the totals.
+  bool failures = result == 1 || result != line->result || failed != line->failed;
+  bool moved = sent != line->sent || values_moved;
+  if (!failures && !(details_due && moved)) return;
   line->sent = sent;
   line->failed = failed;
   line->result = result;

@@ -25,8 +25,7 @@ struct RunLine {
   int32_t index = -1;      // the driver's instance
   LineState state = LineState::kNotOpened;
   std::unique_ptr<LineWatch> watch;  // from the start on
-  // The line's totals at the last reading (DrvGetStats without a station): its stations are
-  // read again only when these moved or a value arrived.
+  // The line's totals (DrvGetStats without a station) at the last reading of its stations.
   int32_t sent = 0, failed = 0, result = -2;
 
   // The configuration and its port, escaped for the terminal: "hall2/line1.cfg (COM3)".
@@ -45,8 +44,11 @@ bool ReadLines(const std::vector<std::string>& configs, std::vector<RunLine>* li
 void StartLine(const DriverModule& driver, RunLine* line,
                const std::function<void(const std::string&)>& say);
 
-// Reads the stations of a running line again when its totals moved or `values_moved`.
-void WatchLine(const DriverModule& driver, RunLine* line, bool values_moved,
+// Reads the line's totals, and its stations when a failure must be followed (a failed frame
+// since the last reading, or a station failing: every call, for exact failure runs), or when
+// `details_due` and its frames or `values_moved` since the last reading. Reading thousands of
+// stations by name only when something is wanted keeps an idle runner idle.
+void WatchLine(const DriverModule& driver, RunLine* line, bool details_due, bool values_moved,
                const LineWatch::Read& read);
 
 // Stops every running line at once, so that many lines take no longer than one, waiting at most
