@@ -14,19 +14,13 @@ std::string KindName(int32_t kind) {
   return kind >= 0 && kind <= 6 ? kNames[kind] : "kind " + std::to_string(kind);
 }
 
-// Upper case for what needs the integrator's eye; the same states as the status topics.
-const char* State(StationHealth health) {
-  switch (health) {
-    case StationHealth::kOk:
-      return "ok";
-    case StationHealth::kFailing:
-      return "FAILING";
-    case StationHealth::kLost:
-      return "LOST";
-    case StationHealth::kDisabled:
-      return "disabled";
+// The status topics' names, in upper case where the integrator's eye is needed.
+std::string State(StationHealth health) {
+  std::string name = HealthName(health);
+  if (health == StationHealth::kFailing || health == StationHealth::kLost) {
+    for (char& c : name) c = static_cast<char>(c - 'a' + 'A');
   }
-  return "?";
+  return name;
 }
 
 std::string HeaderRow() {
@@ -52,7 +46,7 @@ std::string StationRowText(const LineWatch& watch, size_t i) {
                 platform::PadRight(platform::DisplayCp949(s.name), 16).c_str(),
                 KindName(s.kind).c_str(), s.number,
                 platform::PadRight(s.tag.empty() ? "-" : platform::DisplayCp949(s.tag), 14).c_str(),
-                shown.c_str(), st.sent, st.failed, State(watch.health(i)));
+                shown.c_str(), st.sent, st.failed, State(watch.health(i)).c_str());
   return line;
 }
 
