@@ -40,13 +40,30 @@ function(veldrane_test target)
     PROPERTIES ${T_PROPERTIES})
 endfunction()
 
-# A libFuzzer target NAME built from NAME.cc (the fuzz preset builds them with clang); its seeds
-# are in fuzz/seeds/NAME/ and ./dev fuzz runs every *_fuzz in build/fuzz/fuzz/.
+# A fuzz target NAME built from NAME.cc; its seeds are in fuzz/seeds/NAME/. The fuzz preset
+# builds it with libFuzzer (clang), and ./dev fuzz runs every *_fuzz in build/fuzz/fuzz/. Every
+# other build makes it a replay of its seeds (fuzz/replay_main.cc), run as the test NAME_seeds
+# under that build's sanitizers.
 function(veldrane_fuzz_target target)
   add_executable(${target} ${target}.cc)
   target_link_libraries(${target} PRIVATE ${ARGN})
-  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   set_target_properties(${target} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz
     INSTALL_RPATH "$ORIGIN/../lib:$ORIGIN/../lib/host")
+  if(VELDRANE_FUZZ)
+    target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  else()
+    # FuzzedDataProvider.h is clang's (libclang-rt-NN-dev) and header-only: GCC builds use a
+    # copy of it alone, as clang's include folder would hide GCC's own headers.
+    file(GLOB provider /usr/lib/llvm-*/lib/clang/*/include/fuzzer/FuzzedDataProvider.h)
+    if(NOT provider)
+      message(FATAL_ERROR "fuzzer/FuzzedDataProvider.h not found (Debian: libclang-rt-14-dev)")
+    endif()
+    list(GET provider 0 provider)
+    file(COPY ${provider} DESTINATION ${CMAKE_BINARY_DIR}/fuzzer_include/fuzzer)
+    target_include_directories(${target} SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/fuzzer_include)
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cc)
+    add_test(NAME ${target}_seeds
+      COMMAND ${target} ${CMAKE_SOURCE_DIR}/fuzz/seeds/${target})
+  endif()
 endfunction()

@@ -11,11 +11,10 @@
 namespace tagdb = veldrane::tagdb;
 using veldrane::kLevelSetup;
 using veldrane::kLevelState;
+using veldrane::kMessageStarted;
+using veldrane::kMessageStopped;
+using veldrane::kMessageTagMissing;
 using veldrane::ReportMessage;
-
-void CommEngineDeleter::operator()(CCommEngine* engine) const {
-  std::unique_ptr<CCommEngine> owned(engine);
-}
 
 CCommEngine::CCommEngine(CVeldraneDoc& doc)
     : doc_(doc),
@@ -39,7 +38,7 @@ int32_t CCommEngine::ResolveTags() {
     if (station->tag_name.IsEmpty()) continue;
     int32_t index = tagdb::FindTag(client, station->tag_name);
     station->tag_index.store(index);
-    if (index == -1) ReportMessage(12, kLevelSetup, station->tag_name, 0);
+    if (index == -1) ReportMessage(kMessageTagMissing, kLevelSetup, station->tag_name, 0);
   }
   tagdb::CloseClient(client);
   return 0;
@@ -64,7 +63,8 @@ void CCommEngine::SetActive(int32_t request) {
       }
     }
   }
-  ReportMessage(1, kLevelState, nullptr, 0);
+  ReportMessage(kMessageStarted, kLevelState, nullptr, 0);
+  stop_request_.Clear();
   running_.store(1);
   // The previous thread has ended (Stop joined it); this one is joined by the next Stop.
   try {
@@ -73,17 +73,18 @@ void CCommEngine::SetActive(int32_t request) {
     // No thread (the system refused one): communication ends as it began.
     running_.store(0);
     CloseClient();
-    ReportMessage(2, kLevelState, nullptr, 0);
+    ReportMessage(kMessageStopped, kLevelState, nullptr, 0);
   }
 }
 
 int32_t CCommEngine::Stop() {
   if (running_.load() != 1) return 0;
   running_.store(0);
+  clock_.RaiseStop(stop_request_);
   clock_.WaitFor(stop_event_);
   thread_.join();
   CloseClient();
-  ReportMessage(2, kLevelState, nullptr, 0);
+  ReportMessage(kMessageStopped, kLevelState, nullptr, 0);
   return 0;
 }
 
@@ -140,6 +141,8 @@ void CCommEngine::SendCycle() {
   for (auto& station : doc_.Stations()) {
     // A disabled station keeps its pending flag until it is enabled again.
     if (station->pending.load() == 0 || station->enabled.load() == 0) continue;
+    // A stop ends the cycle before its next frame; the stations left stay pending.
+    if (stop_request_.Raised()) return;
     uint8_t frame[veldrane::kFrameBufferSize];
     // A kind without a builder (outside 0 to 6) fails like a value that cannot be shown.
     int length = veldrane::BuildFrame(*station, frame);
@@ -149,9 +152,13 @@ void CCommEngine::SendCycle() {
       // With the handshake the builder's trailing zero byte goes out too.
       result = WriteFrame(frame, rts_cts_ ? length + 1 : length);
     }
+    if (result == kSendCutShort) {
+      station->frames_sent.fetch_sub(1);
+      return;
+    }
     if (result != 0) station->frames_failed.fetch_add(1);
     station->RecordResult(result, 0);
     station->pending.store(0);
-    clock_.SleepMs(kFramePauseMs);
+    if (!clock_.SleepUnlessStopped(kFramePauseMs, stop_request_)) return;
   }
 }

@@ -7,6 +7,11 @@
 // host's thread; TransmitThreadProc and the steps of its loop on the transmit thread, which the
 // engine joins (it never outlives the engine). They share the running flag and the stations'
 // enabled flags and counters, all atomics; no lock is taken.
+//
+// Stopping: Stop clears the running flag and raises the stop request, which ends the pause after
+// a frame and a frame's wait for CTS at once; the send cycle then ends before its next station.
+// A frame whose wait the stop cut short counts as not sent and its station stays pending. So
+// Stop returns within one frame's bounds, whatever the number of stations.
 #pragma once
 
 #include <atomic>
@@ -16,16 +21,20 @@
 
 #include "comm/comm_env.h"
 #include "fw/object.h"
+#include "hostlink/report.h"
 #include "platform/auto_reset_event.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
+#include "platform/stop_signal.h"
 
 class CVeldraneDoc;
 
 class CCommEngine : public CObject {
  public:
-  // The result of a frame that could not be built or sent (and the number of its message).
-  static constexpr int32_t kSendFailed = 8;
+  // The result of a frame that could not be built or sent: the number of its message.
+  static constexpr int32_t kSendFailed = veldrane::kMessageSendFailed;
+  // The result of a frame whose wait for CTS a stop ended: not sent, and no failure either.
+  static constexpr int32_t kSendCutShort = -1;
 
   // Pacing of the transmit loop.
   static constexpr uint32_t kPassPeriodMs = 500;
@@ -49,7 +58,8 @@ class CCommEngine : public CObject {
 
   // The serial line (serial_line.cc). OpenPort: 0, or the reporter's result for message 4.
   int32_t OpenPort();
-  // One frame with the configured handshake: 0 sent, or kSendFailed. Transmit thread only.
+  // One frame with the configured handshake: 0 sent, kSendFailed, or kSendCutShort when a stop
+  // ended the wait for CTS. Transmit thread only.
   int32_t WriteFrame(const uint8_t* frame, int32_t length);
 
   // Looks up every station's tag (message 12 for each one missing). Always 0.
@@ -71,6 +81,7 @@ class CCommEngine : public CObject {
   void CloseClient();
 
   veldrane::platform::AutoResetEvent stop_event_;  // set by the thread when it leaves its loop
+  veldrane::platform::StopSignal stop_request_;    // raised by Stop, cleared at each start
   std::atomic<int32_t> running_{0};
   std::unique_ptr<veldrane::platform::SerialDevice> port_;  // null while no port is open
   CVeldraneDoc& doc_;

@@ -7,6 +7,10 @@
 
 namespace {
 
+void DestroyEngine(CCommEngine* engine) {
+  std::unique_ptr<CCommEngine> owned(engine);
+}
+
 // Sums wrap as the counters themselves do.
 int32_t Add(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
@@ -17,7 +21,8 @@ int32_t Add(int32_t a, int32_t b) {
 int32_t CVeldraneDoc::OpenPort() {
   // A second open stops and releases the previous engine (its thread, client and port) first.
   engine_.reset();
-  engine_.reset(std::make_unique<CCommEngine>(*this).release());
+  engine_ = std::unique_ptr<CCommEngine, CommEngineDeleter>(
+      std::make_unique<CCommEngine>(*this).release(), CommEngineDeleter{&DestroyEngine});
   return engine_->OpenPort();
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "comm/meter_kinds.h"
 #include "config/station_info.h"
 
 namespace veldrane {
@@ -235,11 +236,12 @@ size_t Kind3Width(uint32_t decimals) {
   return decimals == 0 ? 6 : 7;
 }
 
-// Kinds 5 and 6: "(NNN)" then the sign at position 5 and the magnitude in `digits` digits.
+// Kinds 5 and 6: "(NNN)" then the sign at position 5 and the magnitude in the digits of
+// `format`, for a value within the kind's range.
 int BuildSignedFrame(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferSize],
-                     int32_t lowest, int32_t highest, const char* format) {
+                     const MeterKind& kind, const char* format) {
   int32_t value = FrameInteger(station.value.load(), kRoundingNudge);
-  if (value < lowest || value > highest) return -1;
+  if (value < kind.lowest || value > kind.highest) return -1;
   FrameBytes frame;
   frame.Printf(format, station.number, value < 0 ? -value : value);
   frame.Set(5, value < 0 ? '-' : '+');
@@ -303,32 +305,16 @@ int BuildFrameKind4(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferS
 }
 
 int BuildFrameKind5(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferSize]) {
-  return BuildSignedFrame(station, buffer, -1999, 9999, "(%03d) %04d\r");
+  return BuildSignedFrame(station, buffer, kMeterKinds[5], "(%03d) %04d\r");
 }
 
 int BuildFrameKind6(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferSize]) {
-  return BuildSignedFrame(station, buffer, -199999, 999999, "(%03d) %06d\r");
+  return BuildSignedFrame(station, buffer, kMeterKinds[6], "(%03d) %06d\r");
 }
 
 int BuildFrame(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferSize]) {
-  switch (station.kind) {
-    case 0:
-      return BuildFrameKind0(station, buffer);
-    case 1:
-      return BuildFrameKind1(station, buffer);
-    case 2:
-      return BuildFrameKind2(station, buffer);
-    case 3:
-      return BuildFrameKind3(station, buffer);
-    case 4:
-      return BuildFrameKind4(station, buffer);
-    case 5:
-      return BuildFrameKind5(station, buffer);
-    case 6:
-      return BuildFrameKind6(station, buffer);
-    default:
-      return -1;
-  }
+  const MeterKind* kind = FindMeterKind(station.kind);
+  return kind ? kind->build(station, buffer) : -1;
 }
 
 }  // namespace veldrane

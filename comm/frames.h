@@ -12,7 +12,6 @@ namespace veldrane {
 
 // The frame buffer the send cycle gives a builder.
 inline constexpr size_t kFrameBufferSize = 100;
-inline constexpr int32_t kFrameKindCount = 7;
 
 // Each returns the frame length, or -1 when the value cannot be shown; on -1 the buffer is left
 // untouched. A value cannot be shown when it is outside the limits of kinds 5 and 6, when the
@@ -28,7 +27,7 @@ int BuildFrameKind4(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferS
 int BuildFrameKind5(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferSize]);
 int BuildFrameKind6(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferSize]);
 
-// The builder of the station's kind; -1 for a kind outside 0 to 6.
+// The builder of the station's kind (meter_kinds.h); -1 for a kind outside 0 to 6.
 int BuildFrame(const CStationInfo& station, uint8_t (&buffer)[kFrameBufferSize]);
 
 }  // namespace veldrane

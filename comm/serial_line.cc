@@ -13,10 +13,10 @@ int32_t CCommEngine::OpenPort() {
   std::unique_ptr<veldrane::platform::SerialDevice> device = environment_.NewSerialDevice();
   // Settings without a line value are refused, not run at whatever speed the device had.
   if (!port.LineProblems().empty() || !device->Open(name, settings).ok()) {
-    return veldrane::ReportMessage(4, veldrane::kLevelSetup, name, 0);
+    return veldrane::ReportMessage(veldrane::kMessagePortFailed, veldrane::kLevelSetup, name, 0);
   }
   port_ = std::move(device);
-  veldrane::ReportMessage(3, veldrane::kLevelState, nullptr, 0);
+  veldrane::ReportMessage(veldrane::kMessagePortReady, veldrane::kLevelState, nullptr, 0);
   return 0;
 }
 
@@ -33,7 +33,10 @@ int32_t CCommEngine::WriteFrame(const uint8_t* frame, int32_t length) {
         port_->SetRts(false);
         return kSendFailed;
       }
-      clock_.SleepMs(kCtsPollMs);
+      if (!clock_.SleepUnlessStopped(kCtsPollMs, stop_request_)) {
+        port_->SetRts(false);
+        return kSendCutShort;
+      }
     }
   }
   if (!port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs).ok()) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "config/station_limits.h"
 #include "config/station_name.h"
 #include "fw/archive.h"
 #include "platform/atomic_file.h"
@@ -87,11 +88,12 @@ void OpenRegular(const char* path, veldrane::platform::OsFile& file) {
   RequireRegular(path);
   if (!file.OpenRead(path)) ThrowFileError("cannot open", path, file.LastError());
   if (file.IsRegular()) return;
-  // Something else took the regular file's place meanwhile.
+  // Its size was not told: something else took the regular file's place meanwhile, or the size
+  // alone failed, and then the file is read to its end.
   veldrane::platform::FileInfo info{};
   info.kind = veldrane::platform::FileKind::kOther;
   file.Info(&info);
-  ThrowNotRegular(path, info.kind);
+  if (info.kind != veldrane::platform::FileKind::kRegular) ThrowNotRegular(path, info.kind);
 }
 
 [[noreturn]] void ThrowLocked(const char* path, uint32_t waited_ms) {
@@ -284,7 +286,7 @@ int32_t CVeldraneDoc::CheckName(const char* name, const CStationInfo* exclude) c
 }
 
 int32_t CVeldraneDoc::CheckNumber(int32_t number, const CStationInfo* exclude) const {
-  if (number < 0 || number > 255) return kNumberInvalid;
+  if (!veldrane::IsValidStationNumber(number)) return kNumberInvalid;
   for (const auto& station : stations_) {
     if (station.get() != exclude && station->number == number) return kNumberUsed;
   }

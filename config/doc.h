@@ -16,9 +16,13 @@
 
 class CCommEngine;
 
-// Defined with the engine, so that the document needs no complete engine type.
+// Destroys the engine with the function given by the code that made it (comm/), so that the
+// document, and the programs that only read and write configurations, carry no engine code.
 struct CommEngineDeleter {
-  void operator()(CCommEngine* engine) const;
+  void (*destroy)(CCommEngine* engine) = nullptr;
+  void operator()(CCommEngine* engine) const {
+    if (destroy) destroy(engine);
+  }
 };
 
 class CVeldraneDoc : public CObject {
@@ -82,7 +86,8 @@ class CVeldraneDoc : public CObject {
   // new station at the end of the list, and returns that station.
   CStationInfo& MergeStation(const CStationInfo& record, CStationInfo* match);
 
-  // Operations that reach the communication engine (comm/doc_engine_ops.cc).
+  // Operations that reach the communication engine: defined in comm/doc_engine_ops.cc, part of
+  // the driver, not of the configuration library.
   int32_t OpenPort();
   int32_t ResolveTags();
   int32_t Stop();

@@ -2,6 +2,24 @@
 
 FW_IMPLEMENT_SERIAL(CSerialPort, 1)
 
+namespace {
+
+struct ParityChoice {
+  veldrane::platform::Parity parity;
+  char letter;
+};
+
+// By parity index, as the port page offers them.
+constexpr ParityChoice kParities[] = {{veldrane::platform::Parity::kNone, 'N'},
+                                      {veldrane::platform::Parity::kEven, 'E'},
+                                      {veldrane::platform::Parity::kOdd, 'O'}};
+
+const ParityChoice& Choice(const CSerialPort& port) {
+  return kParities[port.KnownParity() ? port.parity_index : 0];
+}
+
+}  // namespace
+
 CSerialPort::CSerialPort() = default;
 
 CSerialPort::~CSerialPort() = default;
@@ -13,6 +31,14 @@ void CSerialPort::CopyFrom(const CSerialPort& other) {
   data_bits = other.data_bits;
   stop_bits = other.stop_bits;
   option_flags = other.option_flags;
+}
+
+veldrane::platform::Parity CSerialPort::LineParity() const {
+  return Choice(*this).parity;
+}
+
+char CSerialPort::ParityLetter() const {
+  return Choice(*this).letter;
 }
 
 uint32_t CSerialPort::BaudRate() const {

@@ -34,6 +34,12 @@ class CSerialPort : public CObject {
   uint32_t BaudRate() const;
   int32_t ByteSize() const { return data_bits != 0 ? 8 : 7; }
   int32_t StopBitCount() const { return stop_bits != 0 ? 2 : 1; }
+  // The parity by its index: 0 none, 1 even, 2 odd. An index that no page offers is unknown and
+  // the line runs without parity.
+  bool KnownParity() const { return parity_index >= 0 && parity_index <= 2; }
+  veldrane::platform::Parity LineParity() const;
+  // 'N', 'E' or 'O' for the line's parity, as in "9600 8N1".
+  char ParityLetter() const;
   // "COM3" below COM10, "\\.\COM12" from COM10 on: the name messages and the port map use.
   CString DeviceName() const;
 

@@ -39,14 +39,18 @@ void CStationInfo::RecordResult(int32_t code, int32_t arg) {
   using veldrane::ReportMessage;
   int32_t count = consecutive_failures.load();
   if (code == 0) {
-    if (count >= kLostThreshold) ReportMessage(11, veldrane::kLevelState, name, 0);
+    if (count >= kLostThreshold) {
+      ReportMessage(veldrane::kMessageStationRestored, veldrane::kLevelState, name, 0);
+    }
     consecutive_failures.store(0);
     return;
   }
   if (count >= kLostThreshold) return;
   ReportMessage(code, veldrane::kLevelFailure, name, arg);
   consecutive_failures.store(++count);
-  if (count >= kLostThreshold) ReportMessage(10, veldrane::kLevelState, name, 0);
+  if (count >= kLostThreshold) {
+    ReportMessage(veldrane::kMessageStationLost, veldrane::kLevelState, name, 0);
+  }
 }
 
 void CStationInfo::CopyConfig(const CStationInfo& from) {

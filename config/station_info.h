@@ -31,7 +31,8 @@ class CStationInfo : public CObject {
   void GetAddress(CString& address, CString& tag) const;
   // Zeroes the four counters; the failure count, enabled and pending stay.
   void ResetStats();
-  // One transmission outcome: 0 success, otherwise the number of the failure message.
+  // One transmission outcome: 0 success, otherwise the number of the failure message
+  // (kMessageSendFailed).
   void RecordResult(int32_t code, int32_t arg);
   // Copies the six configured fields from another record.
   void CopyConfig(const CStationInfo& from);
@@ -40,7 +41,8 @@ class CStationInfo : public CObject {
   // Storing: writes the station's text line. Loading: nothing.
   void SerializeText(CArchive& ar);
 
-  // Configured fields, in file order of declaration.
+  // Configured fields, in file order of declaration; the numbers' limits are in
+  // station_limits.h.
   CString name;
   CString description;
   uint32_t decimals = 0;  // 0 to 7

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "config/station_limits.h"
 #include "config/station_name.h"
 #include "fw/archive.h"
 
@@ -81,17 +82,17 @@ LineVerdict ParseStationLine(const char* line, CStationInfo& record) {
 
   Number kind = ConvertNumber(fields[1]);
   int32_t kind_value = static_cast<int32_t>(kind.value);
-  record.kind = (kind.left_over || kind_value < 0 || kind_value > 6) ? 0 : kind_value;
+  record.kind = (kind.left_over || !IsValidKind(kind_value)) ? 0 : kind_value;
 
   if (count > 2) {
     Number number = ConvertNumber(fields[2]);
     int32_t value = static_cast<int32_t>(number.value);
-    if (number.left_over || value < 0 || value > 255) return LineVerdict::kDropped;
+    if (number.left_over || !IsValidStationNumber(value)) return LineVerdict::kDropped;
     record.number = value;
   }
   if (count > 3) {
     Number decimals = ConvertNumber(fields[3]);
-    if (decimals.left_over || decimals.value > 7) return LineVerdict::kDropped;
+    if (decimals.left_over || !IsValidDecimals(decimals.value)) return LineVerdict::kDropped;
     record.decimals = decimals.value;
   }
   if (count > 4) record.tag_name = NameText(fields[4]);

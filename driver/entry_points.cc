@@ -45,7 +45,7 @@ int32_t DrvOpen(const char* path) {
     if (path && doc->Load(path)) return RegisterInstance(std::move(doc));
   } catch (...) {
   }
-  ReportMessage(5, kLevelSetup, path ? path : "", 0);
+  ReportMessage(kMessageFileFailed, kLevelSetup, path ? path : "", 0);
   return -1;
 }
 
@@ -122,15 +122,30 @@ void DrvGetStationInfo(int32_t index, const char* station, CString* number, CStr
 }
 
 void FillTable(DrvFn* table) {
-  auto slot = [](auto fn) { return reinterpret_cast<DrvFn>(fn); };
-  const DrvFn entries[kDrvSlotCount] = {
-      slot(&DrvGetVersion),    slot(&DrvOpen),      slot(&DrvConfigure),  slot(&DrvOpenPort),
-      slot(&DrvResolveTags),   slot(&DrvStop),      slot(&DrvRequest),    slot(&DrvNotify),
-      slot(&DrvQueryA),        slot(&DrvQueryB),    slot(&DrvHookA),      slot(&DrvHookB),
-      slot(&DrvGetName),       slot(&DrvSetActive), slot(&DrvResetStats), slot(&DrvGetStats),
-      slot(&DrvGetStationInfo)};
-  for (int i = 0; i < kDrvTableSize; ++i) table[i] = i < kDrvSlotCount ? entries[i] : nullptr;
+  for (int i = 0; i < kDrvTableSize; ++i) table[i] = nullptr;
+  SetSlot<kDrvGetVersion>(table, &DrvGetVersion);
+  SetSlot<kDrvOpen>(table, &DrvOpen);
+  SetSlot<kDrvConfigure>(table, &DrvConfigure);
+  SetSlot<kDrvOpenPort>(table, &DrvOpenPort);
+  SetSlot<kDrvResolveTags>(table, &DrvResolveTags);
+  SetSlot<kDrvStop>(table, &DrvStop);
+  SetSlot<kDrvRequest>(table, &DrvRequest);
+  SetSlot<kDrvNotify>(table, &DrvNotify);
+  SetSlot<kDrvQueryA>(table, &DrvQueryA);
+  SetSlot<kDrvQueryB>(table, &DrvQueryB);
+  SetSlot<kDrvHookA>(table, &DrvHookA);
+  SetSlot<kDrvHookB>(table, &DrvHookB);
+  SetSlot<kDrvGetName>(table, &DrvGetName);
+  SetSlot<kDrvSetActive>(table, &DrvSetActive);
+  SetSlot<kDrvResetStats>(table, &DrvResetStats);
+  SetSlot<kDrvGetStats>(table, &DrvGetStats);
+  SetSlot<kDrvGetStationInfo>(table, &DrvGetStationInfo);
 }
+
+// A function of another type does not fit a slot: filling it would not compile.
+static_assert(FitsSlot<kDrvOpen, decltype(&DrvOpen)>);
+static_assert(!FitsSlot<kDrvOpen, decltype(&DrvStop)>);
+static_assert(!FitsSlot<kDrvGetStats, decltype(&DrvSetActive)>);
 
 void Unload() {
   try {

@@ -25,10 +25,6 @@ CVeldraneDoc* FindInstance(int32_t index) {
   return instances[static_cast<size_t>(index)].get();
 }
 
-int32_t InstanceCount() {
-  return static_cast<int32_t>(Instances().size());
-}
-
 void DestroyAllInstances() {
   auto& instances = Instances();
   // The count is read again before each step: destroying one must not skip another.

@@ -13,7 +13,6 @@ namespace veldrane {
 int32_t RegisterInstance(std::unique_ptr<CVeldraneDoc> doc);
 // The document at index, or null for an index below 0 or not below the count.
 CVeldraneDoc* FindInstance(int32_t index);
-int32_t InstanceCount();
 // Destroys every document from index 0 upward and empties the registry.
 void DestroyAllInstances();
 

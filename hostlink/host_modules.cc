@@ -33,10 +33,9 @@ const TarkoFn* FindTable(ModuleHandle module, const char* name) {
   return static_cast<const TarkoFn*>(Modules().find_export(module, name));
 }
 
-template <typename Fn>
-Fn DbmSlot(int slot) {
-  const TarkoFn* table = Host().dbm_table.load();
-  return table ? reinterpret_cast<Fn>(table[slot]) : nullptr;
+template <DbmSlot S>
+SlotFn<S> Dbm() {
+  return GetSlot<S>(Host().dbm_table.load());
 }
 
 void Free(ModuleHandle& module) {
@@ -56,7 +55,7 @@ void LoadRuntimeModules() {
     h.rt = Modules().load(kRtModuleName);
     if (h.rt) {
       h.rt_table = FindTable(h.rt, kFuncTableName);
-      SetEventLog(h.rt_table ? reinterpret_cast<LogWriteFn>(h.rt_table[kLogWrite]) : nullptr);
+      SetEventLog(GetSlot<kLogWrite>(h.rt_table));
     }
   }
 }
@@ -116,33 +115,32 @@ bool Present() {
 }
 
 int32_t OpenClient() {
-  auto fn = DbmSlot<DbOpenClientFn>(kDbOpenClient);
+  auto fn = Dbm<kDbOpenClient>();
   return fn ? fn() : -1;
 }
 
 void CloseClient(int32_t client) {
-  if (auto fn = DbmSlot<DbCloseClientFn>(kDbCloseClient)) fn(client);
+  if (auto fn = Dbm<kDbCloseClient>()) fn(client);
 }
 
 int32_t FindTag(int32_t client, const char* name) {
-  auto fn = DbmSlot<DbFindTagFn>(kDbFindTag);
+  auto fn = Dbm<kDbFindTag>();
   return fn ? fn(client, name) : -1;
 }
 
 void Advise(int32_t client, int32_t tag, void* user_data) {
-  if (auto fn = DbmSlot<DbAdviseFn>(kDbAdvise)) fn(client, tag, 1, user_data);
+  if (auto fn = Dbm<kDbAdvise>()) fn(client, tag, 1, user_data);
 }
 
 CTagChangeArray* GetChanges(int32_t client) {
-  auto fn = DbmSlot<DbGetChangesFn>(kDbGetChanges);
+  auto fn = Dbm<kDbGetChanges>();
   return fn ? fn(client) : nullptr;
 }
 
 }  // namespace tagdb
 
 int32_t BrowseTag(CString* tag) {
-  const TarkoFn* table = TgTable();
-  auto fn = table ? reinterpret_cast<TgBrowseTagFn>(table[kTgBrowseTag]) : nullptr;
+  auto fn = GetSlot<kTgBrowseTag>(TgTable());
   return fn ? fn(tag) : 0;
 }
 

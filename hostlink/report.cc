@@ -41,10 +41,6 @@ void SetEventLog(LogWriteFn log_write) {
   g_log_write.store(log_write);
 }
 
-LogWriteFn GetEventLog() {
-  return g_log_write.load();
-}
-
 int32_t ReportMessage(int32_t index, int32_t level, const char* text, int32_t number) {
   LogWriteFn log_write = g_log_write.load();
   if (!log_write || index < 0 || static_cast<size_t>(index) >= texts::kMessageCount) {

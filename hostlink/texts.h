@@ -59,7 +59,6 @@ inline constexpr const char* kKindNames[] = {
     "\xBB\xEF\xC1\xA4 C&M System 4 Digit",                   // 5: 삼정 C&M System 4 Digit
     "\xBB\xEF\xC1\xA4 C&M System 6 Digit",                   // 6: 삼정 C&M System 6 Digit
 };
-inline constexpr int kKindCount = 7;
 
 // %s (%d국) : %s
 inline constexpr const char* kLabelFormat = "%s (%d\xB1\xB9) : %s";

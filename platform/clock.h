@@ -8,6 +8,7 @@
 namespace veldrane::platform {
 
 class AutoResetEvent;
+class StopSignal;
 
 class Clock {
  public:
@@ -19,6 +20,11 @@ class Clock {
   // unsigned 32-bit numbers are elapsed times.
   virtual uint32_t TickMs() = 0;
   virtual void SleepMs(uint32_t ms) = 0;
+  // As SleepMs, but ends at once when `stop` is raised (through RaiseStop), before the sleep or
+  // during it: true when the whole time was slept, false when the stop ended it.
+  virtual bool SleepUnlessStopped(uint32_t ms, StopSignal& stop) = 0;
+  // Raises `stop`, ending the sleeps on it of threads that run on this clock.
+  virtual void RaiseStop(StopSignal& stop) = 0;
   // Blocks until the event is signalled (and takes the signal). A thread waiting here waits for
   // another thread that runs on this clock, so simulated time must go on meanwhile.
   virtual void WaitFor(AutoResetEvent& event) = 0;

@@ -4,6 +4,7 @@
 
 #include "platform/auto_reset_event.h"
 #include "platform/clock.h"
+#include "platform/stop_signal.h"
 
 namespace veldrane::platform {
 namespace {
@@ -29,6 +30,10 @@ class PosixClock final : public Clock {
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
   }
+
+  bool SleepUnlessStopped(uint32_t ms, StopSignal& stop) override { return !stop.WaitFor(ms); }
+
+  void RaiseStop(StopSignal& stop) override { stop.Raise(); }
 
   void WaitFor(AutoResetEvent& event) override { event.Wait(); }
 };

@@ -1,8 +1,16 @@
 // Code page 949 (Korean) text: conversion to and from UTF-8 and from UTF-16.
 //
 // Built into the framework library (libveldrane-fw.so), whose archive reads UTF-16 strings, and
-// exported from it for the rest of the platform layer.
+// exported from it for the rest of the platform layer. The converters come from the system
+// (iconv, glibc's gconv modules); text is never passed through unconverted. Without a converter
+// plain ASCII still converts (it is the same in both), and anything else:
+//  - into code page 949 (what configurations store) throws std::runtime_error with
+//    kNoCp949Converter, so that nothing is stored in the wrong encoding;
+//  - out of it for showing, each character beyond ASCII shows as U+FFFD; Cp949ToUtf8Exact
+//    throws instead, for text that is written out as data.
 #pragma once
+
+#include <iconv.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -12,13 +20,19 @@
 
 namespace veldrane::platform {
 
+inline constexpr const char* kNoCp949Converter =
+    "this system has no converter for code page 949 (iconv's CP949, part of glibc's gconv "
+    "modules)";
+
 // Undecodable bytes become U+FFFD; never fails.
 FW_API std::string Cp949ToUtf8(const char* bytes, size_t length);
 inline std::string Cp949ToUtf8(const std::string& s) {
   return Cp949ToUtf8(s.data(), s.size());
 }
+// The same, except that it throws when the system has no converter and the text needs one.
+FW_API std::string Cp949ToUtf8Exact(const std::string& s);
 
-// Characters that code page 949 lacks become '?'; never fails.
+// Characters that code page 949 lacks become '?'.
 FW_API std::string Utf8ToCp949(const char* text, size_t length);
 inline std::string Utf8ToCp949(const std::string& s) {
   return Utf8ToCp949(s.data(), s.size());
@@ -31,5 +45,14 @@ FW_API bool Utf8ToCp949Exact(const char* text, size_t length, std::string* out, 
 
 // UTF-16 little-endian code units to code page 949; unmappable characters become '?'.
 FW_API std::string Utf16ToCp949(const uint16_t* units, size_t count);
+
+// The system's converters, reached through one replaceable table so that a test can take them
+// away.
+struct CodePageApi {
+  // As iconv_open: a descriptor, or (iconv_t)-1 when the system has no such converter.
+  iconv_t (*open)(const char* to_code, const char* from_code);
+};
+FW_API const CodePageApi* SetCodePageApi(const CodePageApi* api);
+FW_API const CodePageApi& SystemCodePageApi();
 
 }  // namespace veldrane::platform

@@ -2,27 +2,35 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <stdexcept>
 #include <string>
 
 #include "platform/cp949.h"
+#include "platform/replaceable_api.h"
 
 namespace veldrane::platform {
 namespace {
 
+const CodePageApi kSystem = {[](const char* to, const char* from) { return iconv_open(to, from); }};
+ReplaceableApi<CodePageApi> g_api(&kSystem);
+
+const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
+
 class Converter {
  public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  Converter(const char* to, const char* from) : cd_(g_api.Get().open(to, from)) {}
   ~Converter() {
-    if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+    if (cd_ != kNoDescriptor) iconv_close(cd_);
   }
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
+
+  bool Available() const { return cd_ != kNoDescriptor; }
 
   // Converts, replacing each input character that cannot be converted by `replacement`;
   // unit(p, left) tells how many bytes that character takes.
   template <typename Unit>
   std::string Run(const char* in, size_t length, Unit unit, const std::string& replacement) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in, length);
     std::string out;
     Convert(in, length, &out, [&](const char*& src, size_t& left) {
       out += replacement;
@@ -39,7 +47,6 @@ class Converter {
   bool RunExact(const char* in, size_t length, std::string* out, size_t* bad_at) {
     out->clear();
     *bad_at = 0;
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) return false;
     return Convert(in, length, out, [&](const char*& src, size_t&) {
       *bad_at = static_cast<size_t>(src - in);
       return false;
@@ -68,7 +75,6 @@ class Converter {
     return true;
   }
 
- private:
   iconv_t cd_;
 };
 
@@ -87,26 +93,81 @@ size_t Utf8Sequence(const unsigned char* p, size_t left) {
   return i;
 }
 
+bool IsAscii(const char* bytes, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (static_cast<unsigned char>(bytes[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Without a converter: ASCII as it is; each other character, one byte or a lead byte with the
+// byte after it, as U+FFFD.
+std::string ShowWithoutConverter(const char* bytes, size_t length) {
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    out += "\xEF\xBF\xBD";
+    if (c >= 0x81 && c <= 0xFE && i + 1 < length) ++i;
+  }
+  return out;
+}
+
+[[noreturn]] void ThrowNoConverter() {
+  throw std::runtime_error(kNoCp949Converter);
+}
+
 }  // namespace
 
 std::string Cp949ToUtf8(const char* bytes, size_t length) {
   Converter c("UTF-8", "CP949");
+  if (!c.Available()) return ShowWithoutConverter(bytes, length);
   return c.Run(bytes, length, OneByte, "\xEF\xBF\xBD");
+}
+
+std::string Cp949ToUtf8Exact(const std::string& s) {
+  Converter c("UTF-8", "CP949");
+  if (c.Available()) return c.Run(s.data(), s.size(), OneByte, "\xEF\xBF\xBD");
+  if (!IsAscii(s.data(), s.size())) ThrowNoConverter();
+  return s;
 }
 
 std::string Utf8ToCp949(const char* text, size_t length) {
   Converter c("CP949", "UTF-8");
-  return c.Run(text, length, Utf8Sequence, "?");
+  if (c.Available()) return c.Run(text, length, Utf8Sequence, "?");
+  if (!IsAscii(text, length)) ThrowNoConverter();
+  return std::string(text, length);
 }
 
 bool Utf8ToCp949Exact(const char* text, size_t length, std::string* out, size_t* bad_at) {
   Converter c("CP949", "UTF-8");
-  return c.RunExact(text, length, out, bad_at);
+  if (c.Available()) return c.RunExact(text, length, out, bad_at);
+  if (!IsAscii(text, length)) ThrowNoConverter();
+  out->assign(text, length);
+  *bad_at = 0;
+  return true;
 }
 
 std::string Utf16ToCp949(const uint16_t* units, size_t count) {
   Converter c("CP949", "UTF-16LE");
-  return c.Run(reinterpret_cast<const char*>(units), count * 2, TwoBytes, "?");
+  if (c.Available()) return c.Run(reinterpret_cast<const char*>(units), count * 2, TwoBytes, "?");
+  std::string out;
+  for (size_t i = 0; i < count; ++i) {
+    if (units[i] >= 0x80) ThrowNoConverter();
+    out += static_cast<char>(units[i]);
+  }
+  return out;
+}
+
+const CodePageApi* SetCodePageApi(const CodePageApi* api) {
+  return g_api.Set(api);
+}
+
+const CodePageApi& SystemCodePageApi() {
+  return g_api.System();
 }
 
 }  // namespace veldrane::platform

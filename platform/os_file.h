@@ -27,7 +27,6 @@ class OsFile : public CFile {
   // Flushes the data to the disk.
   bool Sync();
   bool Close();
-  bool IsOpen() const { return handle_ != kBadFile; }
 
   int64_t Read(void* buffer, size_t count) override;
   bool Write(const void* buffer, size_t count) override;

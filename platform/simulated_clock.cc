@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "platform/auto_reset_event.h"
+#include "platform/stop_signal.h"
 
 namespace veldrane::platform {
 
@@ -22,15 +25,35 @@ uint32_t SimulatedClock::TickMs() {
 }
 
 void SimulatedClock::SleepMs(uint32_t ms) {
+  Sleep(ms, nullptr);
+}
+
+bool SimulatedClock::SleepUnlessStopped(uint32_t ms, StopSignal& stop) {
+  return Sleep(ms, &stop);
+}
+
+bool SimulatedClock::Sleep(uint32_t ms, const StopSignal* stop) {
   std::unique_lock<std::mutex> lock(mutex_);
+  auto stopped = [stop] { return stop && stop->Raised(); };
   const uint64_t end = now_ + ms;
-  if (!FreeRunning() && end > limit_) {
+  if (!stopped() && !FreeRunning() && end > limit_) {
     auto it = parked_.insert(end);
     changed_.notify_all();
-    changed_.wait(lock, [&] { return FreeRunning() || end <= limit_; });
+    changed_.wait(lock, [&] { return stopped() || FreeRunning() || end <= limit_; });
     parked_.erase(it);
   }
-  now_ = std::max(now_, end);
+  const bool whole = !stopped();
+  if (whole) now_ = std::max(now_, end);
+  changed_.notify_all();
+  return whole;
+}
+
+void SimulatedClock::RaiseStop(StopSignal& stop) {
+  {
+    // Under the clock's lock, so that a sleeper between its test and its wait cannot miss it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop.Raise();
+  }
   changed_.notify_all();
 }
 
@@ -40,7 +63,13 @@ void SimulatedClock::WaitFor(AutoResetEvent& event) {
     ++free_waiters_;
   }
   changed_.notify_all();
-  event.Wait();
+  // A thread that never signals would hang the test: it fails with a message instead.
+  if (!event.WaitFor(kRealWaitLimitMs)) {
+    std::fprintf(stderr,
+                 "SimulatedClock: the awaited event did not come within %u s of real time\n",
+                 kRealWaitLimitMs / 1000);
+    std::abort();
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   --free_waiters_;
   limit_ = std::max(limit_, now_);
@@ -60,15 +89,6 @@ void SimulatedClock::WaitSettled(std::unique_lock<std::mutex>& lock) {
 void SimulatedClock::WaitForSleeper() {
   std::unique_lock<std::mutex> lock(mutex_);
   WaitSettled(lock);
-}
-
-void SimulatedClock::Advance(uint64_t ms) {
-  uint64_t target;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    target = now_ + ms;
-  }
-  AdvanceTo(target);
 }
 
 void SimulatedClock::AdvanceTo(uint64_t target_ms) {

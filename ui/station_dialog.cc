@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QValidator>
+#include <iterator>
 #include <limits>
 
 #include "fw/cstring.h"
@@ -17,6 +18,9 @@
 
 namespace veldrane::ui {
 namespace {
+
+// One row per meter kind, the row index being the kind.
+constexpr int kKindRows = static_cast<int>(std::size(texts::kKindNames));
 
 // Letters typed into the name and tag fields become capitals: ASCII letters only, so Korean
 // text stays as it is typed.
@@ -92,7 +96,7 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
   kind_->setObjectName(QStringLiteral("kind"));
   for (const char* row : texts::kKindNames) kind_->addItem(FromCp949(row));
   kind_->setGeometry(du.X(56), du.Y(30), du.X(88), kind_->sizeHint().height());
-  kind_->setMaxVisibleItems(texts::kKindCount);
+  kind_->setMaxVisibleItems(kKindRows);
   Label(this, du, FromCp949(texts::kNumberLabel), 8, 55, 46, 8);
   number_ = Field(this, du, "number", 56, 52, 32, 14);
   number_spin_ = new UpDown(this);
@@ -137,7 +141,7 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
   tag_->setText(FromCp949(values_.tag));
   number_->setText(QString::number(values_.number));
   decimals_->setText(QString::number(values_.decimals));
-  kind_->setCurrentIndex(values_.kind >= 0 && values_.kind < texts::kKindCount ? values_.kind : -1);
+  kind_->setCurrentIndex(values_.kind >= 0 && values_.kind < kKindRows ? values_.kind : -1);
   number_spin_->Attach(number_);
   number_spin_->SetRange(0, 255);
   decimals_spin_->Attach(decimals_);

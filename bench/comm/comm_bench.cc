@@ -6,6 +6,10 @@
 //    after each frame (arrival to arrival less the frame's own character time, which the driver
 //    waits for the transmitter) against the 50 ms the design allows; target: median within 1 ms.
 //  - StopLatency: how long Stop (DrvStop) takes to return from an idle running engine.
+//  - DeadLineStop: how long Stop takes to return while a refresh of 256 stations waits with the
+//    RTS/CTS handshake for a CTS that never comes up (a pseudo-terminal has no modem lines, so
+//    each frame would wait its full second); target: about one frame's bounds (1 s), whatever
+//    the number of stations.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -147,6 +151,10 @@ class RefreshSoonClock final : public veldrane::platform::Clock {
   }
   uint32_t TickMs() override { return System().TickMs(); }
   void SleepMs(uint32_t ms) override { System().SleepMs(ms); }
+  bool SleepUnlessStopped(uint32_t ms, veldrane::platform::StopSignal& stop) override {
+    return System().SleepUnlessStopped(ms, stop);
+  }
+  void RaiseStop(veldrane::platform::StopSignal& stop) override { System().RaiseStop(stop); }
   void WaitFor(veldrane::platform::AutoResetEvent& event) override { System().WaitFor(event); }
 
  private:
@@ -260,6 +268,36 @@ void StopLatency(benchmark::State& state) {
   state.counters["stop_max_ms"] = Percentile(latencies, 1.0);
 }
 BENCHMARK(StopLatency)->Iterations(14)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void DeadLineStop(benchmark::State& state) {
+  Line line;
+  std::vector<double> latencies;
+  int i = 0;
+  for (auto _ : state) {
+    // A clock of its own for each engine: its first pass is the refresh.
+    RefreshSoonEnvironment environment;
+    veldrane::comm::CommEnvironment* previous = veldrane::comm::SetEnvironment(&environment);
+    CVeldraneDoc doc;
+    Fill(doc);
+    doc.Port().SetRtsCts(true);
+    if (!Start(doc)) {
+      state.SkipWithError("the port did not open");
+      break;
+    }
+    // The refresh marks every station; stops land anywhere in a frame's wait for CTS.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500 + 170 * (i++ % 6)));
+    auto start = Clock::now();
+    doc.Stop();
+    double seconds = Seconds(Clock::now() - start);
+    latencies.push_back(seconds * 1e3);
+    state.SetIterationTime(seconds);
+    veldrane::comm::SetEnvironment(previous);  // the document, made later, goes first
+  }
+  state.counters["stations"] = kStations;
+  state.counters["stop_median_ms"] = Median(latencies);
+  state.counters["stop_max_ms"] = Percentile(latencies, 1.0);
+}
+BENCHMARK(DeadLineStop)->Iterations(6)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 
 #include "comm/frames.h"
 #include "config/station_info.h"
+#include "config/station_limits.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(storage[i] == kPattern, "write before the buffer");
     Require(storage[kGuard + kFrameBufferSize + i] == kPattern, "write after the buffer");
   }
-  bool known_kind = station.kind >= 0 && station.kind < veldrane::kFrameKindCount;
+  bool known_kind = veldrane::IsValidKind(station.kind);
   if (length == -1) {
     for (uint8_t byte : buffer) Require(byte == kPattern, "failed build touched the buffer");
     Require(station.kind != 4, "kind 4 failed");

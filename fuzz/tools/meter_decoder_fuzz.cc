@@ -15,6 +15,7 @@
 
 #include "comm/frames.h"
 #include "config/station_info.h"
+#include "config/station_limits.h"
 #include "tests/support/frame_for.h"
 #include "tools/meter/decoder.h"
 
@@ -61,7 +62,7 @@ void AnyBytes(FuzzedDataProvider& input) {
       continue;
     }
     const MeterFrame& frame = item.frame;
-    Require(frame.kind >= 0 && frame.kind < veldrane::meter::kKindCount, "kind out of range");
+    Require(veldrane::IsValidKind(frame.kind), "kind out of range");
     Require(!frame.bytes.empty() && frame.bytes.size() <= veldrane::meter::kMaxFrameLength,
             "frame length");
     in_frames += frame.bytes.size();

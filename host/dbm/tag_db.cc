@@ -136,35 +136,12 @@ CTagChangeArray* DbGetChanges(int32_t client) {
   return changes.release();
 }
 
-TarkoFn Slot(auto fn) {
-  return reinterpret_cast<TarkoFn>(fn);
-}
-
 }  // namespace
 
 extern "C" {
 
-TARKO_API TarkoFn FuncTable[kHostTableSize] = {
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    Slot(&DbOpenClient),   // 10
-    Slot(&DbCloseClient),  // 11
-    Slot(&DbFindTag),      // 12
-    nullptr,
-    nullptr,
-    nullptr,
-    Slot(&DbAdvise),  // 16
-    nullptr,
-    Slot(&DbGetChanges),  // 18
-};
+// Filled when the module is loaded.
+TARKO_API TarkoFn FuncTable[kHostTableSize] = {};
 
 int32_t TagDbDefine(const char* name, uint16_t type) {
   if (!name) return -1;
@@ -251,3 +228,15 @@ void TagDbReset(void) {
 }
 
 }  // extern "C"
+
+namespace {
+
+__attribute__((constructor)) void FillFuncTable() {
+  SetSlot<kDbOpenClient>(FuncTable, &DbOpenClient);
+  SetSlot<kDbCloseClient>(FuncTable, &DbCloseClient);
+  SetSlot<kDbFindTag>(FuncTable, &DbFindTag);
+  SetSlot<kDbAdvise>(FuncTable, &DbAdvise);
+  SetSlot<kDbGetChanges>(FuncTable, &DbGetChanges);
+}
+
+}  // namespace

@@ -23,32 +23,30 @@ class DriverModule {
   void Unload();
   bool loaded() const { return handle_ != nullptr; }
 
-  // The raw slot (null past slot 16), and the slot cast to its function type.
+  // The raw slot (null past slot 16), and a slot as its function type.
   DrvFn RawSlot(int slot) const { return table_ ? table_[slot] : nullptr; }
-  template <typename Fn>
-  Fn Slot(int slot) const {
-    return reinterpret_cast<Fn>(RawSlot(slot));
+  template <DrvSlot S>
+  SlotFn<S> Slot() const {
+    return GetSlot<S>(table_);
   }
 
-  int32_t GetVersion() const { return Slot<DrvGetVersionFn>(kDrvGetVersion)(); }
-  const char* GetName() const { return Slot<DrvGetNameFn>(kDrvGetName)(); }
-  int32_t Open(const char* path) const { return Slot<DrvOpenFn>(kDrvOpen)(path); }
-  int32_t Configure(const char* path) const { return Slot<DrvConfigureFn>(kDrvConfigure)(path); }
-  int32_t OpenPort(int32_t i) const { return Slot<DrvOpenPortFn>(kDrvOpenPort)(i); }
-  int32_t ResolveTags(int32_t i) const { return Slot<DrvResolveTagsFn>(kDrvResolveTags)(i); }
-  int32_t Stop(int32_t i) const { return Slot<DrvStopFn>(kDrvStop)(i); }
+  int32_t GetVersion() const { return Slot<kDrvGetVersion>()(); }
+  const char* GetName() const { return Slot<kDrvGetName>()(); }
+  int32_t Open(const char* path) const { return Slot<kDrvOpen>()(path); }
+  int32_t Configure(const char* path) const { return Slot<kDrvConfigure>()(path); }
+  int32_t OpenPort(int32_t i) const { return Slot<kDrvOpenPort>()(i); }
+  int32_t ResolveTags(int32_t i) const { return Slot<kDrvResolveTags>()(i); }
+  int32_t Stop(int32_t i) const { return Slot<kDrvStop>()(i); }
   void SetActive(int32_t i, const char* station, int32_t state) const {
-    Slot<DrvSetActiveFn>(kDrvSetActive)(i, station, state);
+    Slot<kDrvSetActive>()(i, station, state);
   }
-  void ResetStats(int32_t i, const char* station) const {
-    Slot<DrvResetStatsFn>(kDrvResetStats)(i, station);
-  }
+  void ResetStats(int32_t i, const char* station) const { Slot<kDrvResetStats>()(i, station); }
   int32_t GetStats(int32_t i, const char* station, int32_t* sent, int32_t* failed, int32_t* third,
                    int32_t* fourth) const {
-    return Slot<DrvGetStatsFn>(kDrvGetStats)(i, station, sent, failed, third, fourth);
+    return Slot<kDrvGetStats>()(i, station, sent, failed, third, fourth);
   }
   void GetStationInfo(int32_t i, const char* station, CString* number, CString* tag) const {
-    Slot<DrvGetStationInfoFn>(kDrvGetStationInfo)(i, station, number, tag);
+    Slot<kDrvGetStationInfo>()(i, station, number, tag);
   }
 
  private:

@@ -90,20 +90,12 @@ void LogWrite(int32_t category, int32_t level_word, const char* line) {
   if (listener) listener(category, level_word, line, context);
 }
 
-TarkoFn Slot(auto fn) {
-  return reinterpret_cast<TarkoFn>(fn);
-}
-
 }  // namespace
 
 extern "C" {
 
-TARKO_API TarkoFn FuncTable[kHostTableSize] = {
-    nullptr,         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr,         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr,         nullptr, nullptr, nullptr, nullptr,
-    Slot(&LogWrite),  // 19
-};
+// Filled when the module is loaded.
+TARKO_API TarkoFn FuncTable[kHostTableSize] = {};
 
 int32_t EventLogOpenFile(const char* path) {
   Log& log = TheLog();
@@ -159,3 +151,11 @@ void EventLogClear(void) {
 }
 
 }  // extern "C"
+
+namespace {
+
+__attribute__((constructor)) void FillFuncTable() {
+  SetSlot<kLogWrite>(FuncTable, &LogWrite);
+}
+
+}  // namespace

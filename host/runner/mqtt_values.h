@@ -21,8 +21,8 @@ class MqttValues {
 
   const ValueTopics& topics() const { return topics_; }
 
-  // One message, on the link's thread. A payload that is no value is reported with its topic, once per topic (a
-  // publisher that keeps sending it would flood the log), and changes nothing.
+  // One message, on the link's thread. A payload that is no value is reported with its topic, once
+  // per topic (a publisher that keeps sending it would flood the log), and changes nothing.
   void OnMessage(const std::string& topic, std::string_view payload);
 
  private:

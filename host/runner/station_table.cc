@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "comm/meter_kinds.h"
+#include "platform/cp949.h"
 #include "platform/display_text.h"
 #include "platform/text_width.h"
 
@@ -9,9 +11,8 @@ namespace veldrane::host {
 namespace {
 
 std::string KindName(int32_t kind) {
-  static const char* kNames[] = {"DPM",     "DIM",         "WD-7SIG",    "WI94-DVM5V",
-                                 "SKM-500", "C&M 4-digit", "C&M 6-digit"};
-  return kind >= 0 && kind <= 6 ? kNames[kind] : "kind " + std::to_string(kind);
+  const MeterKind* model = FindMeterKind(kind);
+  return model ? model->short_name : "kind " + std::to_string(kind);
 }
 
 // The status topics' names, in upper case where the integrator's eye is needed.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
 
 #include "platform/cp949.h"
 #include "platform/display_text.h"
@@ -71,8 +72,12 @@ ValueLine ParseValueLine(const std::string& text) {
   line.kind = ValueLine::kValue;
   line.tag = tag;
   size_t bad = 0;
-  if (IsWideUtf8(tag) && !platform::Utf8ToCp949Exact(tag.data(), tag.size(), &line.tag, &bad)) {
-    return Error("tag " + Quoted(tag) + " has a character that code page 949 lacks");
+  try {
+    if (IsWideUtf8(tag) && !platform::Utf8ToCp949Exact(tag.data(), tag.size(), &line.tag, &bad)) {
+      return Error("tag " + Quoted(tag) + " has a character that code page 949 lacks");
+    }
+  } catch (const std::exception& e) {
+    return Error("the tag " + Quoted(tag) + " cannot be converted: " + e.what());
   }
   line.value = value;
   return line;

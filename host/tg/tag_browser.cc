@@ -36,16 +36,12 @@ int32_t TgBrowseTag(CString* tag) {
   return ShowTagDialog(tag);
 }
 
-TarkoFn Slot(auto fn) {
-  return reinterpret_cast<TarkoFn>(fn);
-}
-
 }  // namespace
 
 extern "C" {
 
-TARKO_API TarkoFn TgFuncTable[kHostTableSize] = {nullptr, nullptr, nullptr, nullptr,
-                                                 Slot(&TgBrowseTag)};
+// Filled when the module is loaded.
+TARKO_API TarkoFn TgFuncTable[kHostTableSize] = {};
 
 void TagBrowserQueue(const char* name) {
   Browser& b = TheBrowser();
@@ -55,3 +51,11 @@ void TagBrowserQueue(const char* name) {
 }
 
 }  // extern "C"
+
+namespace {
+
+__attribute__((constructor)) void FillTgFuncTable() {
+  SetSlot<kTgBrowseTag>(TgFuncTable, &TgBrowseTag);
+}
+
+}  // namespace

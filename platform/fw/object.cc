@@ -12,9 +12,9 @@ namespace {
 // use and guarded: two modules may load on two threads.
 struct Registry {
   std::mutex mutex;
-  // Per name, the registrations in order; the newest one answers. Two modules may carry the
-  // same class (a host that reads configurations itself and then loads the driver): the
-  // module loaded last reads with its own classes until it is unloaded.
+  // Per name, the registrations in order; the newest one answers until it is unregistered. Two
+  // modules may carry the same class (a host that reads configurations itself and then loads
+  // the driver); each reads the class it expects as its own (CArchive::ReadObject).
   std::unordered_map<std::string, std::vector<const CRuntimeClass*>> classes;
 };
 

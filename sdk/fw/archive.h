@@ -6,7 +6,8 @@
 //  - counts: 16 bits below 0xFFFF, else 0xFFFF and 32 bits;
 //  - strings: a length prefix (one byte below 255; 0xFF and 16 bits below 0xFFFE; 0xFF, 0xFFFF
 //    and 32 bits beyond) and the bytes. Reading also takes the prefix 0xFF 0xFFFE: a second
-//    prefix of the same form counts 16-bit characters (UTF-16), converted to code page 949;
+//    prefix of the same form counts 16-bit characters (UTF-16), converted to code page 949 (on a
+//    system without that converter the read fails rather than keep other bytes);
 //  - objects: a 16-bit tag (0xFFFF with the class description for the first object of a class,
 //    0x8000 | index for a class described before; 0x7FFF and a 32-bit tag once the archive's
 //    index count has reached 0x7FFF), then the object's own Serialize. Classes and objects take
@@ -135,8 +136,6 @@ class FW_API CArchive {
   // Flush, then no further use.
   void Close();
 
-  // Bytes read or written through this archive so far.
-  uint64_t GetPosition() const { return position_; }
   // Loading: the bytes not yet read (CFile::kUnknownLength when the file cannot tell).
   uint64_t BytesLeft() const;
   // Loading: true when no byte is left to read.
@@ -146,7 +145,6 @@ class FW_API CArchive {
 
   // Names the part of the file that follows, for the failures reported from here on.
   void SetSection(const char* section) { section_ = section ? section : ""; }
-  const char* GetSection() const { return section_; }
   // Throws the failure `cause` at the start of the item being read or written.
   [[noreturn]] void Fail(ArchiveCause cause) const;
 
@@ -176,8 +174,10 @@ class FW_API CArchive {
   // Writes a new object of its class: the tag (with the class description the first time),
   // then its Serialize. Every object is written once; the archive keeps no back-references.
   void WriteObject(CObject& object);
-  // Reads one new object of exactly class `expected`, created through the class registry, and
-  // its fields. Null tags and back-references fail with kUnexpectedTag.
+  // Reads one new object of exactly class `expected`, made by that class's own factory (whatever
+  // another module registered under the same name), and its fields; with a null `expected`, of
+  // any class registered under the stored name. Null tags and back-references fail with
+  // kUnexpectedTag.
   std::unique_ptr<CObject> ReadObject(const CRuntimeClass* expected);
 
   // Text: WriteString writes the bytes up to the terminator, without it. ReadString reads one

@@ -1,8 +1,10 @@
 // CObject and the run-time class registry: the framework's serializable object base.
 //
 // A persistent class registers a CRuntimeClass (class name, schema number, factory) once, with
-// FW_IMPLEMENT_SERIAL in its source file. The archive reader creates objects by class name
-// through FindRuntimeClass. Names compare exactly (case counts).
+// FW_IMPLEMENT_SERIAL in its source file. The archive reader reads an object of the class it
+// expects with that class's own factory; it looks a stored name up (FindRuntimeClass) only to
+// tell which failure another name is, or when it expects no particular class. Names compare
+// exactly (case counts).
 #pragma once
 
 #include <cstdint>

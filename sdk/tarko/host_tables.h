@@ -2,7 +2,8 @@
 //
 // ABI conventions:
 //  - Each module exports a C array of function pointers; slot N is element N. The driver looks
-//    the array up by name (kDbmTableName etc.) and casts the slot to the function type below.
+//    the array up by name (kFuncTableName etc.) and reads a slot as its function type with
+//    GetSlot<kDbFindTag>(table) (tarko/slot_table.h); modules fill theirs with SetSlot.
 //  - Texts are null-terminated code page 949 bytes, owned by the caller for the call only.
 //  - Threads: DbGetChanges may be called from the driver's transmit threads while the host's
 //    thread calls the other tag-database slots; LogWrite is called from both. A module must
@@ -12,6 +13,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "tarko/slot_table.h"
 
 class CString;
 class CTagChangeArray;
@@ -49,6 +52,9 @@ enum TgSlot : int {
   kTgBrowseTag = 4,  // int32_t (CString* tag): nonzero when the user chose a tag (then in *tag)
 };
 
+// Configuration-time module (EdFuncTable of TarkoEd.so): the driver calls none of its slots; the
+// table's presence is what lets the configuration window open.
+
 extern "C" {
 typedef int32_t (*DbOpenClientFn)(void);
 typedef void (*DbCloseClientFn)(int32_t client);
@@ -58,3 +64,19 @@ typedef CTagChangeArray* (*DbGetChangesFn)(int32_t client);
 typedef void (*LogWriteFn)(int32_t category, int32_t level_word, const char* line);
 typedef int32_t (*TgBrowseTagFn)(CString* tag_name);
 }
+
+// Each slot's function type.
+template <>
+struct SlotType<DbmSlot, kDbOpenClient> : SlotFnIs<DbOpenClientFn> {};
+template <>
+struct SlotType<DbmSlot, kDbCloseClient> : SlotFnIs<DbCloseClientFn> {};
+template <>
+struct SlotType<DbmSlot, kDbFindTag> : SlotFnIs<DbFindTagFn> {};
+template <>
+struct SlotType<DbmSlot, kDbAdvise> : SlotFnIs<DbAdviseFn> {};
+template <>
+struct SlotType<DbmSlot, kDbGetChanges> : SlotFnIs<DbGetChangesFn> {};
+template <>
+struct SlotType<RtSlot, kLogWrite> : SlotFnIs<LogWriteFn> {};
+template <>
+struct SlotType<TgSlot, kTgBrowseTag> : SlotFnIs<TgBrowseTagFn> {};

@@ -4,7 +4,8 @@
 //  - The module exports one symbol, `DrvFuncTable`: 32 pointer-sized slots. Slots 0 to 16 hold
 //    the entry functions below (kDrvSlotCount); 17 to 31 are null. The table is filled when the
 //    module is loaded, so read it only after dlopen has returned.
-//  - Cast a slot to its function type: reinterpret_cast<DrvOpenFn>(DrvFuncTable[kDrvOpen]).
+//  - Read a slot as its function type with GetSlot<kDrvOpen>(DrvFuncTable) (tarko/slot_table.h):
+//    each slot's type is paired with its number below.
 //  - Threads: every slot is called from the host's thread. Calls into one instance must not
 //    overlap; statistics, reset and enable calls may run while that instance's own transmit
 //    thread sends.
@@ -21,6 +22,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "tarko/slot_table.h"
 
 class CString;
 
@@ -51,7 +54,8 @@ enum DrvSlot : int {
   // Always 0.
   kDrvResolveTags = 4,
   // int32_t (index): stops communication of the instance and returns when its transmit
-  // thread has ended. Always 0.
+  // thread has ended: within one frame's bounds (about a second), as the stop also ends the
+  // pause after a frame and a frame's wait for CTS. Always 0.
   kDrvStop = 5,
   // int32_t (index, a, b, c, d, e): nothing; always -1.
   kDrvRequest = 6,
@@ -103,3 +107,39 @@ typedef int32_t (*DrvGetStatsFn)(int32_t index, const char* station, int32_t* se
 typedef void (*DrvGetStationInfoFn)(int32_t index, const char* station, CString* number,
                                     CString* tag);
 }
+
+// Each slot's function type.
+template <>
+struct SlotType<DrvSlot, kDrvGetVersion> : SlotFnIs<DrvGetVersionFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvOpen> : SlotFnIs<DrvOpenFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvConfigure> : SlotFnIs<DrvConfigureFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvOpenPort> : SlotFnIs<DrvOpenPortFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvResolveTags> : SlotFnIs<DrvResolveTagsFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvStop> : SlotFnIs<DrvStopFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvRequest> : SlotFnIs<DrvRequestFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvNotify> : SlotFnIs<DrvNotifyFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvQueryA> : SlotFnIs<DrvQueryAFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvQueryB> : SlotFnIs<DrvQueryBFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvHookA> : SlotFnIs<DrvHookAFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvHookB> : SlotFnIs<DrvHookBFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvGetName> : SlotFnIs<DrvGetNameFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvSetActive> : SlotFnIs<DrvSetActiveFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvResetStats> : SlotFnIs<DrvResetStatsFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvGetStats> : SlotFnIs<DrvGetStatsFn> {};
+template <>
+struct SlotType<DrvSlot, kDrvGetStationInfo> : SlotFnIs<DrvGetStationInfoFn> {};

@@ -14,11 +14,6 @@ namespace {
 
 std::atomic<FakeTagDb*> g_tag_db{nullptr};
 
-template <typename Fn>
-TarkoFn Slot(Fn fn) {
-  return reinterpret_cast<TarkoFn>(fn);
-}
-
 struct CapturedLog {
   std::mutex mutex;
   std::vector<EventLogCapture::Line> lines;
@@ -68,11 +63,11 @@ SimulatedEnvironment::~SimulatedEnvironment() {
 }
 
 FakeTagDb::FakeTagDb(platform::Clock* clock) : clock_(clock) {
-  table_[kDbOpenClient] = Slot(&OpenClient);
-  table_[kDbCloseClient] = Slot(&CloseClient);
-  table_[kDbFindTag] = Slot(&FindTag);
-  table_[kDbAdvise] = Slot(&Advise);
-  table_[kDbGetChanges] = Slot(&GetChanges);
+  SetSlot<kDbOpenClient>(table_, &OpenClient);
+  SetSlot<kDbCloseClient>(table_, &CloseClient);
+  SetSlot<kDbFindTag>(table_, &FindTag);
+  SetSlot<kDbAdvise>(table_, &Advise);
+  SetSlot<kDbGetChanges>(table_, &GetChanges);
   g_tag_db.store(this);
   SetDbmTable(table_);
 }

@@ -279,16 +279,52 @@ TEST_F(EngineTest, EachStartOpensAClientAndTheFollowingStopClosesIt) {
   EXPECT_EQ(env_.line.OpenDevices(), 1);
 }
 
-TEST_F(EngineTest, StopReturnsOnlyAfterTheCurrentPassAndItsPause) {
+TEST_F(EngineTest, StopEndsTheSendCycleAfterTheFrameOnTheLine) {
   for (int i = 0; i < 3; ++i) Add({"S" + std::to_string(i), 1, i, 0, "T"});
   db_.Queue({{&At(0), 1, 1}, {&At(1), 1, 2}, {&At(2), 1, 3}});
   env_.line.SetTransmitTimeMs(1000);
   Start();  // parked in the first frame's transmitter wait
   EXPECT_EQ(env_.line.Frames().size(), 1u);
   doc_.Stop();
-  EXPECT_EQ(env_.line.Frames().size(), 3u);
-  EXPECT_EQ(env_.clock.NowMs(), 3u * 1050 + 100);
+  // The frame on the line finishes; the pause after it and the rest of the cycle do not come,
+  // only the pause after a long pass.
+  EXPECT_EQ(env_.line.Frames().size(), 1u);
+  EXPECT_EQ(env_.clock.NowMs(), 1000u + CCommEngine::kPauseAfterLongMs);
   EXPECT_EQ(log_.Messages().back(), 2);
+  EXPECT_EQ(At(1).pending.load(), 1);
+  EXPECT_EQ(At(2).pending.load(), 1);
+  // The next start sends what was left.
+  env_.line.SetTransmitTimeMs(0);
+  doc_.SetActive(nullptr, 1);
+  env_.clock.AdvanceTo(env_.clock.NowMs() + 200);
+  EXPECT_EQ(env_.line.Frames().size(), 3u);
+  EXPECT_EQ(At(2).pending.load(), 0);
+}
+
+// With the handshake on a line whose CTS never comes up, a cycle of 256 stations takes over four
+// minutes; Stop ends the wait of the frame under way and returns within one frame's bounds.
+TEST_F(EngineTest, StopOnADeadHandshakeLineCutsTheFrameShort) {
+  doc_.Port().SetRtsCts(true);
+  env_.line.SetCts(platform::ModemLine::kDown);
+  std::vector<FakeTagDb::Change> changes;
+  for (int i = 0; i < 256; ++i) {
+    changes.push_back({&Add({"S" + std::to_string(i), 1, i, 0, "T" + std::to_string(i)}), 1, 1});
+  }
+  db_.Queue(changes);
+  Start();
+  // Two frames have failed; the third waits for CTS.
+  env_.clock.AdvanceTo(2 * (CCommEngine::kCtsWaitMs + CCommEngine::kFramePauseMs) + 500);
+  const uint64_t before = env_.clock.NowMs();
+  doc_.Stop();
+  EXPECT_EQ(env_.clock.NowMs(), before + CCommEngine::kPauseAfterLongMs);
+  EXPECT_EQ(Stats("S1"), (std::vector<int32_t>{1, 1, 1}));
+  // The frame cut short counts as not sent and is no failure; it and the rest stay pending.
+  EXPECT_EQ(Stats("S2"), (std::vector<int32_t>{0, 0, 0}));
+  EXPECT_EQ(At(2).pending.load(), 1);
+  EXPECT_EQ(At(255).pending.load(), 1);
+  EXPECT_EQ(log_.Messages(), (std::vector<int>{3, 1, 8, 8, 2}));
+  EXPECT_EQ(env_.line.CountOf(FakeSerialLine::Call::kWrite), 0);
+  EXPECT_EQ(env_.line.Records().back().call, FakeSerialLine::Call::kRtsDown);
 }
 
 TEST_F(EngineTest, WithoutATagDatabaseClientTheEngineStillStarts) {

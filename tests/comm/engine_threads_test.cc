@@ -7,6 +7,7 @@
 #include "driver/entry_points.h"
 #include "driver/registry.h"
 #include "tests/comm/comm_support.h"
+#include "tests/support/deadline.h"
 
 namespace veldrane::test {
 namespace {
@@ -45,7 +46,8 @@ class EngineThreadsTest : public ::testing::Test {
 TEST_F(EngineThreadsTest, HostCallsWhileTheThreadSends) {
   entry::DrvSetActive(index_, nullptr, 1);
   int32_t last_result = 0;
-  for (int i = 0; i < 20000 || FramesSent() < 500; ++i) {
+  Deadline deadline;
+  for (int i = 0; i < 20000 || (FramesSent() < 500 && !deadline.Passed()); ++i) {
     int32_t sent = 0, failed = 0, third = 0, fourth = 0;
     last_result = entry::DrvGetStats(index_, nullptr, &sent, &failed, &third, &fourth);
     entry::DrvGetStats(index_, "s3", &sent, &failed, &third, &fourth);
@@ -57,6 +59,7 @@ TEST_F(EngineThreadsTest, HostCallsWhileTheThreadSends) {
                                               : FakeSerialLine::Outcome::kOk);
     }
   }
+  EXPECT_GE(FramesSent(), 500u) << "the transmit thread sent too few frames within 20 s";
   EXPECT_NE(last_result, -1);
   EXPECT_EQ(entry::DrvStop(index_), 0);
   EXPECT_EQ(log_.Messages().back(), 2);
@@ -87,7 +90,8 @@ TEST_F(EngineThreadsTest, StartsAndStopsInQuickSuccession) {
 
 TEST_F(EngineThreadsTest, AnInstanceDestroyedWhileRunningStopsFirst) {
   entry::DrvSetActive(index_, nullptr, 1);
-  while (FramesSent() < 50) {
+  for (Deadline deadline; FramesSent() < 50;) {
+    ASSERT_FALSE(deadline.Passed()) << "the transmit thread sent no 50 frames within 20 s";
   }
   DestroyAllInstances();
   EXPECT_EQ(log_.Messages().back(), 2);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "config/station_info.h"
+#include "config/station_limits.h"
 
 namespace veldrane {
 namespace {
@@ -272,7 +273,7 @@ TEST(FrameDispatch, EachKindReachesItsOwnBuilder) {
   using Builder = int (*)(const CStationInfo&, uint8_t(&)[kFrameBufferSize]);
   const Builder builders[] = {BuildFrameKind0, BuildFrameKind1, BuildFrameKind2, BuildFrameKind3,
                               BuildFrameKind4, BuildFrameKind5, BuildFrameKind6};
-  for (int32_t kind = 0; kind < kFrameKindCount; ++kind) {
+  for (int32_t kind = 0; kind < kKindCount; ++kind) {
     CStationInfo station;
     station.kind = kind;
     station.number = 42;

@@ -1,12 +1,15 @@
 // Configuration files: the byte layouts, and reading damaged or hostile files.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <random>
 
 #include "config/doc.h"
 #include "fw/archive.h"
 #include "tests/config/file_bytes.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/faulty_file_api.h"
 
 namespace veldrane::test {
 namespace {
@@ -367,6 +370,48 @@ TEST(ConfigFile, LoadFromDiskNamesWhatFailed) {
   EXPECT_EQ(doc.Port().port_index, 2);
   EXPECT_TRUE(doc.Port().RtsCts());
   ExpectStation(*doc.Stations()[0], {"A", "", 1, 2, 3, "T"});
+}
+
+// Reading's system calls failing one at a time: a refused open or a failing read is the file
+// error with the system's reason, and the document keeps nothing of the file; a file whose size
+// cannot be told is read to its end all the same.
+TEST(ConfigFile, ReadingFailuresKeepTheSystemsReason) {
+  TempDir dir;
+  const std::string path = dir.File("line.cfg");
+  std::vector<Station> stations;
+  for (int i = 0; i < 600; ++i) stations.push_back({"S" + std::to_string(i), "", 1, i % 256, 0});
+  WriteFile(path, FileBytes(stations));  // several reads of the archive's buffer
+  struct Case {
+    FaultScript::Fault fault;
+    const char* what;  // the start of the message; null: the file loads
+  } cases[] = {
+      {{"open_read", 1, EACCES}, "cannot open "},
+      {{"read", 1, EIO}, "cannot read"},
+      {{"read", 2, EIO}, "cannot read"},  // among the stations
+      {{"size", 1, EINVAL}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault.call + " #" + std::to_string(c.fault.nth));
+    FaultyFiles files;
+    Faults().Set({c.fault});
+    CVeldraneDoc doc;
+    try {
+      doc.LoadFile(path.c_str());
+      EXPECT_EQ(c.what, nullptr) << "the load did not fail";
+      ASSERT_EQ(doc.Stations().size(), 600u);
+      EXPECT_EQ(doc.Stations().back()->name, "S599");
+    } catch (const CArchiveException& e) {
+      ASSERT_NE(c.what, nullptr) << e.what();
+      EXPECT_EQ(e.cause(), ArchiveCause::kFileError);
+      EXPECT_EQ(e.sys_error(), c.fault.error);
+      const std::string message = e.what();
+      EXPECT_EQ(message.rfind(c.what, 0), 0u) << message;
+      EXPECT_NE(message.find(std::strerror(c.fault.error)), std::string::npos) << message;
+      EXPECT_TRUE(doc.Stations().empty());
+      EXPECT_TRUE(doc.Names().empty());
+    }
+    EXPECT_EQ(Faults().Count(c.fault.call), c.fault.nth);  // the fault was reached
+  }
 }
 
 }  // namespace

@@ -7,8 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <map>
+#include <optional>
 #include <string>
 
 #include "config/doc.h"
@@ -19,77 +18,10 @@
 #include "platform/file_lock.h"
 #include "tests/config/file_bytes.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/faulty_file_api.h"
 
 namespace veldrane::test {
 namespace {
-
-using platform::FileApi;
-using platform::FileHandle;
-using platform::SystemFileApi;
-
-// Fails the nth call of one kind with an error number; every other call goes to the system.
-struct Fault {
-  const char* call;
-  int nth;
-  int error;
-};
-Fault g_fault{};
-std::map<std::string, int> g_calls;
-
-bool Hit(const char* call) {
-  int n = ++g_calls[call];
-  if (g_fault.call && std::strcmp(call, g_fault.call) == 0 && n == g_fault.nth) {
-    errno = g_fault.error;
-    return true;
-  }
-  return false;
-}
-
-const FileApi kFaulty = {
-    [](const char* p) { return Hit("open_read") ? -1 : SystemFileApi().open_read(p); },
-    [](const char* p, uint32_t m) {
-      return Hit("create_new") ? -1 : SystemFileApi().create_new(p, m);
-    },
-    [](FileHandle f, void* b, size_t n) {
-      return Hit("read") ? -1 : SystemFileApi().read(f, b, n);
-    },
-    [](FileHandle f, const void* b, size_t n) {
-      return Hit("write") ? -1 : SystemFileApi().write(f, b, n);
-    },
-    [](FileHandle f) { return Hit("sync") ? -1 : SystemFileApi().sync(f); },
-    [](FileHandle f) {
-      int r = SystemFileApi().close(f);  // the descriptor goes either way
-      return Hit("close") ? -1 : r;
-    },
-    [](FileHandle f) { return Hit("size") ? int64_t{-1} : SystemFileApi().size(f); },
-    [](FileHandle f, uint32_t m) { return Hit("set_mode") ? -1 : SystemFileApi().set_mode(f, m); },
-    [](const char* p, uint32_t* m) {
-      return Hit("get_mode") ? -1 : SystemFileApi().get_mode(p, m);
-    },
-    [](const char* p) { return Hit("check_writable") ? -1 : SystemFileApi().check_writable(p); },
-    [](const char* a, const char* b) {
-      return Hit("replace") ? -1 : SystemFileApi().replace(a, b);
-    },
-    [](const char* p) { return Hit("remove") ? -1 : SystemFileApi().remove(p); },
-    [](const char* p) { return Hit("sync_dir") ? -1 : SystemFileApi().sync_dir(p); },
-    [](const char* p, platform::FileInfo* i) {
-      return Hit("info") ? -1 : SystemFileApi().info(p, i);
-    },
-    [](FileHandle f, platform::FileInfo* i) {
-      return Hit("info_of") ? -1 : SystemFileApi().info_of(f, i);
-    },
-    [](const char* p, char* b, size_t n) {
-      return Hit("read_link") ? int64_t{-1} : SystemFileApi().read_link(p, b, n);
-    },
-    [](FileHandle f, uint32_t u, uint32_t g) {
-      return Hit("set_owner") ? -1 : SystemFileApi().set_owner(f, u, g);
-    },
-    [](FileHandle f) { return Hit("try_lock") ? -1 : SystemFileApi().try_lock(f); },
-    [](const char* d, void (*each)(const char*, void*), void* c) {
-      return Hit("list_dir") ? -1 : SystemFileApi().list_dir(d, each, c);
-    },
-    [](int pid) { return Hit("process_exists") ? -1 : SystemFileApi().process_exists(pid); },
-};
 
 struct ErrorBox {
   int32_t code;
@@ -119,15 +51,13 @@ class SaveTest : public ::testing::Test {
     doc_.SetPath(path_.c_str());
   }
   void TearDown() override {
-    platform::SetFileApi(nullptr);
-    g_fault = {};
+    files_.reset();
     TarkoSubSetErrMsgHandler(nullptr, nullptr);
     umask(old_umask_);
   }
-  void Install(Fault fault) {
-    g_fault = fault;
-    g_calls.clear();
-    platform::SetFileApi(&kFaulty);
+  void Install(const FaultScript::Fault& fault) {
+    files_.emplace();
+    Faults().Set({fault});
   }
   uint32_t Mode(const std::string& path) {
     struct stat st {};
@@ -141,6 +71,7 @@ class SaveTest : public ::testing::Test {
   CVeldraneDoc doc_;
   std::vector<ErrorBox> boxes_;
   mode_t old_umask_ = 0;
+  std::optional<FaultyFiles> files_;
 };
 
 TEST_F(SaveTest, ReplacesTheFileAndKeepsItsPermissions) {
@@ -163,7 +94,7 @@ TEST_F(SaveTest, NewFileGetsTheUsualPermissions) {
 }
 
 TEST_F(SaveTest, EveryFailingStepLeavesTheOldFile) {
-  const Fault faults[] = {
+  const FaultScript::Fault faults[] = {
       {"check_writable", 1, EACCES},  // an existing file that may not be written
       {"create_new", 1, EACCES},      // a directory that refuses writes
       {"create_new", 1, ENOSPC},
@@ -174,13 +105,13 @@ TEST_F(SaveTest, EveryFailingStepLeavesTheOldFile) {
       {"close", 1, EIO},
       {"replace", 1, EXDEV},
   };
-  for (const Fault& fault : faults) {
-    SCOPED_TRACE(std::string(fault.call) + " #" + std::to_string(fault.nth));
+  for (const FaultScript::Fault& fault : faults) {
+    SCOPED_TRACE(fault.call + " #" + std::to_string(fault.nth));
     boxes_.clear();
     Install(fault);
     doc_.Save();
-    platform::SetFileApi(nullptr);
-    EXPECT_GE(g_calls[fault.call], fault.nth);  // the fault was reached
+    EXPECT_GE(Faults().Count(fault.call), fault.nth);  // the fault was reached
+    files_.reset();
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].code, 2005);
     EXPECT_EQ(boxes_[0].mode, 1);

@@ -43,11 +43,11 @@ class DriverTable : public ::testing::Test {
 
 TEST_F(DriverTable, ConstantSlotsBeforeAnyOpen) {
   EXPECT_EQ(driver_.GetVersion(), 0x00010000);
-  EXPECT_EQ(driver_.Slot<DrvQueryAFn>(kDrvQueryA)(), 0);
-  EXPECT_EQ(driver_.Slot<DrvQueryBFn>(kDrvQueryB)(), 1);
+  EXPECT_EQ(driver_.Slot<kDrvQueryA>()(), 0);
+  EXPECT_EQ(driver_.Slot<kDrvQueryB>()(), 1);
   EXPECT_STREQ(driver_.GetName(), "VELDRANE");
-  driver_.Slot<DrvHookAFn>(kDrvHookA)();
-  driver_.Slot<DrvHookBFn>(kDrvHookB)();
+  driver_.Slot<kDrvHookA>()();
+  driver_.Slot<kDrvHookB>()();
   for (int slot = 0; slot < kDrvTableSize; ++slot) {
     EXPECT_EQ(driver_.RawSlot(slot) != nullptr, slot < kDrvSlotCount) << "slot " << slot;
   }
@@ -61,8 +61,8 @@ TEST_F(DriverTable, EveryInstanceSlotAnswersABadIndex) {
     EXPECT_EQ(driver_.OpenPort(index), 0);
     EXPECT_EQ(driver_.ResolveTags(index), 0);
     EXPECT_EQ(driver_.Stop(index), 0);
-    EXPECT_EQ(driver_.Slot<DrvRequestFn>(kDrvRequest)(index, 1, 2, 3, 4, 5), -1);
-    EXPECT_EQ(driver_.Slot<DrvNotifyFn>(kDrvNotify)(index, 1, 2), 0);
+    EXPECT_EQ(driver_.Slot<kDrvRequest>()(index, 1, 2, 3, 4, 5), -1);
+    EXPECT_EQ(driver_.Slot<kDrvNotify>()(index, 1, 2), 0);
     int32_t s = 7, f = 7, t = 7, u = 7;
     EXPECT_EQ(driver_.GetStats(index, nullptr, &s, &f, &t, &u), -1);
     EXPECT_EQ(driver_.GetStats(index, "A", &s, &f, &t, &u), -1);
@@ -136,7 +136,7 @@ TEST(DriverTableTwice, TwoDriversInOneProcessKeepTheirOwnTables) {
   ASSERT_NE(dladdr(reinterpret_cast<void*>(table1[kDrvOpen]), &info1), 0);
   ASSERT_NE(dladdr(reinterpret_cast<void*>(table2[kDrvOpen]), &info2), 0);
   EXPECT_NE(info1.dli_fbase, info2.dli_fbase);  // each slot points into its own module
-  EXPECT_EQ(reinterpret_cast<DrvGetVersionFn>(table2[kDrvGetVersion])(), 0x00010000);
+  EXPECT_EQ(GetSlot<kDrvGetVersion>(table2)(), 0x00010000);
   dlclose(second);
   dlclose(first);
   std::remove(copy.c_str());

@@ -37,8 +37,10 @@ T7 5
 T1 many
 VALUES
 
-VELDRANE_PORTS="$tmp/ports" "$bin/veldrane-host" run "$tmp/road.cfg" --values "$tmp/values.txt" \
-  --seconds 7 --plain >"$tmp/host.out" 2>&1 || fail "the host runner failed ($?)"
+# Bounded: a runner that does not end fails the test with its output.
+VELDRANE_PORTS="$tmp/ports" timeout 30 "$bin/veldrane-host" run "$tmp/road.cfg" \
+  --values "$tmp/values.txt" --seconds 7 --plain >"$tmp/host.out" 2>&1 ||
+  fail "the host runner failed or did not end within 30 s ($?)"
 sleep 0.5
 kill -INT "${pids[0]}" 2>/dev/null || true
 wait "${pids[0]}" || true

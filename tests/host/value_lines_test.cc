@@ -7,8 +7,10 @@
 
 #include "host/runner/simulator.h"
 #include "host/runner/value_lines.h"
+#include "platform/cp949.h"
 #include "platform/display_text.h"
 #include "platform/utf8.h"
+#include "tests/support/fault_script.h"
 
 namespace {
 
@@ -59,6 +61,17 @@ TEST(ValueLines, GoodBlankAndBadLines) {
   EXPECT_EQ(nan.kind, ValueLine::kValue);
   EXPECT_TRUE(std::isnan(nan.value));
   EXPECT_EQ(ParseValueLine("T 1e-999").kind, ValueLine::kValue);  // underflow is a tiny value
+
+  // Without a converter for code page 949 a UTF-8 tag is refused with the reason, not looked up
+  // as its UTF-8 bytes; ASCII tags go on.
+  const veldrane::platform::CodePageApi no_converter = {
+      [](const char*, const char*) { return reinterpret_cast<iconv_t>(-1); }};
+  veldrane::test::InstalledApi<veldrane::platform::CodePageApi> none(
+      &veldrane::platform::SetCodePageApi, no_converter);
+  ValueLine korean = ParseValueLine("\xEC\x9C\xA0\xEB\x9F\x89 1");
+  EXPECT_EQ(korean.kind, ValueLine::kError);
+  EXPECT_NE(korean.error.find("no converter for code page 949"), std::string::npos) << korean.error;
+  EXPECT_EQ(ParseValueLine("FLOW1 2").kind, ValueLine::kValue);
 }
 
 TEST(ValueLines, SplitterCutsLinesAndRefusesOverlongOnesWhole) {

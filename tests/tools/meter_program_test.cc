@@ -22,6 +22,7 @@
 #include "config/doc.h"
 #include "config/station_info.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/deadline.h"
 #include "tests/support/frame_for.h"
 #include "tests/support/program_run.h"
 #include "tests/support/test_pty.h"

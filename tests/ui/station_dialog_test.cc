@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 
+#include "config/station_limits.h"
 #include "hostlink/texts.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/interaction.h"
@@ -124,7 +125,8 @@ TEST_F(StationDialogTest, KindIsMinusOneWithoutARow) {
 TEST_F(StationDialogTest, KindRowsAreTheMeterModels) {
   OpenConfig config({});
   CStationDlg dialog(nullptr, config.view(), nullptr, ui_);
-  for (int i = 0; i < texts::kKindCount; ++i) {
+  ASSERT_EQ(dialog.kind_list()->count(), kKindCount);
+  for (int i = 0; i < kKindCount; ++i) {
     EXPECT_EQ(dialog.kind_list()->itemText(i), Q(texts::kKindNames[i]));
   }
 }

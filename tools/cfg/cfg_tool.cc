@@ -9,11 +9,12 @@
 #include <map>
 #include <unordered_map>
 
+#include "comm/meter_kinds.h"
 #include "config/doc.h"
+#include "config/station_limits.h"
 #include "config/station_name.h"
 #include "config/text_lines.h"
 #include "fw/archive.h"
-#include "hostlink/texts.h"
 #include "platform/cp949.h"
 #include "platform/display_text.h"
 #include "platform/text_width.h"
@@ -131,8 +132,8 @@ std::string Padded(const CString& cp949, size_t width) {
 // "3 <meter name>" in code page 949.
 CString KindText(int32_t kind) {
   CString text;
-  if (kind >= 0 && kind < texts::kKindCount) {
-    text.Format("%d %s", kind, texts::kKindNames[kind]);
+  if (const MeterKind* model = FindMeterKind(kind)) {
+    text.Format("%d %s", kind, model->name);
   } else {
     text.Format("%d ?", kind);
   }
@@ -144,8 +145,7 @@ std::string PortText(const CSerialPort& port) {
   uint32_t baud = port.BaudRate();
   text += baud != 0 ? std::to_string(baud) : "baud index " + std::to_string(port.baud_index) + "?";
   text += ", " + std::to_string(port.ByteSize());
-  static constexpr char kParity[] = {'N', 'E', 'O'};
-  text += (port.parity_index >= 0 && port.parity_index <= 2) ? kParity[port.parity_index] : '?';
+  text += port.KnownParity() ? port.ParityLetter() : '?';
   text += std::to_string(port.StopBitCount());
   text += port.RtsCts() ? ", RTS/CTS" : ", no handshake";
   return text;
@@ -216,9 +216,18 @@ int CmdExport(const Command& c, const Streams& s) {
   CArchive ar(&memory, CArchive::kStore);
   WriteStationLines(ar, doc);
   ar.Close();
-  std::string text = utf8 ? platform::Cp949ToUtf8(memory.Data()) : memory.Data();
-  // Lines for the eye: control characters in the fields must not drive the terminal.
-  if (utf8 && s.out_is_terminal) text = platform::EscapeControls(text, true);
+  std::string text = memory.Data();
+  if (utf8) {
+    try {
+      text = platform::Cp949ToUtf8Exact(text);
+    } catch (const std::exception& e) {
+      Error(s, std::string("cannot write the station lines as UTF-8: ") + e.what() +
+                   "; --cp949 writes them as stored");
+      return kFailed;
+    }
+    // Lines for the eye: control characters in the fields must not drive the terminal.
+    if (s.out_is_terminal) text = platform::EscapeControls(text, true);
+  }
   std::fwrite(text.data(), 1, text.size(), s.out);
   return FinishOutput(s) ? kOk : kFailed;
 }
@@ -282,7 +291,12 @@ int CmdImport(const Command& c, const Streams& s) {
                  "; nothing was changed");
     return kFailed;
   }
-  if (!ImportText(s, utf8, input)) return kFailed;
+  try {
+    if (!ImportText(s, utf8, input)) return kFailed;
+  } catch (const std::exception& e) {
+    Error(s, std::string("cannot read the input as UTF-8: ") + e.what() + "; nothing was changed");
+    return kFailed;
+  }
   CVeldraneDoc doc;
   if (!LoadDoc(s, c.file, doc, wait_ms)) return kFailed;
   CMemFile memory(input.data(), input.size());
@@ -335,15 +349,14 @@ int CmdCheck(const Command& c, const Streams& s) {
              "number " + std::to_string(st->number) + " also used by station " +
                  std::to_string(number_it->second));
     }
-    if (st->number < 0 || st->number > 255) {
-      report(position, *st, "number " + std::to_string(st->number) + " outside 0 to 255");
-    }
-    if (st->kind < 0 || st->kind > 6) {
-      report(position, *st, "kind " + std::to_string(st->kind) + " outside 0 to 6");
-    }
-    if (st->decimals > 7) {
-      report(position, *st, "decimals " + std::to_string(st->decimals) + " outside 0 to 7");
-    }
+    auto outside = [&](const char* what, int64_t value, int64_t highest) {
+      report(position, *st,
+             std::string(what) + " " + std::to_string(value) + " outside 0 to " +
+                 std::to_string(highest));
+    };
+    if (!IsValidStationNumber(st->number)) outside("number", st->number, kMaxStationNumber);
+    if (!IsValidKind(st->kind)) outside("kind", st->kind, kKindCount - 1);
+    if (!IsValidDecimals(st->decimals)) outside("decimals", st->decimals, kMaxDecimals);
   }
   if (problems == 0) {
     std::fprintf(s.out, "%s: %zu stations, no problems\n", c.file.c_str(), position);

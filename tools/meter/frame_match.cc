@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "comm/meter_kinds.h"
+
 namespace veldrane::meter {
 namespace {
 
@@ -132,8 +134,7 @@ std::optional<MeterFrame> ParseSigned(std::string_view station, std::string_view
   int32_t kind = digits.size() == 4 ? 5 : digits.size() == 6 ? 6 : -1;
   if (kind < 0) return std::nullopt;
   int32_t magnitude = DigitsValue(digits);
-  int32_t lowest = kind == 5 ? 1999 : 199999;
-  if (sign == '-' && (magnitude == 0 || magnitude > lowest)) return std::nullopt;
+  if (sign == '-' && (magnitude == 0 || -magnitude < kMeterKinds[kind].lowest)) return std::nullopt;
   int32_t number = sign == '-' ? -magnitude : magnitude;
   Value value;
   value.text = std::to_string(number);

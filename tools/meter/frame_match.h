@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "config/station_limits.h"
+
 namespace veldrane::meter {
 
 inline constexpr uint8_t kStx = 0x02;
@@ -46,24 +48,23 @@ inline constexpr uint8_t kCr = 0x0D;
 
 // No frame is longer than the builders' buffer allows (100 bytes with the zero byte).
 inline constexpr size_t kMaxFrameLength = 99;
-inline constexpr int32_t kKindCount = 7;
 
 // The kind configured for each station number 0 to 255, or -1 when not known.
 class StationKinds {
  public:
   StationKinds() { kinds_.fill(-1); }
   void Set(int32_t station, int32_t kind) {
-    if (station >= 0 && station < 256 && kind >= -1 && kind < kKindCount) {
+    if (IsValidStationNumber(station) && (kind == -1 || IsValidKind(kind))) {
       kinds_[static_cast<size_t>(station)] = static_cast<int8_t>(kind);
     }
   }
   int32_t Get(int32_t station) const {
-    return station >= 0 && station < 256 ? kinds_[static_cast<size_t>(station)] : -1;
+    return IsValidStationNumber(station) ? kinds_[static_cast<size_t>(station)] : -1;
   }
   bool Is(int32_t station, int32_t kind) const { return Get(station) == kind; }
 
  private:
-  std::array<int8_t, 256> kinds_;
+  std::array<int8_t, kStationNumberCount> kinds_;
 };
 
 // One decoded frame: what the meter of that kind shows.

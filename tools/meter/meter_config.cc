@@ -29,7 +29,7 @@ bool ReadMeterConfig(const std::string& path, MeterConfig& config, std::string& 
   }
   const CSerialPort& port = doc.Port();
   config.line.baud = port.BaudRate();
-  config.line.parity = port.parity_index == 1 ? 'E' : port.parity_index == 2 ? 'O' : 'N';
+  config.line.parity = port.ParityLetter();
   config.line.data_bits = port.ByteSize();
   config.line.stop_bits = port.StopBitCount();
   return true;

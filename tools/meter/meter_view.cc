@@ -1,28 +1,23 @@
 #include "tools/meter/meter_view.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 
-#include "hostlink/texts.h"
+#include "comm/meter_kinds.h"
 #include "platform/cp949.h"
 #include "platform/text_width.h"
 
 namespace veldrane::meter {
 namespace {
 
-// Digits of each model's display, sign included.
+// Characters of each model's display, sign included: as many as its widest value; eight where
+// the display has no fixed digits.
 size_t FaceWidth(int32_t kind) {
-  switch (kind) {
-    case 4:
-      return 6;
-    case 5:
-      return 5;
-    case 6:
-      return 7;
-    default:
-      return 8;
-  }
+  const MeterKind* model = FindMeterKind(kind);
+  if (!model || !model->bounded) return 8;
+  return std::max(std::to_string(model->lowest).size(), std::to_string(model->highest).size());
 }
 
 std::string Format(const char* format, double value) {
@@ -56,8 +51,9 @@ std::string HexText(const std::vector<uint8_t>& bytes) {
 }
 
 std::string ModelName(int32_t kind) {
-  if (kind < 0 || kind >= texts::kKindCount) return "kind " + std::to_string(kind);
-  return platform::Cp949ToUtf8(std::string(texts::kKindNames[kind]));
+  const MeterKind* model = FindMeterKind(kind);
+  if (!model) return "kind " + std::to_string(kind);
+  return platform::Cp949ToUtf8(std::string(model->name));
 }
 
 std::string MeterFace(int32_t kind, const std::string& shown) {

@@ -55,7 +55,7 @@ class HostModulesTest : public ::testing::Test {
   void SetUp() override {
     g_fake = &fake_;
     g_log_writes = 0;
-    fake_.table[kLogWrite] = reinterpret_cast<TarkoFn>(&CountingLogWrite);
+    SetSlot<kLogWrite>(fake_.table, &CountingLogWrite);
     veldrane::platform::SetModuleApi(&kFakeApi);
   }
   void TearDown() override {

@@ -6,9 +6,11 @@
 #include <cstdio>
 
 #include "config/doc.h"
+#include "platform/cp949.h"
 #include "platform/file_lock.h"
 #include "tests/config/file_bytes.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/fault_script.h"
 #include "tools/cfg/cfg_tool.h"
 
 namespace veldrane::test {
@@ -189,6 +191,32 @@ TEST(CfgTool, ImportGivesUpOnALockedFileAndChangesNothing) {
       << r.err;
   EXPECT_EQ(ReadFile(file), before);
   EXPECT_EQ(Cfg({"import", file, "--wait", "x"}).status, 2);
+}
+
+// Without a converter for code page 949, UTF-8 in or out stops with the reason instead of
+// storing or writing text in the wrong encoding; raw bytes and plain ASCII still go.
+TEST(CfgTool, WithoutACp949ConverterUtf8StopsAndChangesNothing) {
+  TempDir dir;
+  std::string file = dir.File("a.cfg");
+  WriteFile(file, FileBytes({{kGaNa, "d", 1, 2, 3, "T"}}));
+  const std::string before = ReadFile(file);
+  const platform::CodePageApi no_converter = {
+      [](const char*, const char*) { return reinterpret_cast<iconv_t>(-1); }};
+  InstalledApi<platform::CodePageApi> none(&platform::SetCodePageApi, no_converter);
+
+  Result r = Cfg({"import", file, "--utf8"}, kGaNaUtf8 + "\t2\t5\r\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.err, "no converter for code page 949")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "nothing was changed")) << r.err;
+  EXPECT_EQ(ReadFile(file), before);
+  r = Cfg({"export", file}, "", true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.err, "no converter for code page 949")) << r.err;
+  EXPECT_EQ(r.out, "");
+
+  EXPECT_EQ(Cfg({"export", file, "--cp949"}).out, kGaNa + "\t1\t2\t3\tT\td\r\n");
+  r = Cfg({"import", file, "--utf8"}, "PUMP2\t1\t7\r\n");
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST(CfgTool, DamagedFileNamesSectionAndOffsetAndLosesNothing) {

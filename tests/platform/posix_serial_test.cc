@@ -25,6 +25,7 @@
 #include "platform/serial_device.h"
 #include "platform/serial_sys.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/fault_script.h"
 #include "tests/support/test_pty.h"
 
 namespace veldrane::test {
@@ -38,15 +39,10 @@ using platform::SerialSettings;
 using Pty = veldrane::test::TestPty;
 
 // The wrapped system calls. Plain functions reach the script through one pointer.
+// Calls are named "open", "flock", "write", "ioctl TIOCEXCL", ... in the fault script.
 struct SysScript {
-  struct Fault {
-    std::string call;  // "open", "flock", "write", "ioctl TIOCEXCL", ...
-    int nth;           // 1 is the first call of that kind
-    int error;
-  };
+  using Fault = FaultScript::Fault;
   std::mutex mutex;
-  std::vector<Fault> faults;
-  std::map<std::string, int> counts;
   std::vector<std::string> ioctls;  // "TIOCMBIS 6": request and bits
   std::optional<termios> set_termios;
   bool virtual_time = false;
@@ -80,15 +76,7 @@ std::string RequestName(unsigned long request) {
 
 // True when this call is the one to fail (errno is then set).
 bool Fails(const std::string& call) {
-  std::lock_guard<std::mutex> lock(g_script->mutex);
-  int n = ++g_script->counts[call];
-  for (const SysScript::Fault& f : g_script->faults) {
-    if (f.call == call && f.nth == n) {
-      errno = f.error;
-      return true;
-    }
-  }
-  return false;
+  return Faults().Hit(call);
 }
 
 const platform::SerialSysApi& Sys() {
@@ -176,6 +164,7 @@ class PosixSerialTest : public ::testing::Test {
     setenv(platform::kPortMapVariable, ports_.path().c_str(), 1);
     Map(1, pty_.slave());
     g_script = &script_;
+    Faults().Reset();
     platform::SetSerialSysApi(&kScripted);
   }
   void TearDown() override {
@@ -188,14 +177,8 @@ class PosixSerialTest : public ::testing::Test {
     unlink(entry.c_str());
     ASSERT_EQ(symlink(target.c_str(), entry.c_str()), 0);
   }
-  int Count(const std::string& call) {
-    std::lock_guard<std::mutex> lock(script_.mutex);
-    return script_.counts[call];
-  }
-  void Fail(const std::string& call, int nth, int error) {
-    std::lock_guard<std::mutex> lock(script_.mutex);
-    script_.faults.push_back({call, nth, error});
-  }
+  int Count(const std::string& call) { return Faults().Count(call); }
+  void Fail(const std::string& call, int nth, int error) { Faults().Fail(call, nth, error); }
   void UseVirtualTime() {
     std::lock_guard<std::mutex> lock(script_.mutex);
     script_.virtual_time = true;
@@ -319,8 +302,7 @@ TEST_F(PosixSerialTest, WhatOpeningNeedsAndWhatItMayLack) {
     SCOPED_TRACE(c.fault.call + " " + std::to_string(c.fault.error));
     {
       std::lock_guard<std::mutex> lock(script_.mutex);
-      script_.faults = {c.fault};
-      script_.counts.clear();
+      Faults().Set({c.fault});
     }
     auto device = platform::NewPosixSerialDevice();
     platform::SerialResult r = device->Open("COM1", {});
@@ -506,10 +488,7 @@ TEST_F(PosixSerialTest, WhatIsNoTerminalIsRefused) {
        {std::string("/dev/null"), file, std::string("/dev/zero"), fifo}) {
     SCOPED_TRACE(target);
     Map(1, target);
-    {
-      std::lock_guard<std::mutex> lock(script_.mutex);
-      script_.counts.clear();
-    }
+    Faults().Reset();
     auto device = platform::NewPosixSerialDevice();
     platform::SerialResult r = device->Open("COM1", {});
     EXPECT_EQ(r.fault, platform::SerialFault::kNotSerialDevice);
@@ -537,8 +516,7 @@ TEST_F(PosixSerialTest, AHangUpOrADeviceErrorCountsAsGone) {
     ASSERT_TRUE(device->Open("COM1", {}));
     {
       std::lock_guard<std::mutex> lock(script_.mutex);
-      script_.counts.clear();
-      script_.faults = {{c.call, 1, c.error}};
+      Faults().Set({{c.call, 1, c.error}});
       script_.poll_revents = c.revents;
     }
     device->Purge();

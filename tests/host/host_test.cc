@@ -15,6 +15,7 @@
 #include "host/rt/event_log_api.h"
 #include "tarko/host_tables.h"
 #include "tarko/tagval.h"
+#include "tests/support/deadline.h"
 
 namespace {
 
@@ -29,10 +30,10 @@ const TarkoFn* Table(const char* module) {
   return table;
 }
 
-template <typename Fn>
-Fn Db(int slot) {
+template <DbmSlot S>
+SlotFn<S> Db() {
   static const TarkoFn* table = Table(kDbmModuleName);
-  return reinterpret_cast<Fn>(table[slot]);
+  return GetSlot<S>(table);
 }
 
 struct Change {
@@ -43,7 +44,7 @@ struct Change {
 
 std::vector<Change> TakeChanges(int32_t client) {
   std::vector<Change> out;
-  std::unique_ptr<CTagChangeArray> changes(Db<DbGetChangesFn>(kDbGetChanges)(client));
+  std::unique_ptr<CTagChangeArray> changes(Db<kDbGetChanges>()(client));
   if (!changes) return out;
   for (int32_t i = 0; i < changes->GetSize(); ++i) {
     std::unique_ptr<TagChangeRecord> record(changes->GetAt(i));
@@ -62,21 +63,21 @@ TEST_F(TagDbTest, FindAdviseAndNewestValuePerSubscription) {
   ASSERT_EQ(TagDbDefine("FLOW1", kTagTypeAnalog), 0);
   ASSERT_EQ(TagDbDefine("LEVEL", kTagTypeNone), 1);
   EXPECT_EQ(TagDbDefine("FLOW1", kTagTypeAnalog), 0);
-  int32_t client = Db<DbOpenClientFn>(kDbOpenClient)();
+  int32_t client = Db<kDbOpenClient>()();
   ASSERT_GE(client, 0);
-  EXPECT_EQ(Db<DbFindTagFn>(kDbFindTag)(client, "FLOW1"), 0);
-  EXPECT_EQ(Db<DbFindTagFn>(kDbFindTag)(client, "flow1"), -1);
-  EXPECT_EQ(Db<DbFindTagFn>(kDbFindTag)(client, "NOPE"), -1);
+  EXPECT_EQ(Db<kDbFindTag>()(client, "FLOW1"), 0);
+  EXPECT_EQ(Db<kDbFindTag>()(client, "flow1"), -1);
+  EXPECT_EQ(Db<kDbFindTag>()(client, "NOPE"), -1);
 
   int a = 0, b = 0;
-  Db<DbAdviseFn>(kDbAdvise)(client, 0, 1, &a);
-  Db<DbAdviseFn>(kDbAdvise)(client, 1, 1, &b);
+  Db<kDbAdvise>()(client, 0, 1, &a);
+  Db<kDbAdvise>()(client, 1, 1, &b);
   // The tag with a value is delivered at once; the one without is not.
   auto first = TakeChanges(client);
   ASSERT_EQ(first.size(), 1u);
   EXPECT_EQ(first[0].user, &a);
   EXPECT_EQ(first[0].value, 0.0);
-  EXPECT_EQ(Db<DbGetChangesFn>(kDbGetChanges)(client), nullptr);
+  EXPECT_EQ(Db<kDbGetChanges>()(client), nullptr);
 
   TagDbSet("FLOW1", 1.5, kTagTypeAnalog);
   TagDbSet("FLOW1", 2.5, kTagTypeAnalog);
@@ -92,43 +93,44 @@ TEST_F(TagDbTest, FindAdviseAndNewestValuePerSubscription) {
 
 TEST_F(TagDbTest, ClientsAreCountedAndClosedClientsGetNothing) {
   TagDbDefine("T", kTagTypeAnalog);
-  int32_t c1 = Db<DbOpenClientFn>(kDbOpenClient)();
-  int32_t c2 = Db<DbOpenClientFn>(kDbOpenClient)();
+  int32_t c1 = Db<kDbOpenClient>()();
+  int32_t c2 = Db<kDbOpenClient>()();
   EXPECT_NE(c1, c2);
-  Db<DbAdviseFn>(kDbAdvise)(c1, 0, 1, nullptr);
-  Db<DbAdviseFn>(kDbAdvise)(c2, 0, 1, nullptr);
+  Db<kDbAdvise>()(c1, 0, 1, nullptr);
+  Db<kDbAdvise>()(c2, 0, 1, nullptr);
   EXPECT_EQ(TagDbOpenClientCount(), 2);
   EXPECT_EQ(TagDbSubscriptionCount(), 2);
-  Db<DbCloseClientFn>(kDbCloseClient)(c1);
+  Db<kDbCloseClient>()(c1);
   EXPECT_EQ(TagDbOpenClientCount(), 1);
   EXPECT_EQ(TagDbClientsOpened(), 2);
   TagDbSet("T", 3, kTagTypeAnalog);
-  EXPECT_EQ(Db<DbGetChangesFn>(kDbGetChanges)(c1), nullptr);
+  EXPECT_EQ(Db<kDbGetChanges>()(c1), nullptr);
   EXPECT_EQ(TakeChanges(c2).size(), 1u);
-  EXPECT_EQ(Db<DbGetChangesFn>(kDbGetChanges)(-1), nullptr);
-  EXPECT_EQ(Db<DbGetChangesFn>(kDbGetChanges)(99), nullptr);
+  EXPECT_EQ(Db<kDbGetChanges>()(-1), nullptr);
+  EXPECT_EQ(Db<kDbGetChanges>()(99), nullptr);
 }
 
 TEST_F(TagDbTest, WritersAndReadersOnTwoThreads) {
   TagDbDefine("T", kTagTypeAnalog);
-  int32_t client = Db<DbOpenClientFn>(kDbOpenClient)();
+  int32_t client = Db<kDbOpenClient>()();
   int station = 0;
-  Db<DbAdviseFn>(kDbAdvise)(client, 0, 1, &station);
+  Db<kDbAdvise>()(client, 0, 1, &station);
   std::thread writer([] {
     for (int i = 1; i <= 2000; ++i) TagDbSet("T", i, kTagTypeAnalog);
   });
   double last = -1;
-  while (last < 2000) {
+  for (veldrane::test::Deadline deadline; last < 2000 && !deadline.Passed();) {
     for (const Change& c : TakeChanges(client)) {
       EXPECT_GT(c.value, last);  // never an older value after a newer one
       last = c.value;
     }
   }
   writer.join();
+  EXPECT_EQ(last, 2000) << "the last value did not arrive within 20 s";
 }
 
 TEST(EventLog, KeepsLinesWritesTheFileAndTellsListeners) {
-  auto log_write = reinterpret_cast<LogWriteFn>(Table(kRtModuleName)[kLogWrite]);
+  auto log_write = GetSlot<kLogWrite>(Table(kRtModuleName));
   char path[] = "/tmp/veldrane-eventlog-XXXXXX";
   int fd = mkstemp(path);
   ASSERT_GE(fd, 0);

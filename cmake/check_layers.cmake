@@ -1,0 +1,43 @@
+# Layers point down only. Run as a test: cmake -DSOURCE_DIR=<tree> -P check_layers.cmake
+#
+# Each folder lists the first path components its #include "..." lines must not name. sdk/ is
+# reached as fw/, tarko/ and veldrane/ (its own include root).
+cmake_minimum_required(VERSION 3.25)
+
+set(forbidden_sdk platform hostlink config comm driver host tools ui)
+set(forbidden_platform hostlink config comm driver host tools ui)
+set(forbidden_hostlink config comm driver host tools ui)
+set(forbidden_config comm driver host tools ui)
+set(forbidden_comm driver host tools ui)
+set(forbidden_driver host tools)
+# The programs link the small libraries, never the driver's top.
+set(forbidden_host driver ui)
+set(forbidden_tools driver ui)
+# The window reaches the document through the interface of sdk/veldrane/config_window.h only.
+set(forbidden_ui config comm driver host tools)
+
+if(NOT SOURCE_DIR)
+  message(FATAL_ERROR "usage: cmake -DSOURCE_DIR=<tree> -P check_layers.cmake")
+endif()
+
+set(violations "")
+foreach(folder sdk platform hostlink config comm driver host tools ui)
+  file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}
+    ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cc)
+  # The screenshot program is a program of its own, built on the driver's document.
+  list(FILTER sources EXCLUDE REGEX "^ui/shots/")
+  foreach(source IN LISTS sources)
+    file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[^\"]*\"([^/\"]*)/.*$" "\\1" top "${line}")
+      if(top IN_LIST forbidden_${folder})
+        string(APPEND violations "  ${source}: ${line}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(violations)
+  message(FATAL_ERROR "includes that point up a layer:\n${violations}")
+endif()
+message(STATUS "layers point down")
