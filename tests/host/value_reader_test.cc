@@ -202,9 +202,10 @@ TEST(StationTable, TheLiveViewShowsWhatIsWrongFirstWhenNotAllFits) {
     return watch;
   };
   auto first = line("A", 20, 99), second = line("B", 20, 17);
-  std::vector<veldrane::host::LiveLine> lines = {{"a.cfg (COM1)", first.get(), ""},
-                                                 {"b.cfg (COM2)", second.get(), ""},
-                                                 {"c.cfg", nullptr, "not run: the port did not open"}};
+  std::vector<veldrane::host::LiveLine> lines = {
+      {"a.cfg (COM1)", first.get(), ""},
+      {"b.cfg (COM2)", second.get(), ""},
+      {"c.cfg", nullptr, "not run: the port did not open"}};
   auto count = [](const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
