@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "config/station_limits.h"
@@ -264,8 +265,13 @@ void CVeldraneDoc::GetStationInfo(const char* name, CString* number, CString* ta
 
 CStationInfo* CVeldraneDoc::FindStation(const char* name) const {
   if (!name) return nullptr;
+  // The name's length once, not once a station: a host reads every station's statistics by name.
+  size_t length = std::strlen(name);
   for (const auto& station : stations_) {
-    if (veldrane::SameStationName(station->name, name)) return station.get();
+    const CString& own = station->name;
+    if (veldrane::SameStationName(own.GetString(), own.GetLength(), name, length)) {
+      return station.get();
+    }
   }
   return nullptr;
 }

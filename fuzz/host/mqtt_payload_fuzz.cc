@@ -5,12 +5,13 @@
 #include <string_view>
 
 #include "host/runner/mqtt_payload.h"
+#include "platform/display_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view payload(reinterpret_cast<const char*>(data), size);
   veldrane::host::Payload parsed = veldrane::host::ParsePayload(payload);
   if (parsed.ok != parsed.error.empty()) std::abort();
-  std::string shown = veldrane::host::Printable(payload);
+  std::string shown = veldrane::platform::Excerpt(payload);
   if (shown.size() > 4 * 40 + 3) std::abort();
   for (char c : shown) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) std::abort();

@@ -25,9 +25,18 @@ struct Client {
   std::vector<Subscription> subscriptions;
 };
 
+// A subscription as its tag finds it.
+struct Subscriber {
+  int32_t client;
+  size_t subscription;  // in the client's list
+};
+
 struct Tag {
   std::string name;
   CTagVal value;
+  // Its subscriptions of open clients, so that a new value marks them without a walk through
+  // every client's subscriptions (thousands of tags change every second on a busy runner).
+  std::vector<Subscriber> subscribers;
 };
 
 struct Database {
@@ -51,11 +60,8 @@ Client* FindClient(Database& db, int32_t client) {
 }
 
 void MarkChanged(Database& db, int32_t tag) {
-  for (Client& client : db.clients) {
-    if (!client.open) continue;
-    for (Subscription& s : client.subscriptions) {
-      if (s.tag == tag) s.changed = true;
-    }
+  for (const Subscriber& s : db.tags[static_cast<size_t>(tag)].subscribers) {
+    db.clients[static_cast<size_t>(s.client)].subscriptions[s.subscription].changed = true;
   }
 }
 
@@ -80,6 +86,12 @@ void DbCloseClient(int32_t client) {
   Database& db = Db();
   std::lock_guard<std::mutex> lock(db.mutex);
   if (Client* c = FindClient(db, client)) {
+    for (const Subscription& sub : c->subscriptions) {
+      auto& list = db.tags[static_cast<size_t>(sub.tag)].subscribers;
+      list.erase(std::remove_if(list.begin(), list.end(),
+                                [&](const Subscriber& s) { return s.client == client; }),
+                 list.end());
+    }
     c->open = false;
     c->subscriptions.clear();
   }
@@ -100,7 +112,9 @@ void DbAdvise(int32_t client, int32_t tag, int32_t, void* user_data) {
   std::lock_guard<std::mutex> lock(db.mutex);
   Client* c = FindClient(db, client);
   if (!c || tag < 0 || static_cast<size_t>(tag) >= db.tags.size()) return;
-  bool has_value = db.tags[static_cast<size_t>(tag)].value.GetType() != kTagTypeNone;
+  Tag& t = db.tags[static_cast<size_t>(tag)];
+  bool has_value = t.value.GetType() != kTagTypeNone;
+  t.subscribers.push_back({client, c->subscriptions.size()});
   c->subscriptions.push_back({tag, user_data, has_value});
 }
 
@@ -136,7 +150,7 @@ int32_t TagDbDefine(const char* name, uint16_t type) {
   auto it = db.by_name.find(name);
   if (it != db.by_name.end()) return it->second;
   int32_t index = static_cast<int32_t>(db.tags.size());
-  db.tags.push_back({name, CTagVal(type, 0.0)});
+  db.tags.push_back({name, CTagVal(type, 0.0), {}});
   db.by_name.emplace(name, index);
   return index;
 }

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -26,7 +28,8 @@
 #include "host/rt/event_log_api.h"
 #include "host/runner/configure_support.h"
 #include "host/runner/mqtt_gateway.h"
-#include "host/runner/port_probe.h"
+#include "host/runner/mqtt_topics.h"
+#include "host/runner/run_lines.h"
 #include "host/runner/simulator.h"
 #include "host/runner/station_list.h"
 #include "host/runner/station_table.h"
@@ -39,6 +42,8 @@
 namespace {
 
 using veldrane::host::DriverModule;
+using veldrane::host::LineState;
+using veldrane::host::RunLine;
 using veldrane::host::StationRow;
 
 enum ExitCode {
@@ -59,22 +64,25 @@ constexpr auto kStopWait = std::chrono::milliseconds(1200);
 void Usage(std::FILE* out) {
   std::fprintf(
       out,
-      "Usage: veldrane-host [OPTIONS] COMMAND [CONFIG]\n"
+      "Usage: veldrane-host [OPTIONS] COMMAND [CONFIG...]\n"
       "\n"
       "The reference host: loads the Veldrane driver as a host does and drives it.\n"
       "\n"
       "Commands:\n"
-      "  run CONFIG        open CONFIG, open its port, resolve and subscribe its tags, and send\n"
-      "                    values to the meters until Ctrl-C, SIGTERM, SIGHUP or --seconds;\n"
-      "                    then stop, unload and print the statistics (a second Ctrl-C ends\n"
-      "                    at once)\n"
+      "  run CONFIG...     open each CONFIG (one line of meters each, on a port of its own) and\n"
+      "                    its port, resolve and subscribe its tags, and send values to the "
+      "meters\n"
+      "                    until Ctrl-C, SIGTERM, SIGHUP or --seconds; then stop every line,\n"
+      "                    unload and print each line's statistics (a second Ctrl-C ends at\n"
+      "                    once). A line whose configuration or port does not open is left out\n"
+      "                    while the others run\n"
       "  configure CONFIG  open the configuration window on CONFIG (a new file when it does not\n"
       "                    exist); exit status 0 when it was saved, 1 when not (also when no\n"
       "                    window could open: the reason is printed), 7 when this\n"
       "                    installation has no configuration window\n"
       "  version           print the driver's version and name\n"
       "\n"
-      "Options for run:\n"
+      "Options for run (for every line):\n"
       "  --simulate        give every linked tag a moving value\n"
       "  --values FILE     read 'TAG VALUE' lines from FILE ('-' for standard input, or a FIFO\n"
       "                    that scripts write to at any time); bad lines are reported and skipped\n"
@@ -97,15 +105,16 @@ void Usage(std::FILE* out) {
       "/etc/veldrane/ports/com3.\n"
       "\n"
       "Exit status: 0 success, 1 configuration not saved, 2 usage (also a --values or --log file\n"
-      "that cannot be opened), 3 configuration not opened, 4 port not opened, 5 driver not\n"
-      "loaded, 6 the driver did not stop within 1.2 s (the statistics are those before the\n"
-      "stop), 7 no configuration window.\n",
+      "that cannot be opened, and a configuration or port given for two lines), 3 a configuration\n"
+      "not opened, 4 a port not opened (3 or 4 also when the other lines ran: 3 when a\n"
+      "configuration failed, else 4), 5 driver not loaded, 6 the driver did not stop a line\n"
+      "within 1.2 s (the statistics are those before the stop), 7 no configuration window.\n",
       veldrane::host::kMqttUsage);
 }
 
 struct Options {
   std::string command;
-  std::string config;
+  std::vector<std::string> configs;
   std::string driver = veldrane::host::DefaultDriverPath();
   bool simulate = false;
   std::string values;
@@ -116,6 +125,13 @@ struct Options {
   bool plain = false;
   veldrane::host::MqttOptions mqtt;
 };
+
+// The runner's own messages, on standard error after what standard output holds.
+void Say(const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "veldrane-host: %s\n", text.c_str());
+  std::fflush(stderr);
+}
 
 // Event-log lines as UTF-8, kept for the live table and printed in plain mode.
 class EventLines {
@@ -138,12 +154,13 @@ class EventLines {
       std::fflush(stdout);
     }
     lines_.push_back(std::move(text));
-    if (lines_.size() > 8) lines_.pop_front();
+    if (lines_.size() > kKept) lines_.pop_front();
   }
   std::deque<std::string> Recent() {
     std::lock_guard<std::mutex> lock(mutex_);
     return lines_;
   }
+  static constexpr size_t kKept = 8;
 
  private:
   std::mutex mutex_;
@@ -163,6 +180,7 @@ class LastValues {
   void Set(const std::string& tag, double value) {
     std::lock_guard<std::mutex> lock(mutex_);
     values_[tag] = value;
+    version_.fetch_add(1);
   }
   bool Get(const std::string& tag, double* value) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -171,10 +189,13 @@ class LastValues {
     *value = it->second;
     return true;
   }
+  // Moves with every Set: the stations' values need reading again only when it moved.
+  uint64_t version() const { return version_.load(); }
 
  private:
   std::mutex mutex_;
   std::map<std::string, double> values_;
+  std::atomic<uint64_t> version_{0};
 };
 
 LastValues g_values;
@@ -200,50 +221,135 @@ veldrane::host::StationStatus StatusOf(const DriverModule& driver, int32_t index
   return st;
 }
 
-std::string StationTable(const DriverModule& driver, int32_t index,
-                         const std::vector<StationRow>& stations) {
-  return veldrane::host::FormatStationTable(
-      stations, [&](const StationRow& s) { return StatusOf(driver, index, s); });
+// Why a line does not run, for the live table and the statistics.
+std::string NotRunning(const RunLine& line) {
+  switch (line.state) {
+    case LineState::kConfigNotOpened:
+      return "not run: the configuration could not be opened";
+    case LineState::kPortNotOpened:
+      return "not run: the port did not open";
+    default:
+      return "not run";
+  }
 }
 
-// Stops the driver, waiting at most kStopWait: false when it has not returned by then (the
-// process must then end without unloading it).
-bool StopWithin(const DriverModule& driver, int32_t index) {
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> stopped = done->get_future();
-  std::thread([&driver, index, done] {
-    driver.Stop(index);
-    done->set_value();
-  }).detach();
-  return stopped.wait_for(kStopWait) == std::future_status::ready;
+// The terminal's height in lines (24 when it does not say).
+size_t TerminalRows() {
+  winsize size{};
+  if (ioctl(1, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
+  return 24;
+}
+
+// The live screen: the lines with their stations as far as the terminal holds them, then the
+// latest event-log lines.
+void DrawLive(const std::vector<RunLine>& lines, double elapsed) {
+  std::string screen = "\x1b[H\x1b[2J";
+  char head[256];
+  std::string what = lines.size() == 1 ? lines[0].Title() : std::to_string(lines.size()) + " lines";
+  std::snprintf(head, sizeof head, "Veldrane host runner  %s  %.0f s  (Ctrl-C stops)\n\n",
+                what.c_str(), elapsed);
+  screen += head;
+  // A port that cannot carry the handshake stays in sight above the table.
+  for (const RunLine& line : lines) {
+    if (!line.port_problem.empty()) screen += line.port_problem + "\n\n";
+  }
+  std::vector<veldrane::host::LiveLine> live;
+  for (const RunLine& line : lines) {
+    live.push_back({line.Title(), line.watch.get(), line.watch ? "" : NotRunning(line)});
+  }
+  // Beside the table: the title, two blank lines, and the event log with its heading.
+  constexpr size_t kOther = 4 + EventLines::kKept;
+  size_t rows = TerminalRows();
+  screen += veldrane::host::FormatLiveLines(live, rows > kOther + 3 ? rows - kOther : 3);
+  screen += "\nEvent log:\n";
+  for (const std::string& l : g_events.Recent()) screen += "  " + l + "\n";
+  std::fputs(screen.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+// Each line's table and totals at the end, and the sum of all with several lines.
+void PrintStatistics(const std::vector<RunLine>& lines) {
+  std::printf("\nStatistics:\n");
+  long long all_sent = 0, all_failed = 0;
+  for (const RunLine& line : lines) {
+    if (lines.size() > 1 && !line.watch) {
+      std::printf("%s: %s\n", line.Title().c_str(), NotRunning(line).c_str());
+      continue;
+    }
+    if (lines.size() > 1) std::printf("%s:\n", line.Title().c_str());
+    std::printf("%s", veldrane::host::FormatStationTable(*line.watch).c_str());
+    std::printf("total: %d frames sent, %d failed\n", line.sent, line.failed);
+    all_sent += line.sent;
+    all_failed += line.failed;
+  }
+  if (lines.size() > 1) {
+    std::printf("all lines: %lld frames sent, %lld failed\n", all_sent, all_failed);
+  }
+  std::fflush(stdout);
+}
+
+// With the broker, each line publishes under its name: two lines of one name would mix.
+bool CheckMqttLineNames(const std::vector<RunLine>& lines, std::string* error) {
+  std::map<std::string, const RunLine*> names;
+  for (const RunLine& line : lines) {
+    std::string name = veldrane::host::LineName(line.config);
+    auto [at, added] = names.emplace(name, &line);
+    if (added) continue;
+    *error = "--mqtt: " + at->second->Title() + " and " + line.Title() +
+             " would publish their stations' states under the same line name '" +
+             veldrane::platform::DisplayInput(name) + "': rename one of them";
+    return false;
+  }
+  return true;
+}
+
+// The lines' states for the broker, read through the runner's watch of each running line.
+std::unique_ptr<veldrane::host::MqttGateway> NewGateway(const veldrane::host::MqttOptions& options,
+                                                        const std::vector<RunLine>& lines) {
+  std::vector<veldrane::host::StatusLine> status;
+  for (const RunLine& line : lines) {
+    if (!line.watch) continue;
+    veldrane::host::StatusLine s;
+    s.name = veldrane::host::LineName(line.config);
+    s.stations = line.stations;
+    s.watch = line.watch.get();
+    status.push_back(std::move(s));
+  }
+  return std::make_unique<veldrane::host::MqttGateway>(
+      options, std::move(status), [](const std::string& tag, double v) { ApplyValue(tag, v); },
+      [](const std::string& text) { Say(text); });
 }
 
 int Run(const Options& options) {
   // What cannot be opened is refused before anything starts.
   std::string error;
   if (!options.values.empty() && !veldrane::host::CheckValueSource(options.values, &error)) {
-    std::fprintf(stderr, "veldrane-host: --values: %s\n", error.c_str());
+    Say("--values: " + error);
+    return kUsage;
+  }
+  std::vector<RunLine> lines;
+  if (!veldrane::host::ReadLines(options.configs, &lines, &error) ||
+      (options.mqtt.enabled() && !CheckMqttLineNames(lines, &error))) {
+    Say(error);
     return kUsage;
   }
   if (!options.log.empty() && EventLogOpenFile(options.log.c_str()) != 0) {
-    std::fprintf(stderr, "veldrane-host: --log: cannot open %s: %s\n", options.log.c_str(),
-                 std::strerror(errno));
+    Say("--log: cannot open " + options.log + ": " + std::strerror(errno));
     return kUsage;
   }
 
-  std::vector<StationRow> stations;
-  bool have_stations = veldrane::host::ReadStations(options.config, &stations, &error);
-
-  // Every tag the configuration links exists in the tag database, with value 0 until one
+  // Every tag the configurations link exists in the tag database, with value 0 until one
   // arrives, so that it resolves.
   std::vector<veldrane::host::SimulatedTag> tags;
-  for (const StationRow& s : stations) {
-    if (s.tag.empty()) continue;
-    bool known = TagDbFind(s.tag.c_str()) >= 0;
-    TagDbDefine(s.tag.c_str(), kTagTypeAnalog);
-    if (!known) {
-      tags.push_back({s.tag, s.kind, s.decimals});
-      g_values.Set(s.tag, 0);
+  for (const RunLine& line : lines) {
+    for (const StationRow& s : line.stations) {
+      if (s.tag.empty()) continue;
+      bool known = TagDbFind(s.tag.c_str()) >= 0;
+      TagDbDefine(s.tag.c_str(), kTagTypeAnalog);
+      if (!known) {
+        tags.push_back({s.tag, s.kind, s.decimals});
+        g_values.Set(s.tag, 0);
+      }
     }
   }
 
@@ -253,30 +359,28 @@ int Run(const Options& options) {
 
   DriverModule driver;
   if (!driver.Load(options.driver, &error)) {
-    std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+    Say(error);
     return kNoDriver;
   }
-  int32_t index = driver.Open(options.config.c_str());
-  if (index < 0) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "veldrane-host: the driver could not open %s\n", options.config.c_str());
-    if (!have_stations) std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
-    return kFileNotOpened;
+  // Each line on its own: one that does not open is left out while the others run.
+  int open_status = kOk;
+  size_t running = 0;
+  for (RunLine& line : lines) {
+    veldrane::host::StartLine(driver, &line, Say);
+    if (line.running()) ++running;
+    if (line.state == LineState::kConfigNotOpened) open_status = kFileNotOpened;
+    if (line.state == LineState::kPortNotOpened && open_status == kOk) {
+      open_status = kPortNotOpened;
+    }
   }
-  if (!have_stations) std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
-  int32_t port = driver.OpenPort(index);
-  if (port != 0) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "veldrane-host: %s\n",
-                 veldrane::host::ExplainPortFailure(options.config).c_str());
+  if (running == 0) {
     driver.Unload();
-    return kPortNotOpened;
+    return open_status;
   }
-  // A port that cannot carry the handshake: said at once, and kept on the live table.
-  const std::string port_problem = veldrane::host::ExplainHandshakeProblem(options.config);
-  if (!port_problem.empty()) std::fprintf(stderr, "veldrane-host: %s\n", port_problem.c_str());
-  driver.ResolveTags(index);
-  driver.SetActive(index, nullptr, 1);
+  if (running < lines.size()) {
+    Say(std::to_string(running) + " of " + std::to_string(lines.size()) +
+        " lines run; the others are left out (see above)");
+  }
 
   const std::atomic<bool>& stop = veldrane::host::StopRequested();
   veldrane::host::StopCleanlyOnSignal();
@@ -287,25 +391,32 @@ int Run(const Options& options) {
   int status = kOk;
   std::unique_ptr<veldrane::host::MqttGateway> mqtt;
   if (options.mqtt.enabled()) {
-    veldrane::host::StatusLine line{
-        veldrane::host::LineName(options.config), stations,
-        [&](const StationRow& s) { return StatusOf(driver, index, s); }};
-    mqtt = std::make_unique<veldrane::host::MqttGateway>(
-        options.mqtt, std::vector<veldrane::host::StatusLine>{std::move(line)},
-        [](const std::string& tag, double v) { ApplyValue(tag, v); },
-        [](const std::string& text) { std::fprintf(stderr, "veldrane-host: %s\n", text.c_str()); });
+    mqtt = NewGateway(options.mqtt, lines);
     if (!mqtt->Start(&error)) {
       // Options the client refuses (say, a name that is not UTF-8): as a usage error.
-      std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+      Say(error);
       veldrane::host::RequestStop();
       status = kUsage;
     }
   }
 
+  auto watch = [&](bool details_due, bool values_moved) {
+    for (RunLine& line : lines) {
+      veldrane::host::WatchLine(driver, &line, details_due, values_moved, [&](const StationRow& s) {
+        return StatusOf(driver, line.index, s);
+      });
+    }
+  };
   veldrane::host::Simulator simulator(tags);
   auto start = std::chrono::steady_clock::now();
   auto next_value = start;
+  auto next_watch = start;
+  auto next_details = start;
   auto next_draw = start;
+  // How often the stations' counts and values are wanted: for the live table as often as it
+  // is drawn; for the broker once a second, as often as a station's state may go out.
+  const auto details_every = std::chrono::milliseconds(live ? 500 : 1000);
+  uint64_t values_seen = ~uint64_t{0};
   while (!stop.load()) {
     auto now = std::chrono::steady_clock::now();
     double elapsed = std::chrono::duration<double>(now - start).count();
@@ -316,50 +427,66 @@ int Run(const Options& options) {
       }
       next_value += std::chrono::seconds(1);
     }
+    // A quarter second keeps the failure runs exact: the engine sends a station at most once a
+    // pass of half a second.
+    if (now >= next_watch) {
+      bool details_due = (live || mqtt) && now >= next_details;
+      if (details_due) next_details = now + details_every;
+      uint64_t version = g_values.version();
+      watch(details_due, version != values_seen);
+      if (details_due) values_seen = version;
+      next_watch = now + std::chrono::milliseconds(250);
+    }
     if (live && now >= next_draw) {
-      std::string screen = "\x1b[H\x1b[2J";
-      char head[256];
-      std::snprintf(head, sizeof head, "Veldrane host runner  %s  %.0f s  (Ctrl-C stops)\n\n",
-                    veldrane::platform::DisplayInput(options.config).c_str(), elapsed);
-      screen += head + (port_problem.empty() ? "" : port_problem + "\n\n") +
-                StationTable(driver, index, stations) + "\nEvent log:\n";
-      for (const std::string& l : g_events.Recent()) screen += "  " + l + "\n";
-      std::fputs(screen.c_str(), stdout);
-      std::fflush(stdout);
+      DrawLive(lines, elapsed);
       next_draw += std::chrono::milliseconds(500);
     }
     if (mqtt) mqtt->Poll(now);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Asleep until the next thing is due, at most the quarter second of the watch: a runner of
+    // many lines wakes as seldom as it can, and still sees a stop within a quarter second.
+    auto next = next_watch;
+    if (live) next = std::min(next, next_draw);
+    if (options.simulate) next = std::min(next, next_value);
+    if (options.seconds >= 0) {
+      next = std::min(next, start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                        std::chrono::duration<double>(options.seconds)));
+    }
+    std::this_thread::sleep_until(next);
   }
 
   veldrane::host::RequestStop();
   if (mqtt) mqtt->Stop();
   g_events.SetEcho(true);
-  // The counts before the stop, in case the driver does not return from it in time.
-  std::string table = StationTable(driver, index, stations);
-  int32_t sent = 0, failed = 0, third = 0, fourth = 0;
-  driver.GetStats(index, nullptr, &sent, &failed, &third, &fourth);
-  bool stopped = StopWithin(driver, index);
+  // The counts before the stop, in case a line's driver does not return from it in time.
+  watch(true, true);
+  bool stopped = veldrane::host::StopLines(driver, &lines, kStopWait);
   if (reader.joinable()) reader.join();
-  if (stopped) {
-    table = StationTable(driver, index, stations);
-    driver.GetStats(index, nullptr, &sent, &failed, &third, &fourth);
+  // The lines that stopped, as they ended.
+  for (RunLine& line : lines) {
+    if (line.state == LineState::kStopped) {
+      veldrane::host::WatchLine(driver, &line, true, true, [&](const StationRow& s) {
+        return StatusOf(driver, line.index, s);
+      });
+    }
   }
-  std::printf("\nStatistics:\n%s", table.c_str());
-  std::printf("total: %d frames sent, %d failed\n", sent, failed);
+  PrintStatistics(lines);
   if (!stopped) {
-    std::fflush(stdout);
-    std::fprintf(stderr,
-                 "veldrane-host: the driver did not stop within %.1f s; ending without it (the "
-                 "statistics are those before the stop)\n",
-                 std::chrono::duration<double>(kStopWait).count());
-    std::fflush(stderr);
-    // The driver's thread still runs in this process: nothing may be unloaded or destroyed.
+    for (const RunLine& line : lines) {
+      if (line.running()) {
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "the driver did not stop %s within %.1f s; ending without it (its "
+                      "statistics are those before the stop)",
+                      line.Title().c_str(), std::chrono::duration<double>(kStopWait).count());
+        Say(text);
+      }
+    }
+    // A driver's thread still runs in this process: nothing may be unloaded or destroyed.
     std::_Exit(kDriverDidNotStop);
   }
   driver.Unload();
   EventLogSetListener(nullptr, nullptr);
-  return status;
+  return status != kOk ? status : open_status;
 }
 
 int Version(const Options& options) {
@@ -387,7 +514,7 @@ int Configure(const Options& options) {
     return kUsage;
   }
   std::vector<StationRow> stations;
-  veldrane::host::ReadStations(options.config, &stations, &error);
+  veldrane::host::ReadStations(options.configs[0], &stations, &error);
   for (const StationRow& s : stations) tags.push_back(s.tag);
   for (const std::string& tag : tags) {
     if (!tag.empty()) TagDbDefine(tag.c_str(), kTagTypeAnalog);
@@ -398,12 +525,13 @@ int Configure(const Options& options) {
     std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
     return kNoDriver;
   }
-  int32_t saved = driver.Configure(options.config.c_str());
+  const std::string& config = options.configs[0];
+  int32_t saved = driver.Configure(config.c_str());
   if (saved) {
-    std::printf("DrvConfigure(%s) = 1: the configuration was saved\n", options.config.c_str());
+    std::printf("DrvConfigure(%s) = 1: the configuration was saved\n", config.c_str());
     return kOk;
   }
-  std::printf("DrvConfigure(%s) = 0: nothing was saved\n", options.config.c_str());
+  std::printf("DrvConfigure(%s) = 0: nothing was saved\n", config.c_str());
   if (!veldrane::host::HasConfigWindow(options.driver)) {
     std::fprintf(stderr,
                  "veldrane-host: this installation has no configuration window; edit "
@@ -477,14 +605,19 @@ int main(int argc, char** argv) {
     return kUsage;
   }
   options.command = positional[0];
-  bool needs_config = options.command == "run" || options.command == "configure";
-  if (needs_config != (positional.size() == 2) || positional.size() > 2) {
+  options.configs.assign(positional.begin() + 1, positional.end());
+  bool is_run = options.command == "run", is_configure = options.command == "configure";
+  bool files_fit = is_run         ? !options.configs.empty()
+                   : is_configure ? options.configs.size() == 1
+                                  : options.configs.empty();
+  if (!files_fit) {
     std::fprintf(stderr, "veldrane-host: '%s' %s\n", options.command.c_str(),
-                 needs_config ? "needs one CONFIG file" : "takes no file");
+                 is_run         ? "needs one CONFIG file or more"
+                 : is_configure ? "needs one CONFIG file"
+                                : "takes no file");
     Usage(stderr);
     return kUsage;
   }
-  if (needs_config) options.config = positional[1];
   std::string mqtt_error;
   if (!veldrane::host::FinishMqttOptions(&options.mqtt, &mqtt_error)) {
     std::fprintf(stderr, "veldrane-host: %s\n", mqtt_error.c_str());

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "host/runner/mqtt_payload.h"
+#include "platform/display_text.h"
 
 namespace veldrane::host {
 
@@ -24,7 +24,7 @@ const char* const kMqttUsage =
 
 bool ParseBrokerUrl(const std::string& url, BrokerAddress* broker, std::string* error) {
   BrokerAddress b;
-  std::string shown = Printable(url, 200);
+  std::string shown = platform::Excerpt(url, 200);
   std::string rest;
   if (url.rfind("mqtt://", 0) == 0) {
     rest = url.substr(7);
@@ -99,14 +99,14 @@ bool SetMqttOption(const std::string& option, const std::string& value, MqttOpti
     while (!prefix.empty() && prefix.back() == '/') prefix.pop_back();
     if (prefix.empty() || prefix.find_first_of("+#") != std::string::npos || !IsUtf8(prefix)) {
       *error = "--mqtt-prefix takes topic levels in UTF-8 without '+' or '#', not '" +
-               Printable(value) + "'";
+               platform::Excerpt(value) + "'";
       return false;
     }
     options->prefix = prefix;
   } else if (option == "--mqtt-name") {
     if (value.empty() || value.find_first_of("/+#") != std::string::npos || !IsUtf8(value)) {
       *error = "--mqtt-name takes one topic level in UTF-8 (no '/', '+' or '#'), not '" +
-               Printable(value) + "'";
+               platform::Excerpt(value) + "'";
       return false;
     }
     options->name = value;

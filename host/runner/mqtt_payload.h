@@ -1,4 +1,4 @@
-// What a message on a value topic carries, and how a runner message shows received bytes.
+// What a message on a value topic carries.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +19,5 @@ struct Payload {
 // A number as a value line writes it ("12.5", "-3e2", "nan"), blanks and line ends around it
 // allowed; or a JSON object with a numeric member "value" ({"value": 12.5, "unit": "m3/h"}).
 Payload ParsePayload(std::string_view payload);
-
-// At most `max` bytes of `text` for a message: control characters, backslashes and bytes that
-// are not UTF-8 escaped (\n, \t, \\, \xNN), and "..." after a cut.
-std::string Printable(std::string_view text, size_t max = 40);
 
 }  // namespace veldrane::host

@@ -1,6 +1,5 @@
 #include "host/runner/mqtt_status.h"
 
-#include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -8,44 +7,6 @@
 #include "platform/cp949.h"
 
 namespace veldrane::host {
-
-const char* HealthName(StationHealth health) {
-  switch (health) {
-    case StationHealth::kOk:
-      return "ok";
-    case StationHealth::kFailing:
-      return "failing";
-    case StationHealth::kLost:
-      return "lost";
-    case StationHealth::kDisabled:
-      return "disabled";
-  }
-  return "?";
-}
-
-StationHealth FailureRun::Update(const StationStatus& status) {
-  int32_t sent = status.sent - sent_;
-  int32_t failed = status.failed - failed_;
-  if (!seen_ || sent < 0 || failed < 0) {
-    // The first reading, or the counters were reset: count what they hold now.
-    sent = status.sent;
-    failed = status.failed;
-  }
-  seen_ = true;
-  sent_ = status.sent;
-  failed_ = status.failed;
-  if (status.result == 0) {
-    run_ = 0;
-  } else if (status.result == 1) {
-    // Every frame since the last reading failed: the run goes on. Otherwise a success came
-    // between and only the latest frame is known to have failed.
-    if (sent > 0) run_ = failed == sent ? std::min(run_ + failed, kLostAfter) : 1;
-    run_ = std::max(run_, 1);
-  }
-  if (status.result == -1) return StationHealth::kDisabled;
-  if (status.result == 0) return StationHealth::kOk;
-  return run_ >= kLostAfter ? StationHealth::kLost : StationHealth::kFailing;
-}
 
 std::string StatusJson(const StationRow& station, StationHealth health,
                        const StationStatus& status) {
@@ -67,23 +28,46 @@ std::string StatusJson(const StationRow& station, StationHealth health,
 StatusPublisher::StatusPublisher(std::string prefix, std::vector<StatusLine> lines)
     : lines_(std::move(lines)) {
   for (const StatusLine& line : lines_) {
-    for (const StationRow& row : line.stations) {
-      std::string topic =
-          prefix + "/" + TopicLevel(line.name) + "/" + TopicLevel(platform::Cp949ToUtf8(row.name));
-      stations_.push_back({&line, &row, std::move(topic), {}, {}, {}});
+    const LineWatch* watch = line.watch;
+    if (!watch) {
+      own_watches_.push_back(std::make_unique<LineWatch>(line.stations));
+      watch = own_watches_.back().get();
+    }
+    for (size_t i = 0; i < watch->size(); ++i) {
+      std::string topic = prefix + "/" + TopicLevel(line.name) + "/" +
+                          TopicLevel(platform::Cp949ToUtf8(watch->stations()[i].name));
+      stations_.push_back({watch, i, std::move(topic), {}, {}, {}, {}});
     }
   }
 }
 
+namespace {
+
+bool SameReading(const StationStatus& a, StationHealth a_health, const StationStatus& b,
+                 StationHealth b_health) {
+  bool same_value = a.value == b.value || (std::isnan(a.value) && std::isnan(b.value));
+  return a_health == b_health && a.sent == b.sent && a.failed == b.failed && a.result == b.result &&
+         a.has_value == b.has_value && same_value;
+}
+
+}  // namespace
+
 std::vector<RetainedMessage> StatusPublisher::Poll(std::chrono::steady_clock::time_point now) {
+  size_t own = 0;
+  for (const StatusLine& line : lines_) {
+    if (!line.watch) own_watches_[own++]->Update(line.status);
+  }
   std::vector<RetainedMessage> due;
   for (Station& s : stations_) {
-    StationStatus status = s.line->status(*s.row);
-    StationHealth health = s.run.Update(status);
-    std::string json = StatusJson(*s.row, health, status);
+    const StationStatus& status = s.watch->status(s.index);
+    StationHealth health = s.watch->health(s.index);
     bool first = s.published.empty();
-    if (json == s.published) continue;
+    if (!first && SameReading(status, health, s.status, s.health)) continue;
     if (!first && now - s.published_at < std::chrono::seconds(1)) continue;
+    std::string json = StatusJson(s.watch->stations()[s.index], health, status);
+    s.status = status;
+    s.health = health;
+    if (json == s.published) continue;
     s.published = json;
     s.published_at = now;
     due.push_back({s.topic, std::move(json)});

@@ -4,41 +4,24 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "host/runner/line_watch.h"
+#include "host/runner/station_health.h"
 #include "host/runner/station_list.h"
-#include "host/runner/station_table.h"
 
 namespace veldrane::host {
 
-enum class StationHealth { kOk, kFailing, kLost, kDisabled };
-const char* HealthName(StationHealth health);
-
-// The driver reports a station lost at this many failed frames in a row.
-inline constexpr int32_t kLostAfter = 5;
-
-// Follows one station's failed frames in a row from its statistics (DrvGetStats), which tell
-// only whether the latest frame failed. Exact while it is read at least once between two
-// frames to the station, as a runner reading every quarter second is (the engine sends a
-// station at most once a pass of 500 ms); otherwise a run broken by a success between two
-// readings counts from one.
-class FailureRun {
- public:
-  StationHealth Update(const StationStatus& status);
-
- private:
-  bool seen_ = false;
-  int32_t sent_ = 0;
-  int32_t failed_ = 0;
-  int32_t run_ = 0;
-};
-
-// The stations of one line (one configuration) and how to read their statistics.
+// The stations of one line (one configuration) and how to read their statistics: through the
+// runner's watch of the line when there is one (the live table shows the same states), else
+// with `status` at each Poll.
 struct StatusLine {
   std::string name;  // the line's level in the status topics (UTF-8)
   std::vector<StationRow> stations;
   std::function<StationStatus(const StationRow&)> status;
+  const LineWatch* watch = nullptr;  // its stations are `stations`; it outlives the publisher
 };
 
 struct RetainedMessage {
@@ -59,20 +42,25 @@ class StatusPublisher {
   StatusPublisher(const StatusPublisher&) = delete;  // its stations point into its lines
   StatusPublisher& operator=(const StatusPublisher&) = delete;
 
-  // Reads every station (on the host's thread: it calls the driver) and returns the messages
-  // due: a station's state when it changed, at most once a second per station.
+  // Reads every station (on the host's thread: it calls the driver, or the runner's watch) and
+  // returns the messages due: a station's state when it changed, at most once a second per
+  // station.
   std::vector<RetainedMessage> Poll(std::chrono::steady_clock::time_point now);
 
  private:
   struct Station {
-    const StatusLine* line;
-    const StationRow* row;
+    const LineWatch* watch;
+    size_t index;  // in the watch
     std::string topic;
-    FailureRun run;
+    // The reading that made the message published last: a station whose reading stays the
+    // same costs no JSON.
+    StationStatus status;
+    StationHealth health = StationHealth::kOk;
     std::string published;
     std::chrono::steady_clock::time_point published_at;
   };
   std::vector<StatusLine> lines_;
+  std::vector<std::unique_ptr<LineWatch>> own_watches_;  // of the lines that bring none
   std::vector<Station> stations_;
 };
 

@@ -1,6 +1,7 @@
 #include "host/runner/mqtt_values.h"
 
 #include "host/runner/mqtt_payload.h"
+#include "platform/display_text.h"
 
 namespace veldrane::host {
 
@@ -13,8 +14,8 @@ void MqttValues::OnMessage(const std::string& topic, std::string_view payload) {
     return;
   }
   if (!reported_.insert(topic).second) return;
-  report_("MQTT " + Printable(topic, 200) + ": the payload '" + Printable(payload) + "' is " +
-          parsed.error + " (ignored; later ones on this topic are not reported)");
+  report_("MQTT " + platform::Excerpt(topic, 200) + ": the payload '" + platform::Excerpt(payload) +
+          "' is " + parsed.error + " (ignored; later ones on this topic are not reported)");
 }
 
 }  // namespace veldrane::host

@@ -7,7 +7,8 @@
 
 namespace veldrane::host {
 
-bool ReadStations(const std::string& path, std::vector<StationRow>* rows, std::string* error) {
+bool ReadStations(const std::string& path, std::vector<StationRow>* rows, std::string* error,
+                  std::string* port) {
   CVeldraneDoc doc;
   try {
     doc.LoadFile(path.c_str());
@@ -24,6 +25,7 @@ bool ReadStations(const std::string& path, std::vector<StationRow>* rows, std::s
     if (error) *error = "cannot read the configuration file " + path + ": " + e.what();
     return false;
   }
+  if (port) *port = doc.Port().DeviceName().GetString();
   rows->clear();
   for (const auto& s : doc.Stations()) {
     rows->push_back({std::string(s->name.GetString(), s->name.GetLength()), s->kind, s->number,

@@ -15,7 +15,9 @@ struct StationRow {
   std::string tag;  // code page 949; empty: none
 };
 
-// Reads the stations of a configuration file; false with a message when it cannot be read.
-bool ReadStations(const std::string& path, std::vector<StationRow>* rows, std::string* error);
+// Reads the stations of a configuration file, and the port it names (COMn) into *port when
+// given; false with a message when it cannot be read.
+bool ReadStations(const std::string& path, std::vector<StationRow>* rows, std::string* error,
+                  std::string* port = nullptr);
 
 }  // namespace veldrane::host

@@ -11,6 +11,7 @@
 #include "host/runner/mqtt_payload.h"
 #include "host/runner/mqtt_status.h"
 #include "host/runner/mqtt_topics.h"
+#include "platform/display_text.h"
 
 namespace {
 
@@ -59,19 +60,19 @@ TEST(MqttPayload, NumbersAndJsonObjectsAreValuesAndNothingElseIs) {
   EXPECT_TRUE(ParsePayload("{" + std::string(4000, ' ') + "\"value\":1}").ok);
 }
 
-TEST(MqttPayload, PrintableEscapesAndCutsOnCharacters) {
+TEST(MqttPayload, ExcerptsEscapeAndCutOnCharacters) {
   const std::pair<std::string, std::string> cases[] = {
       {"abc", "abc"},
       {"a\nb\tc\\", "a\\nb\\tc\\\\"},
-      {std::string("\x01\x7f\0z", 4), "\\x01\\x7F\\x00z"},
-      {"\xC0\xAF", "\\xC0\\xAF"},  // code page 949 (an overlong form in UTF-8)
-      {"\xC2\x85\xED\xA0\x80", "\\xC2\\x85\\xED\\xA0\\x80"},     // a C1 control, a surrogate
+      {std::string("\x01\x7f\0z", 4), "\\x01\\x7f\\x00z"},
+      {"\xC0\xAF", "\\xc0\\xaf"},  // code page 949 (an overlong form in UTF-8)
+      {"\xC2\x85\xED\xA0\x80", "\\xc2\\x85\\xed\\xa0\\x80"},     // a C1 control, a surrogate
       {"\xEC\x9C\xA0\xEB\x9F\x89", "\xEC\x9C\xA0\xEB\x9F\x89"},  // UTF-8 stays
       {std::string(50, 'x'), std::string(40, 'x') + "..."},
       {std::string(39, 'x') + "\xEC\x9C\xA0",
        std::string(39, 'x') + "..."},  // not half a character
   };
-  for (const auto& [text, shown] : cases) EXPECT_EQ(Printable(text), shown);
+  for (const auto& [text, shown] : cases) EXPECT_EQ(veldrane::platform::Excerpt(text), shown);
 }
 
 TEST(MqttTopics, EachLinkedTagHasItsTopicInUtf8) {

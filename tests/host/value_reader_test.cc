@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -148,7 +149,8 @@ TEST(StationTable, ColumnsLineUpWithHangulTwoColumnsWide) {
        0, 1, 1, "FLOW1"},  // 유량계1
       {"PRESSURE", 5, 200, 0, ""},
   };
-  std::string table = veldrane::host::FormatStationTable(rows, [](const auto& row) {
+  veldrane::host::LineWatch watch(rows);
+  watch.Update([](const auto& row) {
     veldrane::host::StationStatus st;
     st.sent = 7;
     st.failed = row.kind == 5 ? 7 : 0;
@@ -157,6 +159,7 @@ TEST(StationTable, ColumnsLineUpWithHangulTwoColumnsWide) {
     st.value = 12.25;
     return st;
   });
+  std::string table = veldrane::host::FormatStationTable(watch);
   std::istringstream lines(table);
   std::string header, first, second;
   std::getline(lines, header);
@@ -166,7 +169,7 @@ TEST(StationTable, ColumnsLineUpWithHangulTwoColumnsWide) {
                        "1"),
             std::string::npos);                       // UTF-8
   EXPECT_NE(first.find("12.25"), std::string::npos);  // the value as sent, not re-rounded
-  EXPECT_NE(second.find("FAILING"), std::string::npos);
+  EXPECT_NE(second.find("LOST"), std::string::npos);  // seven frames failed of seven
   // The meter column starts at the same screen column on every line.
   auto column_of = [](const std::string& line, const std::string& word) {
     size_t bytes = line.find(word), cols = 0;
@@ -180,6 +183,47 @@ TEST(StationTable, ColumnsLineUpWithHangulTwoColumnsWide) {
   };
   EXPECT_EQ(column_of(header, "meter"), column_of(first, "DPM"));
   EXPECT_EQ(column_of(header, "meter"), column_of(second, "C&M"));
+}
+
+// The live view keeps to the terminal: every station while they fit; else the stations that
+// need the integrator's eye first, on whichever line they are, and a count of the rest.
+TEST(StationTable, TheLiveViewShowsWhatIsWrongFirstWhenNotAllFits) {
+  using veldrane::host::LineWatch;
+  auto line = [](const std::string& prefix, size_t n, size_t failing_at) {
+    std::vector<veldrane::host::StationRow> rows;
+    for (size_t i = 0; i < n; ++i) rows.push_back({prefix + std::to_string(i), 1, 1, 0, "T"});
+    auto watch = std::make_unique<LineWatch>(rows);
+    watch->Update([&](const veldrane::host::StationRow& row) {
+      veldrane::host::StationStatus st;
+      st.result = row.name == prefix + std::to_string(failing_at) ? 1 : 0;
+      st.sent = st.failed = st.result;
+      return st;
+    });
+    return watch;
+  };
+  auto first = line("A", 20, 99), second = line("B", 20, 17);
+  std::vector<veldrane::host::LiveLine> lines = {
+      {"a.cfg (COM1)", first.get(), ""},
+      {"b.cfg (COM2)", second.get(), ""},
+      {"c.cfg", nullptr, "not run: the port did not open"}};
+  auto count = [](const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  };
+  std::string all = veldrane::host::FormatLiveLines(lines, 100);
+  EXPECT_EQ(count(all, "\n"), 1 + 3 + 40u) << all;
+  EXPECT_EQ(count(all, "not shown"), 0u);
+
+  std::string fitted = veldrane::host::FormatLiveLines(lines, 14);
+  EXPECT_EQ(count(fitted, "\n"), 14u) << fitted;
+  EXPECT_NE(fitted.find("B17 "), std::string::npos) << fitted;  // failing, on the second line
+  EXPECT_NE(fitted.find("b.cfg (COM2): 20 stations: 19 ok, 1 FAILING; 1 sent, 1 failed"),
+            std::string::npos)
+      << fitted;
+  EXPECT_NE(fitted.find("c.cfg: not run: the port did not open"), std::string::npos) << fitted;
+  // The eight rows left are shared: the failing one, then the others by turns.
+  EXPECT_EQ(count(fitted, "\n    ... 16 more stations not shown"), 2u) << fitted;
 }
 
 }  // namespace
