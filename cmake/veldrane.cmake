@@ -20,7 +20,13 @@ endfunction()
 # Modules export tables under shared names (FuncTable, DrvFuncTable) and fill them when they
 # load: -Bsymbolic binds each module's own references to its own table, so one module never
 # fills another's when both sit in one process.
+# On Windows: NAME.dll beside the programs; each DLL binds its own references by nature.
 function(veldrane_module target name dir)
+  if(WIN32)
+    set_target_properties(${target} PROPERTIES
+      PREFIX "" OUTPUT_NAME ${name} SUFFIX ".dll" RUNTIME_OUTPUT_DIRECTORY ${dir})
+    return()
+  endif()
   set_target_properties(${target} PROPERTIES
     PREFIX "" OUTPUT_NAME ${name} SUFFIX ".so"
     LIBRARY_OUTPUT_DIRECTORY ${dir}
@@ -33,6 +39,16 @@ function(veldrane_test target)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${target} ${T_SOURCES})
   target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(WIN32)
+    # Beside the DLLs it loads; one test per program, as each start of a program under Wine
+    # costs more than a whole suite of cases.
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VELDRANE_BIN_DIR})
+    add_test(NAME ${target} COMMAND ${target})
+    if(T_PROPERTIES)
+      set_tests_properties(${target} PROPERTIES ${T_PROPERTIES})
+    endif()
+    return()
+  endif()
   set_target_properties(${target} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
     INSTALL_RPATH "$ORIGIN/../lib:$ORIGIN/../lib/host")

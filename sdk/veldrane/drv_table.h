@@ -23,6 +23,7 @@
 
 #include <cstdint>
 
+#include "tarko/export.h"
 #include "tarko/slot_table.h"
 
 class CString;
@@ -31,7 +32,7 @@ extern "C" {
 typedef void (*DrvFn)(void);
 }
 
-inline constexpr const char* kDrvModuleName = "Veldrane.so";
+inline constexpr const char* kDrvModuleName = "Veldrane" TARKO_MODULE_SUFFIX;
 inline constexpr const char* kDrvTableName = "DrvFuncTable";
 inline constexpr int kDrvTableSize = 32;
 inline constexpr int kDrvSlotCount = 17;
