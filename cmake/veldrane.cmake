@@ -20,11 +20,14 @@ endfunction()
 # Modules export tables under shared names (FuncTable, DrvFuncTable) and fill them when they
 # load: -Bsymbolic binds each module's own references to its own table, so one module never
 # fills another's when both sit in one process.
-# On Windows: NAME.dll beside the programs; each DLL binds its own references by nature.
+# On Windows: NAME.dll beside the programs; each DLL binds its own references by nature, and
+# exports the functions and data of its own objects (not those of the static libraries and the
+# runtime it carries), unless a .def file names its exports.
 function(veldrane_module target name dir)
   if(WIN32)
     set_target_properties(${target} PROPERTIES
       PREFIX "" OUTPUT_NAME ${name} SUFFIX ".dll" RUNTIME_OUTPUT_DIRECTORY ${dir})
+    target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL)
     return()
   endif()
   set_target_properties(${target} PROPERTIES

@@ -2,7 +2,8 @@
 // ("COM3", "\\.\COM12"); the port map turns COMn into a device path: the entry `comN` of the
 // port-map directory when there is one (normally a symbolic link to /dev/serial/by-id/... or
 // /dev/ttyUSB0, so an adapter keeps its port across re-plugging), else /dev/ttyS(n-1). The
-// directory is /etc/veldrane/ports unless the process sets VELDRANE_PORTS.
+// directory is /etc/veldrane/ports unless the process sets VELDRANE_PORTS. On Windows the COM name
+// is the device itself (port_map_windows.cc): COM1 to COM9, \\.\COM10 and up.
 #pragma once
 
 #include <string>

@@ -1,6 +1,7 @@
 // One serial device, as the serial line drives it: opened without sharing and set up once, then
 // one frame at a time purged, written and waited for. The POSIX implementation is
-// serial_posix.cc (termios and ioctl); tests use FakeSerialLine (fake_serial_line.h).
+// serial_posix.cc (termios and ioctl), the Windows one serial_windows.cc; tests use
+// FakeSerialLine (fake_serial_line.h).
 #pragma once
 
 #include <cstddef>
@@ -97,6 +98,9 @@ class SerialDevice {
   virtual bool TakeReturned() = 0;
 };
 
+// The system's device: termios on POSIX (serial_posix.cc), the Win32 communications functions
+// on Windows (serial_windows.cc).
+std::unique_ptr<SerialDevice> NewSystemSerialDevice();
 // The POSIX device (serial_posix.cc).
 std::unique_ptr<SerialDevice> NewPosixSerialDevice();
 

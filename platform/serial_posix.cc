@@ -264,6 +264,10 @@ class PosixSerialDevice final : public SerialDevice {
 
 }  // namespace
 
+std::unique_ptr<SerialDevice> NewSystemSerialDevice() {
+  return NewPosixSerialDevice();
+}
+
 std::unique_ptr<SerialDevice> NewPosixSerialDevice() {
   return std::make_unique<PosixSerialDevice>();
 }

@@ -1,0 +1,7 @@
+#include "platform/path.h"
+
+namespace veldrane::platform {
+
+const char* const kPathSeparators = "/";
+
+}  // namespace veldrane::platform
