@@ -1,11 +1,6 @@
-// veldrane-host: the reference host runner. Loads Veldrane.so by path exactly as a host does
-// (dlopen, DrvFuncTable), with the reference host modules, and drives its life cycle.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// veldrane-host: the reference host runner. Loads the driver module by path exactly as a host
+// does (dlopen or LoadLibrary, DrvFuncTable), with the reference host modules, and drives its
+// life cycle.
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -33,6 +28,7 @@
 #include "host/runner/stop_signals.h"
 #include "host/runner/value_lines.h"
 #include "host/runner/value_reader.h"
+#include "platform/console.h"
 #include "platform/display_text.h"
 #include "tarko/tagval.h"
 
@@ -247,7 +243,7 @@ int Run(const Options& options) {
     }
   }
 
-  bool live = !options.quiet && !options.plain && isatty(1);
+  bool live = !options.quiet && !options.plain && veldrane::platform::PrepareLiveView();
   g_events.SetEcho(!live);
   EventLogSetListener(&OnEventLine, nullptr);
 
@@ -488,7 +484,7 @@ int main(int argc, char** argv) {
   }
 
   veldrane::host::InstallStopSignals();
-  signal(SIGPIPE, SIG_IGN);
+  veldrane::platform::UseUtf8Output();
 
   if (options.command == "run") return Run(options);
   if (options.command == "configure") return Configure(options);
