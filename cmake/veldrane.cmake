@@ -69,6 +69,10 @@ function(veldrane_fuzz_target target)
   set_target_properties(${target} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz
     INSTALL_RPATH "$ORIGIN/../lib:$ORIGIN/../lib/host")
+  if(WIN32)
+    # Beside the DLLs it needs.
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VELDRANE_BIN_DIR})
+  endif()
   if(VELDRANE_FUZZ)
     target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   else()

@@ -15,6 +15,10 @@ set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${VELDRANE_BIN_DIR})
 set(VELDRANE_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh ${VELDRANE_WINE_PREFIX})
 
+# The end-to-end test reads the line with the Linux virtual meter (the debug preset's).
+set(VELDRANE_LINUX_METER ${CMAKE_SOURCE_DIR}/build/debug/bin CACHE PATH
+  "Folder of the Linux veldrane-meter and veldrane-cfg for the Windows road test")
+
 # No mingw build of Qt or libmosquitto in Debian: the configuration window and MQTT are left
 # out (the programs say so when asked for them).
 set(VELDRANE_UI OFF CACHE BOOL "" FORCE)

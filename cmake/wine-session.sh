@@ -12,8 +12,10 @@ case "$action" in
     wineserver -w 2>/dev/null || true
     rm -rf "$prefix"
     mkdir -p "$prefix"
-    wineserver -p
-    wine wineboot --init
+    # Nothing of the server or of Wine's services may hold the caller's output open (ctest
+    # waits for its end).
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine wineboot --init </dev/null >/dev/null 2>&1
     ;;
   stop)
     wineserver -k 2>/dev/null || true

@@ -206,7 +206,9 @@ TEST_F(WindowsSerial, OpensTheComNameWithTheDcbAndTimeOutsOfItsMode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.port);
+    device_.reset();
     SetUp();
+    device_ = platform::NewSystemSerialDevice();
     SerialSettings s{c.baud, c.bits, c.parity, c.stop, c.rts_cts};
     ASSERT_TRUE(device_->Open(c.port, s).ok());
     EXPECT_EQ(Port().opened, c.device);
