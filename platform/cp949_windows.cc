@@ -77,8 +77,8 @@ std::string DecodeCp949(const char* bytes, size_t length) {
       continue;
     }
     wchar_t units[2];
-    int n = i + 1 < length ? Api().to_wide(kCp949, MB_ERR_INVALID_CHARS, bytes + i, 2, units, 2)
-                           : 0;
+    int n =
+        i + 1 < length ? Api().to_wide(kCp949, MB_ERR_INVALID_CHARS, bytes + i, 2, units, 2) : 0;
     if (n == 1) {
       out += Utf8Of(units, 1);
       i += 2;
@@ -126,8 +126,8 @@ bool EncodeUtf8(const char* text, size_t length, std::string* out, OnBad on_bad)
     }
     size_t n = Utf8Sequence(reinterpret_cast<const unsigned char*>(text + i), length - i);
     wchar_t units[4];
-    int count = Api().to_wide(CP_UTF8, MB_ERR_INVALID_CHARS, text + i, static_cast<int>(n), units,
-                              4);
+    int count =
+        Api().to_wide(CP_UTF8, MB_ERR_INVALID_CHARS, text + i, static_cast<int>(n), units, 4);
     if (count <= 0 || !Cp949Of(units, count, out)) {
       if (!on_bad(i)) return false;
       *out += '?';

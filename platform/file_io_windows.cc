@@ -179,13 +179,13 @@ int SyncDir(const char*) {
 int FillInfo(HANDLE h, FileInfo* info) {
   BY_HANDLE_FILE_INFORMATION by{};
   DWORD type = GetFileType(h);
-  FileKind kind = type == FILE_TYPE_CHAR ? FileKind::kCharDevice
+  FileKind kind = type == FILE_TYPE_CHAR   ? FileKind::kCharDevice
                   : type == FILE_TYPE_PIPE ? FileKind::kFifo
                                            : FileKind::kOther;
   if (type == FILE_TYPE_DISK) {
     if (!GetFileInformationByHandle(h, &by)) return FailWith(GetLastError());
     kind = (by.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::kDirectory
-                                                           : FileKind::kRegular;
+                                                            : FileKind::kRegular;
   }
   *info = {kind,
            (by.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444u : 0666u,
@@ -224,8 +224,7 @@ int TryLock(FileHandle file) {
   OVERLAPPED at{};
   at.Offset = kLockOffsetLow;
   at.OffsetHigh = kLockOffsetHigh;
-  if (LockFileEx(Native(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                 &at)) {
+  if (LockFileEx(Native(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
     return 0;
   }
   DWORD error = GetLastError();

@@ -1,6 +1,7 @@
 // Loading host modules: open by name with the dynamic loader's usual search (by path: the
 // module's own dependencies are looked for beside it first), look up an export, free. POSIX:
-// module_posix.cc (dlopen); Windows: module_windows.cc (LoadLibrary). Reached through one replaceable table so that tests can fail or count calls.
+// module_posix.cc (dlopen); Windows: module_windows.cc (LoadLibrary). Reached through one
+// replaceable table so that tests can fail or count calls.
 #pragma once
 
 #include <string>

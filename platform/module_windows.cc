@@ -12,8 +12,8 @@ ModuleHandle Load(const char* name) {
   if (!name) return nullptr;
   std::wstring wide = WideFromUtf8(name);
   // A module named by its path finds its own DLLs beside itself (not only beside the program).
-  DWORD flags = wide.find_first_of(L"\\/") != std::wstring::npos ? LOAD_WITH_ALTERED_SEARCH_PATH
-                                                                   : 0;
+  DWORD flags =
+      wide.find_first_of(L"\\/") != std::wstring::npos ? LOAD_WITH_ALTERED_SEARCH_PATH : 0;
   // No error box for a DLL that cannot be found: the caller reports.
   UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   HMODULE module = LoadLibraryExW(wide.c_str(), nullptr, flags);

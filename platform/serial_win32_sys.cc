@@ -19,26 +19,26 @@ uint64_t NowMs() {
   return GetTickCount64();
 }
 
-const SerialWin32Api kSystem = {&Open,
-                                &CloseHandle,
-                                &GetCommState,
-                                &SetCommState,
-                                &GetCommTimeouts,
-                                &SetCommTimeouts,
-                                &SetCommMask,
-                                &PurgeComm,
-                                &EscapeCommFunction,
-                                &GetCommModemStatus,
-                                [](HANDLE port, const void* bytes, DWORD count, DWORD* written,
-                                   OVERLAPPED* overlapped) {
-                                  return WriteFile(port, bytes, count, written, overlapped);
-                                },
-                                &WaitCommEvent,
-                                &WaitForEvent,
-                                &GetOverlappedResult,
-                                &CancelIoEx,
-                                &NowMs,
-                                &Sleep};
+const SerialWin32Api kSystem = {
+    &Open,
+    &CloseHandle,
+    &GetCommState,
+    &SetCommState,
+    &GetCommTimeouts,
+    &SetCommTimeouts,
+    &SetCommMask,
+    &PurgeComm,
+    &EscapeCommFunction,
+    &GetCommModemStatus,
+    [](HANDLE port, const void* bytes, DWORD count, DWORD* written, OVERLAPPED* overlapped) {
+      return WriteFile(port, bytes, count, written, overlapped);
+    },
+    &WaitCommEvent,
+    &WaitForEvent,
+    &GetOverlappedResult,
+    &CancelIoEx,
+    &NowMs,
+    &Sleep};
 ReplaceableApi<SerialWin32Api> g_api(&kSystem);
 
 }  // namespace

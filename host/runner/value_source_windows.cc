@@ -12,8 +12,8 @@ namespace {
 constexpr DWORD kWaitMs = 200;
 
 bool IsNamedPipe(const std::string& path) {
-  return path.size() > 9 && (path.compare(0, 9, "\\\\.\\pipe\\") == 0 ||
-                             path.compare(0, 9, "//./pipe/") == 0);
+  return path.size() > 9 &&
+         (path.compare(0, 9, "\\\\.\\pipe\\") == 0 || path.compare(0, 9, "//./pipe/") == 0);
 }
 
 // A file, or standard input redirected from one: reads never wait long.
@@ -165,8 +165,8 @@ class NamedPipeSource final : public ValueSource {
 
 HANDLE OpenFile(const std::string& path, DWORD flags) {
   return CreateFileW(platform::WideFromUtf8(path).c_str(), GENERIC_READ,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                     OPEN_EXISTING, flags, nullptr);
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     flags, nullptr);
 }
 
 }  // namespace
@@ -179,8 +179,8 @@ bool CheckValueSource(const std::string& path, std::string* error) {
     return false;
   }
   BY_HANDLE_FILE_INFORMATION info{};
-  bool directory = GetFileInformationByHandle(h, &info) &&
-                   (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  bool directory =
+      GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   CloseHandle(h);
   if (directory) *error = "cannot read values from " + path + ": it is a directory";
   return !directory;
@@ -195,10 +195,9 @@ std::unique_ptr<ValueSource> OpenValueSource(const std::string& path, std::strin
     return std::make_unique<FileSource>(in, false);
   }
   if (IsNamedPipe(path)) {
-    HANDLE pipe = CreateNamedPipeW(platform::WideFromUtf8(path).c_str(),
-                                   PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 4096, 0,
-                                   nullptr);
+    HANDLE pipe = CreateNamedPipeW(
+        platform::WideFromUtf8(path).c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) {
       *error = platform::SystemErrorText(GetLastError());
       return nullptr;

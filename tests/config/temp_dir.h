@@ -20,8 +20,8 @@ class TempDir {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      fs::path p = fs::temp_directory_path() / ("veldrane-test-" + std::to_string(random()) + "-" +
-                                                std::to_string(counter++));
+      fs::path p = fs::temp_directory_path() /
+                   ("veldrane-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
       std::error_code ec;
       if (fs::create_directory(p, ec)) path_ = p.generic_string();
     }
@@ -53,8 +53,8 @@ class TempDir {
     std::error_code ec;
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
     for (const auto& e : fs::recursive_directory_iterator(dir, ec)) {
-      fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add |
-                      fs::perm_options::nofollow, ec);
+      fs::permissions(e.path(), fs::perms::owner_all,
+                      fs::perm_options::add | fs::perm_options::nofollow, ec);
     }
     fs::remove_all(dir, ec);
   }

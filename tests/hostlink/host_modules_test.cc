@@ -82,8 +82,8 @@ TEST_F(HostModulesTest, AModuleThatFailedIsTriedAgainOneWithoutTableIsNot) {
   fake_.missing.clear();
   veldrane::LoadRuntimeModules();
   EXPECT_NE(veldrane::DbmTable(), nullptr);
-  EXPECT_EQ(fake_.calls,
-            (std::vector<std::string>{Loaded(kDbmModuleName), Loaded(kRtModuleName), Loaded(kDbmModuleName)}));
+  EXPECT_EQ(fake_.calls, (std::vector<std::string>{Loaded(kDbmModuleName), Loaded(kRtModuleName),
+                                                   Loaded(kDbmModuleName)}));
   EXPECT_EQ(g_log_writes, 0);
 }
 
@@ -111,8 +111,8 @@ TEST_F(HostModulesTest, ConfigureModules) {
   EXPECT_TRUE(veldrane::LoadConfigureModules());
   EXPECT_FALSE(veldrane::HasEditorTable());
   veldrane::FreeConfigureModules();
-  EXPECT_EQ(fake_.calls,
-            (std::vector<std::string>{Loaded(kEdModuleName), Loaded(kEdModuleName), Freed(kEdModuleName)}));
+  EXPECT_EQ(fake_.calls, (std::vector<std::string>{Loaded(kEdModuleName), Loaded(kEdModuleName),
+                                                   Freed(kEdModuleName)}));
   fake_.no_table.clear();
   fake_.calls.clear();
   EXPECT_TRUE(veldrane::LoadConfigureModules());

@@ -32,8 +32,8 @@ struct FakePort {
   bool cts = true;
   DWORD escape_error = 0;
   Pending write = Pending::kAtOnce;
-  DWORD write_error = 0;     // the completion's error (0: success)
-  DWORD write_short = 0;     // bytes not taken
+  DWORD write_error = 0;  // the completion's error (0: success)
+  DWORD write_short = 0;  // bytes not taken
   Pending transmit = Pending::kCompletes;
   DWORD transmit_error = 0;  // the completion's (or, at once, the call's) error
   uint64_t now_ms = 1000;
@@ -270,24 +270,70 @@ struct FrameCase {
 
 TEST_F(WindowsSerial, EachWaitIsBoundedAndNothingStaysPending) {
   const FrameCase cases[] = {
-      {"sent", Pending::kCompletes, 0, 0, Pending::kCompletes, 0, SerialFault::kNone,
-       SerialFault::kNone, {"pending", "wait event", "pending"}},
-      {"write never completes", Pending::kNeverCompletes, 0, 0, Pending::kCompletes, 0,
-       SerialFault::kTimedOut, SerialFault::kNone,
+      {"sent",
+       Pending::kCompletes,
+       0,
+       0,
+       Pending::kCompletes,
+       0,
+       SerialFault::kNone,
+       SerialFault::kNone,
+       {"pending", "wait event", "pending"}},
+      {"write never completes",
+       Pending::kNeverCompletes,
+       0,
+       0,
+       Pending::kCompletes,
+       0,
+       SerialFault::kTimedOut,
+       SerialFault::kNone,
        {"pending forever", "cancel", "await cancelled", "wait event", "pending"}},
-      {"Wine's timed-out write", Pending::kCompletes, ERROR_TIMEOUT, 0, Pending::kAtOnce, 0,
-       SerialFault::kTimedOut, SerialFault::kNone, {"pending", "wait event"}},
-      {"Windows' timed-out write", Pending::kAtOnce, 0, 3, Pending::kAtOnce, 0,
-       SerialFault::kTimedOut, SerialFault::kNone, {"wait event"}},
-      {"transmitter never empty", Pending::kAtOnce, 0, 0, Pending::kNeverCompletes, 0,
-       SerialFault::kNone, SerialFault::kTimedOut,
+      {"Wine's timed-out write",
+       Pending::kCompletes,
+       ERROR_TIMEOUT,
+       0,
+       Pending::kAtOnce,
+       0,
+       SerialFault::kTimedOut,
+       SerialFault::kNone,
+       {"pending", "wait event"}},
+      {"Windows' timed-out write",
+       Pending::kAtOnce,
+       0,
+       3,
+       Pending::kAtOnce,
+       0,
+       SerialFault::kTimedOut,
+       SerialFault::kNone,
+       {"wait event"}},
+      {"transmitter never empty",
+       Pending::kAtOnce,
+       0,
+       0,
+       Pending::kNeverCompletes,
+       0,
+       SerialFault::kNone,
+       SerialFault::kTimedOut,
        {"wait event", "pending forever", "cancel", "await cancelled"}},
       // Wine's pseudo-terminal ports end comm events with 995: the bytes' character time.
-      {"no transmitter events", Pending::kAtOnce, 0, 0, Pending::kCompletes,
-       ERROR_OPERATION_ABORTED, SerialFault::kNone, SerialFault::kNone,
+      {"no transmitter events",
+       Pending::kAtOnce,
+       0,
+       0,
+       Pending::kCompletes,
+       ERROR_OPERATION_ABORTED,
+       SerialFault::kNone,
+       SerialFault::kNone,
        {"wait event", "pending", "sleep 8"}},
-      {"comm events refused", Pending::kAtOnce, 0, 0, Pending::kAtOnce, ERROR_NOT_SUPPORTED,
-       SerialFault::kNone, SerialFault::kNone, {"wait event", "sleep 8"}},
+      {"comm events refused",
+       Pending::kAtOnce,
+       0,
+       0,
+       Pending::kAtOnce,
+       ERROR_NOT_SUPPORTED,
+       SerialFault::kNone,
+       SerialFault::kNone,
+       {"wait event", "sleep 8"}},
   };
   for (const FrameCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -365,9 +411,8 @@ class WindowsHandshake : public WindowsSerial, public comm::CommEnvironment {
 
 TEST_F(WindowsHandshake, RtsRisesForTheFrameAndFallsWhenTheTransmitterIsEmpty) {
   EXPECT_EQ(Send(), 0);
-  EXPECT_EQ(TakeCalls(),
-            (std::vector<std::string>{"purge 12", "mask 4", "SETRTS", "status", "write 8",
-                                      "wait event", "pending", "CLRRTS"}));
+  EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"purge 12", "mask 4", "SETRTS", "status",
+                                                   "write 8", "wait event", "pending", "CLRRTS"}));
 }
 
 TEST_F(WindowsHandshake, WithoutCtsNothingIsWrittenAndRtsFallsAfterASecond) {

@@ -200,8 +200,7 @@ TEST(CfgTool, WithoutACp949ConverterUtf8StopsAndChangesNothing) {
   std::string file = dir.File("a.cfg");
   WriteFile(file, FileBytes({{kGaNa, "d", 1, 2, 3, "T"}}));
   const std::string before = ReadFile(file);
-  InstalledApi<platform::CodePageApi> none(&platform::SetCodePageApi,
-                                           platform::NoCodePageApi());
+  InstalledApi<platform::CodePageApi> none(&platform::SetCodePageApi, platform::NoCodePageApi());
 
   Result r = Cfg({"import", file, "--utf8"}, kGaNaUtf8 + "\t2\t5\r\n");
   EXPECT_EQ(r.status, 1);
