@@ -24,8 +24,7 @@ struct SerialWin32Api {
   BOOL (*purge_comm)(HANDLE port, DWORD flags);
   BOOL (*escape_comm_function)(HANDLE port, DWORD function);
   BOOL (*get_comm_modem_status)(HANDLE port, DWORD* status);
-  BOOL (*write_file)
-  (HANDLE port, const void* bytes, DWORD count, DWORD* written, OVERLAPPED* overlapped);
+  BOOL (*write_file)(HANDLE port, const void* bytes, DWORD count, DWORD* done, OVERLAPPED* op);
   BOOL (*wait_comm_event)(HANDLE port, DWORD* mask, OVERLAPPED* overlapped);
   // WaitForSingleObject on an overlapped record's event.
   DWORD (*wait_for_event)(HANDLE event, DWORD ms);
