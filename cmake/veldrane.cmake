@@ -20,7 +20,16 @@ endfunction()
 # Modules export tables under shared names (FuncTable, DrvFuncTable) and fill them when they
 # load: -Bsymbolic binds each module's own references to its own table, so one module never
 # fills another's when both sit in one process.
+# On Windows: NAME.dll beside the programs; each DLL binds its own references by nature, and
+# exports the functions and data of its own objects (not those of the static libraries and the
+# runtime it carries), unless a .def file names its exports.
 function(veldrane_module target name dir)
+  if(WIN32)
+    set_target_properties(${target} PROPERTIES
+      PREFIX "" OUTPUT_NAME ${name} SUFFIX ".dll" RUNTIME_OUTPUT_DIRECTORY ${dir})
+    target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL)
+    return()
+  endif()
   set_target_properties(${target} PROPERTIES
     PREFIX "" OUTPUT_NAME ${name} SUFFIX ".so"
     LIBRARY_OUTPUT_DIRECTORY ${dir}
@@ -33,6 +42,16 @@ function(veldrane_test target)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${target} ${T_SOURCES})
   target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(WIN32)
+    # Beside the DLLs it loads; one test per program, as each start of a program under Wine
+    # costs more than a whole suite of cases.
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VELDRANE_BIN_DIR})
+    add_test(NAME ${target} COMMAND ${target})
+    if(T_PROPERTIES)
+      set_tests_properties(${target} PROPERTIES ${T_PROPERTIES})
+    endif()
+    return()
+  endif()
   set_target_properties(${target} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
     INSTALL_RPATH "$ORIGIN/../lib:$ORIGIN/../lib/host")
@@ -50,6 +69,10 @@ function(veldrane_fuzz_target target)
   set_target_properties(${target} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz
     INSTALL_RPATH "$ORIGIN/../lib:$ORIGIN/../lib/host")
+  if(WIN32)
+    # Beside the DLLs it needs.
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${VELDRANE_BIN_DIR})
+  endif()
   if(VELDRANE_FUZZ)
     target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   else()

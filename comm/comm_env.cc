@@ -9,7 +9,7 @@ class SystemEnvironment final : public CommEnvironment {
  public:
   platform::Clock& GetClock() override { return platform::SystemClock(); }
   std::unique_ptr<platform::SerialDevice> NewSerialDevice() override {
-    return platform::NewPosixSerialDevice();
+    return platform::NewSystemSerialDevice();
   }
 };
 

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   for (const std::filesystem::path& input : inputs) {
     std::ifstream file(input, std::ios::binary);
     if (!file) {
-      std::fprintf(stderr, "%s: cannot read %s\n", argv[0], input.c_str());
+      std::fprintf(stderr, "%s: cannot read %s\n", argv[0], input.string().c_str());
       return 2;
     }
     const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};

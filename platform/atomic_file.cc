@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/path.h"
+
 namespace veldrane::platform {
 namespace {
 
@@ -18,13 +20,13 @@ constexpr const char* kTempMark = ".tmp";
 std::atomic<unsigned> g_counter{0};
 
 std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(kPathSeparators);
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(kPathSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

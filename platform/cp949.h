@@ -1,16 +1,16 @@
 // Code page 949 (Korean) text: conversion to and from UTF-8 and from UTF-16.
 //
-// Built into the framework library (libveldrane-fw.so), whose archive reads UTF-16 strings, and
-// exported from it for the rest of the platform layer. The converters come from the system
-// (iconv, glibc's gconv modules); text is never passed through unconverted. Without a converter
+// Built into the framework library (libveldrane-fw.so, veldrane-fw.dll), whose archive reads
+// UTF-16 strings, and exported from it for the rest of the platform layer. The converters come
+// from the system (iconv with glibc's gconv modules, cp949_iconv.cc; on Windows code page 949 of
+// MultiByteToWideChar and WideCharToMultiByte, cp949_windows.cc); text is never passed through
+// unconverted. Without a converter
 // plain ASCII still converts (it is the same in both), and anything else:
 //  - into code page 949 (what configurations store) throws std::runtime_error with
 //    kNoCp949Converter, so that nothing is stored in the wrong encoding;
 //  - out of it for showing, each character beyond ASCII shows as U+FFFD; Cp949ToUtf8Exact
 //    throws instead, for text that is written out as data.
 #pragma once
-
-#include <iconv.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -47,12 +47,11 @@ FW_API bool Utf8ToCp949Exact(const char* text, size_t length, std::string* out, 
 FW_API std::string Utf16ToCp949(const uint16_t* units, size_t count);
 
 // The system's converters, reached through one replaceable table so that a test can take them
-// away.
-struct CodePageApi {
-  // As iconv_open: a descriptor, or (iconv_t)-1 when the system has no such converter.
-  iconv_t (*open)(const char* to_code, const char* from_code);
-};
+// away; its entries are the system's own (cp949_iconv.cc, cp949_windows.cc).
+struct CodePageApi;
 FW_API const CodePageApi* SetCodePageApi(const CodePageApi* api);
 FW_API const CodePageApi& SystemCodePageApi();
+// A table without a converter for code page 949, as on a system that lacks one.
+FW_API const CodePageApi& NoCodePageApi();
 
 }  // namespace veldrane::platform

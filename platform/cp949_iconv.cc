@@ -9,8 +9,18 @@
 #include "platform/replaceable_api.h"
 
 namespace veldrane::platform {
+
+struct CodePageApi {
+  // As iconv_open: a descriptor, or (iconv_t)-1 when the system has no such converter.
+  iconv_t (*open)(const char* to_code, const char* from_code);
+};
+
 namespace {
 
+const CodePageApi kNone = {[](const char*, const char*) {
+  errno = EINVAL;
+  return reinterpret_cast<iconv_t>(-1);
+}};
 const CodePageApi kSystem = {[](const char* to, const char* from) { return iconv_open(to, from); }};
 ReplaceableApi<CodePageApi> g_api(&kSystem);
 
@@ -168,6 +178,10 @@ const CodePageApi* SetCodePageApi(const CodePageApi* api) {
 
 const CodePageApi& SystemCodePageApi() {
   return g_api.System();
+}
+
+const CodePageApi& NoCodePageApi() {
+  return kNone;
 }
 
 }  // namespace veldrane::platform

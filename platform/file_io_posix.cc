@@ -167,26 +167,6 @@ ReplaceableApi<FileApi> g_api(&kSystem);
 
 }  // namespace
 
-const char* KindName(FileKind kind) {
-  switch (kind) {
-    case FileKind::kRegular:
-      return "a regular file";
-    case FileKind::kDirectory:
-      return "a directory";
-    case FileKind::kFifo:
-      return "a FIFO";
-    case FileKind::kCharDevice:
-      return "a character device";
-    case FileKind::kBlockDevice:
-      return "a block device";
-    case FileKind::kSocket:
-      return "a socket";
-    case FileKind::kOther:
-      break;
-  }
-  return "not a regular file";
-}
-
 const FileApi& Files() {
   return g_api.Get();
 }

@@ -1,5 +1,7 @@
-// Loading host modules: open by name with the dynamic loader's usual search, look up an
-// export, free. Reached through one replaceable table so that tests can fail or count calls.
+// Loading host modules: open by name with the dynamic loader's usual search (by path: the
+// module's own dependencies are looked for beside it first), look up an export, free. POSIX:
+// module_posix.cc (dlopen); Windows: module_windows.cc (LoadLibrary). Reached through one
+// replaceable table so that tests can fail or count calls.
 #pragma once
 
 #include <string>
@@ -20,8 +22,19 @@ const ModuleApi& Modules();
 const ModuleApi* SetModuleApi(const ModuleApi* api);
 const ModuleApi& SystemModuleApi();
 
-// The folder (without the final '/') of the loaded module or program that holds `address`;
-// empty when the loader cannot tell. A module finds its companions beside itself with it.
+// Why the last load on this thread failed, for messages.
+std::string LastModuleError();
+// True when a module of that file name is loaded in this process; loads nothing.
+bool ModuleIsLoaded(const char* name);
+
+// The folder (without the final separator) of the loaded module or program that holds
+// `address`; empty when the loader cannot tell. A module finds its companions beside itself
+// with it.
 std::string ModuleFolderOf(const void* address);
+// The folder of the running program; empty when the system cannot tell.
+std::string ProgramFolder();
+// Where the driver is installed, relative to the programs' folder: "../lib" on Linux, "." on
+// Windows (beside them, as a host keeps its drivers).
+extern const char* const kProgramToDriverFolder;
 
 }  // namespace veldrane::platform

@@ -4,6 +4,26 @@
 
 namespace veldrane::platform {
 
+const char* KindName(FileKind kind) {
+  switch (kind) {
+    case FileKind::kRegular:
+      return "a regular file";
+    case FileKind::kDirectory:
+      return "a directory";
+    case FileKind::kFifo:
+      return "a FIFO";
+    case FileKind::kCharDevice:
+      return "a character device";
+    case FileKind::kBlockDevice:
+      return "a block device";
+    case FileKind::kSocket:
+      return "a socket";
+    case FileKind::kOther:
+      break;
+  }
+  return "not a regular file";
+}
+
 OsFile::~OsFile() {
   if (handle_ != kBadFile) Files().close(handle_);
 }

@@ -4,7 +4,8 @@
 // /dev/ttyUSB0, so an adapter keeps its port across re-plugging), else /dev/ttyS(n-1). The
 // directory is /etc/veldrane/ports unless the process sets VELDRANE_PORTS. An entry may also name
 // a device server's port (net_address.h): a symbolic link whose target is, or a regular file
-// whose first line is, "tcp://HOST:PORT" or "rfc2217://HOST:PORT".
+// whose first line is, "tcp://HOST:PORT" or "rfc2217://HOST:PORT". On Windows the COM name is the
+// device itself (port_map_windows.cc): COM1 to COM9, \\.\COM10 and up.
 #pragma once
 
 #include <string>

@@ -2,7 +2,8 @@
 // one frame at a time purged, written and waited for. On POSIX a COM port is a local terminal
 // (serial_posix.cc: termios and ioctl) or a device server's port on the network
 // (serial_net_posix.cc: TCP, raw or with the Telnet COM-PORT-OPTION), as its port-map entry
-// says; tests use FakeSerialLine (fake_serial_line.h).
+// says; on Windows it is the Win32 communications device (serial_windows.cc). Tests use
+// FakeSerialLine (fake_serial_line.h).
 #pragma once
 
 #include <cstddef>
@@ -100,8 +101,11 @@ class SerialDevice {
   virtual bool TakeReturned() = 0;
 };
 
-// The device of a COM port on this system: the terminal or the device server that its port-map
-// entry names, chosen when it opens (serial_port_posix.cc).
+// The system's device: on POSIX the terminal or the device server that the port-map entry names,
+// chosen when it opens (serial_port_posix.cc); on Windows the Win32 communications functions
+// (serial_windows.cc).
+std::unique_ptr<SerialDevice> NewSystemSerialDevice();
+// The POSIX device that chooses (serial_port_posix.cc).
 std::unique_ptr<SerialDevice> NewPosixSerialDevice();
 // A local terminal (serial_posix.cc), and a device server's port (serial_net_posix.cc).
 std::unique_ptr<SerialDevice> NewTerminalSerialDevice();

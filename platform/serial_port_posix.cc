@@ -36,4 +36,8 @@ std::unique_ptr<SerialDevice> NewPosixSerialDevice() {
   return std::make_unique<PortDevice>();
 }
 
+std::unique_ptr<SerialDevice> NewSystemSerialDevice() {
+  return NewPosixSerialDevice();
+}
+
 }  // namespace veldrane::platform

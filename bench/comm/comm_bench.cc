@@ -166,7 +166,7 @@ class RefreshSoonEnvironment final : public veldrane::comm::CommEnvironment {
  public:
   veldrane::platform::Clock& GetClock() override { return clock_; }
   std::unique_ptr<veldrane::platform::SerialDevice> NewSerialDevice() override {
-    return veldrane::platform::NewPosixSerialDevice();
+    return veldrane::platform::NewSystemSerialDevice();
   }
 
  private:

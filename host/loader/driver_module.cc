@@ -1,9 +1,6 @@
 #include "host/loader/driver_module.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
+#include "platform/module.h"
 
 namespace veldrane::host {
 
@@ -13,12 +10,12 @@ DriverModule::~DriverModule() {
 
 bool DriverModule::Load(const std::string& path, std::string* error) {
   Unload();
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  handle_ = platform::Modules().load(path.c_str());
   if (!handle_) {
-    if (error) *error = std::string("cannot load the driver: ") + dlerror();
+    if (error) *error = "cannot load the driver " + path + ": " + platform::LastModuleError();
     return false;
   }
-  table_ = static_cast<DrvFn*>(dlsym(handle_, kDrvTableName));
+  table_ = static_cast<DrvFn*>(platform::Modules().find_export(handle_, kDrvTableName));
   if (!table_) {
     if (error) *error = path + " has no " + kDrvTableName;
     Unload();
@@ -28,18 +25,15 @@ bool DriverModule::Load(const std::string& path, std::string* error) {
 }
 
 void DriverModule::Unload() {
-  if (handle_) dlclose(handle_);
+  if (handle_) platform::Modules().free(handle_);
   handle_ = nullptr;
   table_ = nullptr;
 }
 
 std::string DefaultDriverPath() {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return kDrvModuleName;
-  std::string dir(self, static_cast<size_t>(n));
-  dir = dir.substr(0, dir.find_last_of('/'));
-  return dir + "/../lib/" + kDrvModuleName;
+  std::string dir = platform::ProgramFolder();
+  if (dir.empty()) return kDrvModuleName;
+  return dir + "/" + platform::kProgramToDriverFolder + "/" + kDrvModuleName;
 }
 
 }  // namespace veldrane::host

@@ -1,5 +1,6 @@
-// Reference host only: loads a driver module by path, the way a host does (dlopen, then the
-// DrvFuncTable export), and calls its slots.
+// Reference host only: loads a driver module by path, the way a host does (dlopen or
+// LoadLibrary through the platform's module table, then the DrvFuncTable export), and calls its
+// slots.
 #pragma once
 
 #include <cstdint>
@@ -54,7 +55,8 @@ class DriverModule {
   DrvFn* table_ = nullptr;
 };
 
-// The path of Veldrane.so beside the running program (its ../lib), for the host runner.
+// The driver's path for the host runner: ../lib/Veldrane.so from the program's folder on Linux,
+// Veldrane.dll beside it on Windows.
 std::string DefaultDriverPath();
 
 }  // namespace veldrane::host

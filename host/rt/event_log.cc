@@ -47,7 +47,8 @@ std::string Timestamp() {
   timeval tv{};
   gettimeofday(&tv, nullptr);
   std::tm tm{};
-  localtime_r(&tv.tv_sec, &tm);
+  const std::time_t seconds = tv.tv_sec;
+  localtime_r(&seconds, &tm);
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900,
                 tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,

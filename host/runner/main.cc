@@ -1,12 +1,6 @@
-// veldrane-host: the reference host runner. Loads Veldrane.so by path exactly as a host does
-// (dlopen, DrvFuncTable), with the reference host modules, and drives its life cycle.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// veldrane-host: the reference host runner. Loads the driver module by path exactly as a host
+// does (dlopen or LoadLibrary, DrvFuncTable), with the reference host modules, and drives its
+// life cycle.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -36,6 +30,7 @@
 #include "host/runner/stop_signals.h"
 #include "host/runner/value_lines.h"
 #include "host/runner/value_reader.h"
+#include "platform/console.h"
 #include "platform/display_text.h"
 #include "tarko/tagval.h"
 
@@ -233,13 +228,6 @@ std::string NotRunning(const RunLine& line) {
   }
 }
 
-// The terminal's height in lines (24 when it does not say).
-size_t TerminalRows() {
-  winsize size{};
-  if (ioctl(1, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
-  return 24;
-}
-
 // The live screen: the lines with their stations as far as the terminal holds them, then the
 // latest event-log lines.
 void DrawLive(const std::vector<RunLine>& lines, double elapsed) {
@@ -259,7 +247,7 @@ void DrawLive(const std::vector<RunLine>& lines, double elapsed) {
   }
   // Beside the table: the title, two blank lines, and the event log with its heading.
   constexpr size_t kOther = 4 + EventLines::kKept;
-  size_t rows = TerminalRows();
+  size_t rows = veldrane::platform::TerminalRows();
   screen += veldrane::host::FormatLiveLines(live, rows > kOther + 3 ? rows - kOther : 3);
   screen += "\nEvent log:\n";
   for (const std::string& l : g_events.Recent()) screen += "  " + l + "\n";
@@ -353,7 +341,7 @@ int Run(const Options& options) {
     }
   }
 
-  bool live = !options.quiet && !options.plain && isatty(1);
+  bool live = !options.quiet && !options.plain && veldrane::platform::PrepareLiveView();
   g_events.SetEcho(!live);
   EventLogSetListener(&OnEventLine, nullptr);
 
@@ -625,7 +613,7 @@ int main(int argc, char** argv) {
   }
 
   veldrane::host::InstallStopSignals();
-  signal(SIGPIPE, SIG_IGN);
+  veldrane::platform::UseUtf8Output();
 
   if (options.command == "run") return Run(options);
   if (options.command == "configure") return Configure(options);

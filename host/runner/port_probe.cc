@@ -21,7 +21,7 @@ std::string ExplainPortFailure(const std::string& config_path) {
   std::string problems;
   for (const std::string& p : port.LineProblems()) problems += (problems.empty() ? "" : ", ") + p;
   if (!problems.empty()) return name + ": line settings refused: " + problems;
-  std::unique_ptr<platform::SerialDevice> device = platform::NewPosixSerialDevice();
+  std::unique_ptr<platform::SerialDevice> device = platform::NewSystemSerialDevice();
   platform::SerialResult result = device->Open(name.c_str(), port.LineSettings());
   if (result.ok())
     return name + ": the driver could not open the port, which opened when tried again";

@@ -1,40 +1,22 @@
 #include "host/runner/run_lines.h"
 
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 #include "host/runner/port_probe.h"
 #include "platform/display_text.h"
+#include "platform/path.h"
 #include "platform/port_map.h"
 
 namespace veldrane::host {
 namespace {
 
-// Two paths name the same configuration when they are the same file, or the same missing path.
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {
-  }, sb{};
-  bool has_a = ::stat(a.c_str(), &sa) == 0, has_b = ::stat(b.c_str(), &sb) == 0;
-  if (has_a && has_b) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  return !has_a && !has_b && a == b;
-}
-
 // What a port leads to: the device its port-map entry names in the end, else where the entry
 // points (an unplugged adapter's path, or whatever a link names that is no file).
 std::string PortTarget(const std::string& port) {
   std::string path = platform::ComDevicePath(port.c_str());
-  if (path.empty()) return port;
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved)) return resolved;
-  char target[PATH_MAX];
-  ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
-  return n > 0 ? std::string(target, static_cast<size_t>(n)) : path;
+  return path.empty() ? port : platform::FinalTarget(path);
 }
 
 }  // namespace
@@ -53,7 +35,7 @@ bool ReadLines(const std::vector<std::string>& configs, std::vector<RunLine>* li
     line.config = config;
     ReadStations(config, &line.stations, &line.read_error, &line.port);
     for (const RunLine& other : *lines) {
-      if (SameFile(other.config, config)) {
+      if (platform::SameFile(other.config, config)) {
         *error = other.Title() + " and " + line.Title() +
                  " are the same configuration: give each line once";
         return false;

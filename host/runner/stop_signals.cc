@@ -29,6 +29,8 @@ void InstallStopSignals() {
   sigemptyset(&action.sa_mask);
   for (int sig : kSignals) sigaddset(&action.sa_mask, sig);
   for (int sig : kSignals) sigaction(sig, &action, nullptr);
+  // A closed pipe on standard output ends a write, not the runner.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 void StopCleanlyOnSignal() {

@@ -1,41 +1,16 @@
 #include "host/runner/value_reader.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <thread>
 
 #include "host/runner/value_lines.h"
+#include "host/runner/value_source.h"
 #include "platform/display_text.h"
 #include "platform/report_limit.h"
 
 namespace veldrane::host {
 
-bool CheckValueSource(const std::string& path, std::string* error) {
-  if (path == "-") return true;
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    *error = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  bool directory = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-  ::close(fd);
-  if (directory) *error = "cannot read values from " + path + ": it is a directory";
-  return !directory;
-}
-
 void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
                    const std::function<bool(const std::string&, double)>& apply) {
-  bool is_stdin = path == "-";
-  struct stat st {};
-  bool is_fifo = !is_stdin && ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
   long line_number = 0;
   const std::string shown_path = platform::DisplayInput(path);
   platform::ReportLimit limit;
@@ -53,11 +28,12 @@ void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
                  line_number, message.c_str());
   };
   while (!stop.load()) {
-    int fd = is_stdin ? 0 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    std::string error;
+    std::unique_ptr<ValueSource> source = OpenValueSource(path, &error);
+    if (!source) {
       report_uncounted(true);
       std::fprintf(stderr, "veldrane-host: cannot open %s: %s\n", shown_path.c_str(),
-                   std::strerror(errno));
+                   error.c_str());
       return;
     }
     LineSplitter splitter;
@@ -74,31 +50,17 @@ void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
         }
       }
     };
-    bool writer_seen = false;
     while (!stop.load()) {
-      pollfd p{fd, POLLIN, 0};
-      int r = ::poll(&p, 1, 200);
-      report_uncounted(false);
-      if (r < 0 && errno != EINTR) break;
-      if (r <= 0) continue;
       char buffer[4096];
-      ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n > 0) {
-        writer_seen = true;
-        splitter.Feed(buffer, static_cast<size_t>(n), on_line);
-        continue;
-      }
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      // End of data: a FIFO without writer reads as the end too.
-      if (is_fifo && !writer_seen) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        continue;
-      }
-      break;
+      size_t n = 0;
+      ValueSource::Read r = source->ReadSome(buffer, sizeof buffer, &n);
+      report_uncounted(false);
+      if (r == ValueSource::Read::kIdle) continue;
+      if (r == ValueSource::Read::kEnd) break;
+      splitter.Feed(buffer, n, on_line);
     }
     splitter.Finish(on_line);
-    if (!is_stdin) ::close(fd);
-    if (!is_fifo) break;
+    if (!source->Reopens()) break;
   }
   report_uncounted(true);
 }

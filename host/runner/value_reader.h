@@ -7,8 +7,9 @@
 
 namespace veldrane::host {
 
-// Checks, before the run, that `path` can be read as a source of values ('-', a file, a FIFO, a
-// terminal or another device, not a directory): false with the path and the reason.
+// Checks, before the run, that `path` can be read as a source of values ('-', a file, a FIFO or
+// on Windows a named pipe, a terminal or another device, not a directory): false with the path
+// and the reason (value_source.h).
 bool CheckValueSource(const std::string& path, std::string* error);
 
 // Reads lines from `path` ('-' is standard input) until `stop` is set or the data ends; a FIFO

@@ -8,12 +8,14 @@
 //  - Threads: DbGetChanges may be called from the driver's transmit threads while the host's
 //    thread calls the other tag-database slots; LogWrite is called from both. A module must
 //    accept that.
-//  - Modules on Linux are NAME.so (TarkoDbm.so, TarkoRt.so, TarkoEd.so, TarkoTg.so), found by
-//    the dynamic loader's usual search.
+//  - Modules are NAME.so on Linux (TarkoDbm.so, TarkoRt.so, TarkoEd.so, TarkoTg.so), found by
+//    the dynamic loader's usual search, and NAME.dll on Windows, found by LoadLibrary's (the
+//    program's folder first).
 #pragma once
 
 #include <cstdint>
 
+#include "tarko/export.h"
 #include "tarko/slot_table.h"
 
 class CString;
@@ -23,10 +25,10 @@ extern "C" {
 typedef void (*TarkoFn)(void);
 }
 
-inline constexpr const char* kDbmModuleName = "TarkoDbm.so";
-inline constexpr const char* kRtModuleName = "TarkoRt.so";
-inline constexpr const char* kEdModuleName = "TarkoEd.so";
-inline constexpr const char* kTgModuleName = "TarkoTg.so";
+inline constexpr const char* kDbmModuleName = "TarkoDbm" TARKO_MODULE_SUFFIX;
+inline constexpr const char* kRtModuleName = "TarkoRt" TARKO_MODULE_SUFFIX;
+inline constexpr const char* kEdModuleName = "TarkoEd" TARKO_MODULE_SUFFIX;
+inline constexpr const char* kTgModuleName = "TarkoTg" TARKO_MODULE_SUFFIX;
 inline constexpr const char* kFuncTableName = "FuncTable";      // TarkoDbm.so and TarkoRt.so
 inline constexpr const char* kEdFuncTableName = "EdFuncTable";  // TarkoEd.so
 inline constexpr const char* kTgFuncTableName = "TgFuncTable";  // TarkoTg.so

@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "tarko/export.h"
+
 namespace veldrane::window {
 
-inline constexpr const char* kWindowModuleName = "VeldraneWindow.so";
+inline constexpr const char* kWindowModuleName = "VeldraneWindow" TARKO_MODULE_SUFFIX;
 inline constexpr const char* kWindowEntryName = "VeldraneRunWindow";
 
 // The six configured fields of one station.

@@ -1,9 +1,15 @@
-// Veldrane.so: the driver's entry table, as a host calls it.
+// Veldrane.so (Veldrane.dll on Windows): the driver's entry table, as a host calls it.
 //
 // ABI conventions:
 //  - The module exports one symbol, `DrvFuncTable`: 32 pointer-sized slots. Slots 0 to 16 hold
 //    the entry functions below (kDrvSlotCount); 17 to 31 are null. The table is filled when the
-//    module is loaded, so read it only after dlopen has returned.
+//    module is loaded, so read it only after dlopen (LoadLibrary) has returned. On Windows it is
+//    the DLL's only export (a data export, by its .def file), found with GetProcAddress.
+//  - Calling convention: the platform's C convention (x86-64 System V; on Windows x64 the one
+//    convention there is). Integers are fixed-width; pointers are 64 bits.
+//  - CString objects that cross the table are allocated, grown and freed only inside the
+//    framework library (libveldrane-fw.so, veldrane-fw.dll) that host and driver share, whatever
+//    C++ runtime each module carries.
 //  - Read a slot as its function type with GetSlot<kDrvOpen>(DrvFuncTable) (tarko/slot_table.h):
 //    each slot's type is paired with its number below.
 //  - Threads: every slot is called from the host's thread. Calls into one instance must not
@@ -23,6 +29,7 @@
 
 #include <cstdint>
 
+#include "tarko/export.h"
 #include "tarko/slot_table.h"
 
 class CString;
@@ -31,7 +38,7 @@ extern "C" {
 typedef void (*DrvFn)(void);
 }
 
-inline constexpr const char* kDrvModuleName = "Veldrane.so";
+inline constexpr const char* kDrvModuleName = "Veldrane" TARKO_MODULE_SUFFIX;
 inline constexpr const char* kDrvTableName = "DrvFuncTable";
 inline constexpr int kDrvTableSize = 32;
 inline constexpr int kDrvSlotCount = 17;

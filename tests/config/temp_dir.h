@@ -1,25 +1,31 @@
 // A directory of its own for one test, removed with everything in it afterwards.
 #pragma once
 
-#include <dirent.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace veldrane::test {
 
 class TempDir {
  public:
   TempDir() {
-    char pattern[] = "/tmp/veldrane-test-XXXXXX";
-    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    namespace fs = std::filesystem;
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      fs::path p = fs::temp_directory_path() /
+                   ("veldrane-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
+      std::error_code ec;
+      if (fs::create_directory(p, ec)) path_ = p.generic_string();
+    }
+    if (path_.empty()) throw std::runtime_error("cannot make a temporary directory");
   }
   ~TempDir() { RemoveTree(path_); }
   TempDir(const TempDir&) = delete;
@@ -33,29 +39,24 @@ class TempDir {
 
   static std::set<std::string> ListOf(const std::string& dir) {
     std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-      while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") names.insert(n);
-      }
-      closedir(d);
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+      names.insert(e.path().filename().string());
     }
     return names;
   }
 
  private:
+  // Everything goes, read-only files and folders too.
   static void RemoveTree(const std::string& dir) {
-    chmod(dir.c_str(), 0700);
-    for (const std::string& n : ListOf(dir)) {
-      std::string p = dir + "/" + n;
-      struct stat st {};
-      if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        RemoveTree(p);
-      } else {
-        unlink(p.c_str());
-      }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (const auto& e : fs::recursive_directory_iterator(dir, ec)) {
+      fs::permissions(e.path(), fs::perms::owner_all,
+                      fs::perm_options::add | fs::perm_options::nofollow, ec);
     }
-    rmdir(dir.c_str());
+    fs::remove_all(dir, ec);
   }
 
   std::string path_;

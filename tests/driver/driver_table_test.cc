@@ -1,9 +1,7 @@
-// A test host: loads the built Veldrane.so with dlopen, with the reference host modules on its
-// search path, and calls the entry table as a host does.
-#include <dlfcn.h>
+// A test host: loads the built driver module (dlopen or LoadLibrary, through the platform's
+// module table), with the reference host modules on its search path, and calls the entry table
+// as a host does.
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -13,16 +11,17 @@
 #include "fw/cstring.h"
 #include "host/loader/driver_module.h"
 #include "host/rt/event_log_api.h"
+#include "platform/module.h"
+#include "tarko/host_tables.h"
+#include "tests/config/temp_dir.h"
+#include "tests/support/environment.h"
 
 namespace {
 
 using veldrane::host::DriverModule;
 
-bool IsLoaded(const char* module) {
-  void* h = dlopen(module, RTLD_NOW | RTLD_NOLOAD);
-  if (h) dlclose(h);
-  return h != nullptr;
-}
+using veldrane::platform::ModuleIsLoaded;
+using veldrane::platform::Modules;
 
 std::string LogLine(int32_t i, int32_t* level_word) {
   char buffer[1024];
@@ -102,16 +101,18 @@ TEST_F(DriverTable, FailedOpenReportsMessage5AndRegistersNothing) {
 
 TEST_F(DriverTable, ConfigureFreesItsModulesAndSavesNothing) {
   // No display, so that no window opens whatever session runs the test.
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) unsetenv(name);
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    veldrane::test::UnsetEnvironment(name);
+  }
   EXPECT_EQ(driver_.Configure("/nonexistent/line1.cfg"), 0);
-  EXPECT_FALSE(IsLoaded("TarkoEd.so"));
-  EXPECT_FALSE(IsLoaded("TarkoTg.so"));
+  EXPECT_FALSE(ModuleIsLoaded(kEdModuleName));
+  EXPECT_FALSE(ModuleIsLoaded(kTgModuleName));
 }
 
 TEST_F(DriverTable, UnloadRemovesTheModule) {
   EXPECT_EQ(driver_.Open("/nonexistent/a.cfg"), -1);
   driver_.Unload();
-  EXPECT_FALSE(IsLoaded(VELDRANE_SO));
+  EXPECT_FALSE(ModuleIsLoaded(VELDRANE_SO));
   // And it loads again with a fresh table.
   std::string error;
   ASSERT_TRUE(driver_.Load(VELDRANE_SO, &error)) << error;
@@ -121,26 +122,22 @@ TEST_F(DriverTable, UnloadRemovesTheModule) {
 // A host loads many drivers, each exporting DrvFuncTable, possibly into its global scope: each
 // module must fill its own table.
 TEST(DriverTableTwice, TwoDriversInOneProcessKeepTheirOwnTables) {
-  char dir[] = "/tmp/veldrane-two-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string copy = std::string(dir) + "/Other.so";
-  ASSERT_EQ(std::system(("cp '" VELDRANE_SO "' '" + copy + "'").c_str()), 0);
-  void* first = dlopen(VELDRANE_SO, RTLD_NOW | RTLD_GLOBAL);
-  void* second = dlopen(copy.c_str(), RTLD_NOW | RTLD_GLOBAL);
+  veldrane::test::TempDir dir;
+  std::string copy = dir.File("Other" TARKO_MODULE_SUFFIX);
+  veldrane::test::WriteFile(copy, veldrane::test::ReadFile(VELDRANE_SO));
+  auto first = Modules().load(VELDRANE_SO);
+  auto second = Modules().load(copy.c_str());
   ASSERT_NE(first, nullptr);
-  ASSERT_NE(second, nullptr) << dlerror();
-  auto* table1 = static_cast<DrvFn*>(dlsym(first, kDrvTableName));
-  auto* table2 = static_cast<DrvFn*>(dlsym(second, kDrvTableName));
+  ASSERT_NE(second, nullptr) << veldrane::platform::LastModuleError();
+  auto* table1 = static_cast<DrvFn*>(Modules().find_export(first, kDrvTableName));
+  auto* table2 = static_cast<DrvFn*>(Modules().find_export(second, kDrvTableName));
   ASSERT_NE(table1, table2);
-  Dl_info info1{}, info2{};
-  ASSERT_NE(dladdr(reinterpret_cast<void*>(table1[kDrvOpen]), &info1), 0);
-  ASSERT_NE(dladdr(reinterpret_cast<void*>(table2[kDrvOpen]), &info2), 0);
-  EXPECT_NE(info1.dli_fbase, info2.dli_fbase);  // each slot points into its own module
+  // Each slot points into its own module.
+  EXPECT_NE(veldrane::platform::ModuleFolderOf(reinterpret_cast<void*>(table1[kDrvOpen])),
+            veldrane::platform::ModuleFolderOf(reinterpret_cast<void*>(table2[kDrvOpen])));
   EXPECT_EQ(GetSlot<kDrvGetVersion>(table2)(), 0x00010000);
-  dlclose(second);
-  dlclose(first);
-  std::remove(copy.c_str());
-  rmdir(dir);
+  Modules().free(second);
+  Modules().free(first);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // The reference host's tag database and event log, as the driver and the host runner use them.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -13,20 +11,23 @@
 
 #include "host/dbm/tag_db_api.h"
 #include "host/rt/event_log_api.h"
+#include "platform/module.h"
 #include "tarko/host_tables.h"
 #include "tarko/tagval.h"
+#include "tests/config/temp_dir.h"
 #include "tests/support/deadline.h"
 
 namespace {
 
 // Both modules export a table named FuncTable: look each up in its own module, as the driver
-// does (a plain dlopen: with RTLD_NOLOAD glibc builds no search scope for the handle and dlsym
+// does (a plain load: with RTLD_NOLOAD glibc builds no search scope for the handle and dlsym
 // may answer with the other module's table).
 const TarkoFn* Table(const char* module) {
-  void* handle = dlopen(module, RTLD_NOW);
+  const veldrane::platform::ModuleApi& modules = veldrane::platform::Modules();
+  void* handle = modules.load(module);
   EXPECT_NE(handle, nullptr) << module;
-  auto* table = static_cast<const TarkoFn*>(dlsym(handle, kFuncTableName));
-  dlclose(handle);
+  auto* table = static_cast<const TarkoFn*>(modules.find_export(handle, kFuncTableName));
+  modules.free(handle);
   return table;
 }
 
@@ -131,10 +132,9 @@ TEST_F(TagDbTest, WritersAndReadersOnTwoThreads) {
 
 TEST(EventLog, KeepsLinesWritesTheFileAndTellsListeners) {
   auto log_write = GetSlot<kLogWrite>(Table(kRtModuleName));
-  char path[] = "/tmp/veldrane-eventlog-XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  veldrane::test::TempDir dir;
+  const std::string log = dir.File("event.log");
+  const char* path = log.c_str();
   EventLogClear();
   ASSERT_EQ(EventLogOpenFile(path), 0);
   std::vector<std::string> heard;
@@ -168,7 +168,6 @@ TEST(EventLog, KeepsLinesWritesTheFileAndTellsListeners) {
   EXPECT_NE(text.find(" 0x102 [VELDRANE] \xC5\xEB\xBD\xC5\xBD\xC3\xC0\xDB\n"), std::string::npos);
   EXPECT_NE(text.find(" 0x100 second\n"), std::string::npos);
   EXPECT_EQ(EventLogOpenFile("/nonexistent/dir/log"), -1);
-  unlink(path);
 }
 
 }  // namespace

@@ -64,10 +64,8 @@ TEST(ValueLines, GoodBlankAndBadLines) {
 
   // Without a converter for code page 949 a UTF-8 tag is refused with the reason, not looked up
   // as its UTF-8 bytes; ASCII tags go on.
-  const veldrane::platform::CodePageApi no_converter = {
-      [](const char*, const char*) { return reinterpret_cast<iconv_t>(-1); }};
   veldrane::test::InstalledApi<veldrane::platform::CodePageApi> none(
-      &veldrane::platform::SetCodePageApi, no_converter);
+      &veldrane::platform::SetCodePageApi, veldrane::platform::NoCodePageApi());
   ValueLine korean = ParseValueLine("\xEC\x9C\xA0\xEB\x9F\x89 1");
   EXPECT_EQ(korean.kind, ValueLine::kError);
   EXPECT_NE(korean.error.find("no converter for code page 949"), std::string::npos) << korean.error;

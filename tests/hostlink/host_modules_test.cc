@@ -14,6 +14,13 @@ namespace {
 using veldrane::platform::ModuleApi;
 using veldrane::platform::ModuleHandle;
 
+std::string Loaded(const char* module) {
+  return std::string("load ") + module;
+}
+std::string Freed(const char* module) {
+  return std::string("free ") + module;
+}
+
 struct FakeHost {
   std::vector<std::string> calls;      // "load X", "free X"
   std::vector<std::string> missing;    // modules that fail to load
@@ -67,16 +74,16 @@ class HostModulesTest : public ::testing::Test {
 };
 
 TEST_F(HostModulesTest, AModuleThatFailedIsTriedAgainOneWithoutTableIsNot) {
-  fake_.missing = {"TarkoDbm.so"};
-  fake_.no_table = {"TarkoRt.so"};
+  fake_.missing = {kDbmModuleName};
+  fake_.no_table = {kRtModuleName};
   veldrane::LoadRuntimeModules();
   EXPECT_EQ(veldrane::DbmTable(), nullptr);
   EXPECT_EQ(veldrane::ReportMessage(4, 0, "COM1", 0), 4);  // silent: no event-log table
   fake_.missing.clear();
   veldrane::LoadRuntimeModules();
   EXPECT_NE(veldrane::DbmTable(), nullptr);
-  EXPECT_EQ(fake_.calls,
-            (std::vector<std::string>{"load TarkoDbm.so", "load TarkoRt.so", "load TarkoDbm.so"}));
+  EXPECT_EQ(fake_.calls, (std::vector<std::string>{Loaded(kDbmModuleName), Loaded(kRtModuleName),
+                                                   Loaded(kDbmModuleName)}));
   EXPECT_EQ(g_log_writes, 0);
 }
 
@@ -91,21 +98,21 @@ TEST_F(HostModulesTest, UnloadFreesInTheFixedOrder) {
   ASSERT_TRUE(veldrane::LoadConfigureModules());
   fake_.calls.clear();
   veldrane::FreeAllModules();
-  EXPECT_EQ(fake_.calls, (std::vector<std::string>{"free TarkoEd.so", "free TarkoRt.so",
-                                                   "free TarkoTg.so", "free TarkoDbm.so"}));
+  EXPECT_EQ(fake_.calls, (std::vector<std::string>{Freed(kEdModuleName), Freed(kRtModuleName),
+                                                   Freed(kTgModuleName), Freed(kDbmModuleName)}));
   EXPECT_EQ(veldrane::ReportMessage(1, 2, nullptr, 0), 1);  // no event log after unload
 }
 
 TEST_F(HostModulesTest, ConfigureModules) {
-  fake_.missing = {"TarkoEd.so"};
+  fake_.missing = {kEdModuleName};
   EXPECT_FALSE(veldrane::LoadConfigureModules());
   fake_.missing.clear();
-  fake_.no_table = {"TarkoEd.so"};
+  fake_.no_table = {kEdModuleName};
   EXPECT_TRUE(veldrane::LoadConfigureModules());
   EXPECT_FALSE(veldrane::HasEditorTable());
   veldrane::FreeConfigureModules();
-  EXPECT_EQ(fake_.calls,
-            (std::vector<std::string>{"load TarkoEd.so", "load TarkoEd.so", "free TarkoEd.so"}));
+  EXPECT_EQ(fake_.calls, (std::vector<std::string>{Loaded(kEdModuleName), Loaded(kEdModuleName),
+                                                   Freed(kEdModuleName)}));
   fake_.no_table.clear();
   fake_.calls.clear();
   EXPECT_TRUE(veldrane::LoadConfigureModules());
@@ -113,8 +120,8 @@ TEST_F(HostModulesTest, ConfigureModules) {
   EXPECT_NE(veldrane::TgTable(), nullptr);
   veldrane::FreeConfigureModules();
   EXPECT_EQ(veldrane::TgTable(), nullptr);
-  EXPECT_EQ(fake_.calls, (std::vector<std::string>{"load TarkoEd.so", "load TarkoTg.so",
-                                                   "free TarkoEd.so", "free TarkoTg.so"}));
+  EXPECT_EQ(fake_.calls, (std::vector<std::string>{Loaded(kEdModuleName), Loaded(kTgModuleName),
+                                                   Freed(kEdModuleName), Freed(kTgModuleName)}));
 }
 
 TEST_F(HostModulesTest, TagDatabaseAbsentAnswersNothing) {

@@ -15,16 +15,11 @@ namespace {
 
 using namespace veldrane::platform;
 
-const platform::CodePageApi kNoConverter = {[](const char*, const char*) {
-  errno = EINVAL;
-  return reinterpret_cast<iconv_t>(-1);
-}};
-
 const std::string kGaNa = "\xB0\xA1\xB3\xAA";              // 가나 in code page 949
 const std::string kGaNaUtf8 = "\xEA\xB0\x80\xEB\x82\x98";  // 가나 in UTF-8
 
 TEST(Cp949WithoutConverter, AsciiConvertsTheRestFailsOrShowsAsReplacement) {
-  InstalledApi<CodePageApi> none(&SetCodePageApi, kNoConverter);
+  InstalledApi<CodePageApi> none(&SetCodePageApi, NoCodePageApi());
   EXPECT_EQ(Utf8ToCp949(std::string("PUMP 1")), "PUMP 1");
   EXPECT_THROW(Utf8ToCp949(kGaNaUtf8), std::runtime_error);
   const uint16_t ascii[] = {'T', '1'};

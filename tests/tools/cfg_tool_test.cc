@@ -200,9 +200,7 @@ TEST(CfgTool, WithoutACp949ConverterUtf8StopsAndChangesNothing) {
   std::string file = dir.File("a.cfg");
   WriteFile(file, FileBytes({{kGaNa, "d", 1, 2, 3, "T"}}));
   const std::string before = ReadFile(file);
-  const platform::CodePageApi no_converter = {
-      [](const char*, const char*) { return reinterpret_cast<iconv_t>(-1); }};
-  InstalledApi<platform::CodePageApi> none(&platform::SetCodePageApi, no_converter);
+  InstalledApi<platform::CodePageApi> none(&platform::SetCodePageApi, platform::NoCodePageApi());
 
   Result r = Cfg({"import", file, "--utf8"}, kGaNaUtf8 + "\t2\t5\r\n");
   EXPECT_EQ(r.status, 1);

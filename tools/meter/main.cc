@@ -1,9 +1,6 @@
 // veldrane-meter: the virtual meter and line monitor. Listens on a serial line, a
-// pseudo-terminal of its own or a network port as a device server, decodes the frames of the seven
-// meter kinds and shows what each meter would display.
-#include <signal.h>
-#include <unistd.h>
-
+// pseudo-terminal of its own or (on POSIX) a network port as a device server, decodes the frames
+// of the seven meter kinds and shows what each meter would display.
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -14,11 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/report_limit.h"
 #include "tools/meter/decoder.h"
 #include "tools/meter/meter_board.h"
 #include "tools/meter/meter_config.h"
 #include "tools/meter/meter_line.h"
+#include "tools/meter/meter_signals.h"
 #include "tools/meter/meter_view.h"
 #include "tools/meter/pty_link.h"
 
@@ -193,21 +192,6 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
   return true;
 }
 
-std::atomic<bool> g_stop{false};
-
-void OnSignal(int) {
-  g_stop.store(true);
-}
-
-void InstallSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
-}
-
 void PrintLine(const std::string& line) {
   std::fputs(line.c_str(), stdout);
   std::fputc('\n', stdout);
@@ -282,9 +266,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "veldrane-meter: %s\n", error.c_str());
     return kLineFailed;
   }
-  InstallSignals();
-
-  bool live = !options.raw && !options.plain && isatty(STDOUT_FILENO);
+  const std::atomic<bool>& stop = StopOnSignals();
+  veldrane::platform::UseUtf8Output();
+  bool live = !options.raw && !options.plain && veldrane::platform::PrepareLiveView();
   std::string line_text = "listening on " + line->name() + " (" + DescribeLine(options.line) + ")";
   if (!options.link.empty()) line_text += " linked from " + options.link;
   if (!live) PrintLine(line_text);
@@ -351,7 +335,7 @@ int main(int argc, char** argv) {
     last_draw = now;
   };
 
-  while (!g_stop.load()) {
+  while (!stop.load()) {
     long count = line->Read(buffer, sizeof buffer, kPollMs, error);
     auto now = Clock::now();
     if (count < 0) {

@@ -97,11 +97,6 @@ class TerminalLine final : public MeterLine {
 
 }  // namespace
 
-std::string DescribeLine(const LineSettings& settings) {
-  return std::to_string(settings.baud) + " " + std::to_string(settings.data_bits) +
-         settings.parity + std::to_string(settings.stop_bits);
-}
-
 std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
                                                  const LineSettings& settings, std::string& error) {
   auto line = std::make_unique<TerminalLine>(path, settings);

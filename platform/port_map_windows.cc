@@ -1,0 +1,16 @@
+// On Windows the COM name is the device: COM1 to COM9 as they are, COM10 and up through the
+// device namespace (\\.\COM10), which the plain name does not reach.
+#include "platform/port_map.h"
+
+namespace veldrane::platform {
+
+std::string PortMapEntry(int n) {
+  return n < 10 ? "COM" + std::to_string(n) : "\\\\.\\COM" + std::to_string(n);
+}
+
+std::string ComDevicePath(const char* port_name) {
+  int n = ComPortNumber(port_name);
+  return n == 0 ? std::string() : PortMapEntry(n);
+}
+
+}  // namespace veldrane::platform
