@@ -57,7 +57,7 @@ std::string ExplainSerialFailure(const std::string& port, const SerialResult& re
     return port + ": no such port (COM1 to COM36)";
   }
   const std::string path = com > 0 ? ComDevicePath(port.c_str()) : port;
-  const bool map_entry = com > 0 && path == PortMapEntry(com);
+  const bool map_entry = com > 0 && path != OnBoardDevicePath(com);
   const std::string target = LinkTarget(path);
   std::string where = path + (target.empty() ? "" : " -> " + target);
   if (com > 0) where = port + " (" + where + ")";

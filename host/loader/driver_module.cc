@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
+
+#include "fw/object.h"
 
 namespace veldrane::host {
 
@@ -34,12 +37,17 @@ void DriverModule::Unload() {
 }
 
 std::string DefaultDriverPath() {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return kDrvModuleName;
-  std::string dir(self, static_cast<size_t>(n));
-  dir = dir.substr(0, dir.find_last_of('/'));
-  return dir + "/../lib/" + kDrvModuleName;
+  // The driver sits beside the framework library that this program's rpath found: lib/ in a
+  // build tree, the private library folder of an installation, wherever either was put.
+  Dl_info info{};
+  const void* fw_code = reinterpret_cast<const void*>(&FindRuntimeClass);
+  if (dladdr(fw_code, &info) == 0 || !info.dli_fname) return kDrvModuleName;
+  std::string file = info.dli_fname;
+  size_t slash = file.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : file.substr(0, slash);
+  char real[PATH_MAX];
+  if (realpath(dir.c_str(), real)) dir = real;
+  return dir + "/" + kDrvModuleName;
 }
 
 }  // namespace veldrane::host

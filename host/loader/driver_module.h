@@ -56,7 +56,8 @@ class DriverModule {
   DrvFn* table_ = nullptr;
 };
 
-// The path of Veldrane.so beside the running program (its ../lib), for the host runner.
+// The path of Veldrane.so beside the framework library that the running program loaded (its
+// ../lib in a build tree, the private library folder when installed), for the host runner.
 std::string DefaultDriverPath();
 
 }  // namespace veldrane::host

@@ -25,6 +25,7 @@
 #include "host/loader/driver_module.h"
 #include "host/rt/event_log_api.h"
 #include "host/runner/configure_support.h"
+#include "host/runner/console_lines.h"
 #include "host/runner/port_probe.h"
 #include "host/runner/mqtt_gateway.h"
 #include "host/runner/simulator.h"
@@ -55,6 +56,14 @@ enum ExitCode {
 // How long the runner waits for the driver to stop before it ends without it, so that the
 // process ends within two seconds of Ctrl-C whatever the line does.
 constexpr auto kStopWait = std::chrono::milliseconds(1200);
+
+using veldrane::host::PrintLines;
+using veldrane::host::Priority;
+
+// An error on standard error, as the journal files errors when it is the journal.
+void Complain(const std::string& text) {
+  PrintLines(stderr, Priority::kError, "veldrane-host: " + text);
+}
 
 void Usage(std::FILE* out) {
   std::fprintf(
@@ -89,12 +98,13 @@ void Usage(std::FILE* out) {
       "                    that CONFIG links\n"
       "\n"
       "Other options:\n"
-      "  --driver PATH     the driver module (default: ../lib/Veldrane.so beside this program)\n"
+      "  --driver PATH     the driver module (default: Veldrane.so in this installation's library\n"
+      "                    folder, as 'veldrane-host version' shows)\n"
       "  -h, --help        this help\n"
       "\n"
-      "COM ports are mapped to devices by the entries comN of the port-map directory\n"
-      "(/etc/veldrane/ports, or $VELDRANE_PORTS): e.g. ln -s /dev/ttyUSB0 "
-      "/etc/veldrane/ports/com3.\n"
+      "COM ports are mapped to devices by the entries comN of the port-map directories\n"
+      "(/etc/veldrane/ports, then /dev/veldrane; or $VELDRANE_PORTS): e.g. ln -s /dev/ttyUSB0\n"
+      "/etc/veldrane/ports/com3. 'veldrane-cfg ports' lists the serial devices.\n"
       "\n"
       "Exit status: 0 success, 1 configuration not saved, 2 usage (also a --values or --log file\n"
       "that cannot be opened), 3 configuration not opened, 4 port not opened, 5 driver not\n"
@@ -123,20 +133,14 @@ class EventLines {
   // Set while the driver's thread may be adding lines.
   void SetEcho(bool echo) { echo_.store(echo); }
   void Add(int32_t level_word, const char* line) {
-    char stamp[16];
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    std::strftime(stamp, sizeof stamp, "%H:%M:%S", &tm);
     static const char* kLevels[] = {"setup", "fail ", "state"};
     int level = level_word & 0xFF;
-    std::string text = std::string(stamp) + " " + (level <= 2 ? kLevels[level] : "?") + "  " +
+    std::string text = std::string(level <= 2 ? kLevels[level] : "?") + "  " +
                        veldrane::platform::DisplayCp949(line);
+    // The journal stamps each line itself.
+    if (!veldrane::host::OutputToJournal()) text = Stamp() + " " + text;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (echo_) {
-      std::printf("%s\n", text.c_str());
-      std::fflush(stdout);
-    }
+    if (echo_) PrintLines(stdout, veldrane::host::EventPriority(level, line), text);
     lines_.push_back(std::move(text));
     if (lines_.size() > 8) lines_.pop_front();
   }
@@ -146,6 +150,15 @@ class EventLines {
   }
 
  private:
+  static std::string Stamp() {
+    char stamp[16];
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    std::strftime(stamp, sizeof stamp, "%H:%M:%S", &tm);
+    return stamp;
+  }
+
   std::mutex mutex_;
   std::deque<std::string> lines_;
   std::atomic<bool> echo_{true};
@@ -222,12 +235,11 @@ int Run(const Options& options) {
   // What cannot be opened is refused before anything starts.
   std::string error;
   if (!options.values.empty() && !veldrane::host::CheckValueSource(options.values, &error)) {
-    std::fprintf(stderr, "veldrane-host: --values: %s\n", error.c_str());
+    Complain("--values: " + error);
     return kUsage;
   }
   if (!options.log.empty() && EventLogOpenFile(options.log.c_str()) != 0) {
-    std::fprintf(stderr, "veldrane-host: --log: cannot open %s: %s\n", options.log.c_str(),
-                 std::strerror(errno));
+    Complain("--log: cannot open " + options.log + ": " + std::strerror(errno));
     return kUsage;
   }
 
@@ -253,22 +265,19 @@ int Run(const Options& options) {
 
   DriverModule driver;
   if (!driver.Load(options.driver, &error)) {
-    std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+    Complain(error);
     return kNoDriver;
   }
   int32_t index = driver.Open(options.config.c_str());
   if (index < 0) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "veldrane-host: the driver could not open %s\n", options.config.c_str());
-    if (!have_stations) std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+    Complain("the driver could not open " + options.config);
+    if (!have_stations) Complain(error);
     return kFileNotOpened;
   }
-  if (!have_stations) std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+  if (!have_stations) Complain(error);
   int32_t port = driver.OpenPort(index);
   if (port != 0) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "veldrane-host: %s\n",
-                 veldrane::host::ExplainPortFailure(options.config).c_str());
+    Complain(veldrane::host::ExplainPortFailure(options.config));
     driver.Unload();
     return kPortNotOpened;
   }
@@ -290,10 +299,12 @@ int Run(const Options& options) {
     mqtt = std::make_unique<veldrane::host::MqttGateway>(
         options.mqtt, std::vector<veldrane::host::StatusLine>{std::move(line)},
         [](const std::string& tag, double v) { ApplyValue(tag, v); },
-        [](const std::string& text) { std::fprintf(stderr, "veldrane-host: %s\n", text.c_str()); });
+        [](const std::string& text) {
+          PrintLines(stderr, Priority::kWarning, "veldrane-host: " + text);
+        });
     if (!mqtt->Start(&error)) {
       // Options the client refuses (say, a name that is not UTF-8): as a usage error.
-      std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+      Complain(error);
       veldrane::host::RequestStop();
       status = kUsage;
     }
@@ -341,15 +352,16 @@ int Run(const Options& options) {
     table = StationTable(driver, index, stations);
     driver.GetStats(index, nullptr, &sent, &failed, &third, &fourth);
   }
-  std::printf("\nStatistics:\n%s", table.c_str());
-  std::printf("total: %d frames sent, %d failed\n", sent, failed);
+  PrintLines(stdout, Priority::kInfo,
+             "\nStatistics:\n" + table + "total: " + std::to_string(sent) + " frames sent, " +
+                 std::to_string(failed) + " failed");
   if (!stopped) {
-    std::fflush(stdout);
-    std::fprintf(stderr,
-                 "veldrane-host: the driver did not stop within %.1f s; ending without it (the "
-                 "statistics are those before the stop)\n",
-                 std::chrono::duration<double>(kStopWait).count());
-    std::fflush(stderr);
+    char said[160];
+    std::snprintf(said, sizeof said,
+                  "the driver did not stop within %.1f s; ending without it (the statistics are "
+                  "those before the stop)",
+                  std::chrono::duration<double>(kStopWait).count());
+    Complain(said);
     // The driver's thread still runs in this process: nothing may be unloaded or destroyed.
     std::_Exit(kDriverDidNotStop);
   }
@@ -362,7 +374,7 @@ int Version(const Options& options) {
   DriverModule driver;
   std::string error;
   if (!driver.Load(options.driver, &error)) {
-    std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+    Complain(error);
     return kNoDriver;
   }
   int32_t version = driver.GetVersion();
@@ -379,7 +391,7 @@ int Configure(const Options& options) {
   std::vector<std::string> tags;
   std::string error;
   if (!options.tags.empty() && !veldrane::host::ReadTagNames(options.tags, &tags, &error)) {
-    std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+    Complain(error);
     return kUsage;
   }
   std::vector<StationRow> stations;
@@ -391,7 +403,7 @@ int Configure(const Options& options) {
 
   DriverModule driver;
   if (!driver.Load(options.driver, &error)) {
-    std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+    Complain(error);
     return kNoDriver;
   }
   int32_t saved = driver.Configure(options.config.c_str());
@@ -420,13 +432,14 @@ bool ParseSeconds(const char* text, double* seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  veldrane::host::InitConsoleLines();
   Options options;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto need_value = [&](const char* name) -> const char* {
       if (i + 1 >= argc) {
-        std::fprintf(stderr, "veldrane-host: %s needs a value\n", name);
+        Complain(std::string(name) + " needs a value");
         std::exit(kUsage);
       }
       return argv[++i];
@@ -443,7 +456,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--seconds") {
       const char* v = need_value("--seconds");
       if (!ParseSeconds(v, &options.seconds)) {
-        std::fprintf(stderr, "veldrane-host: --seconds takes a number of seconds, not '%s'\n", v);
+        Complain(std::string("--seconds takes a number of seconds, not '") + v + "'");
         return kUsage;
       }
     } else if (arg == "--tags") {
@@ -453,7 +466,7 @@ int main(int argc, char** argv) {
     } else if (veldrane::host::IsMqttOption(arg)) {
       std::string error;
       if (!veldrane::host::SetMqttOption(arg, need_value(arg.c_str()), &options.mqtt, &error)) {
-        std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+        Complain(error);
         return kUsage;
       }
     } else if (arg == "--quiet") {
@@ -461,7 +474,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--plain") {
       options.plain = true;
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      std::fprintf(stderr, "veldrane-host: unknown option '%s'\n", arg.c_str());
+      Complain("unknown option '" + arg + "'");
       Usage(stderr);
       return kUsage;
     } else {
@@ -475,15 +488,14 @@ int main(int argc, char** argv) {
   options.command = positional[0];
   bool needs_config = options.command == "run" || options.command == "configure";
   if (needs_config != (positional.size() == 2) || positional.size() > 2) {
-    std::fprintf(stderr, "veldrane-host: '%s' %s\n", options.command.c_str(),
-                 needs_config ? "needs one CONFIG file" : "takes no file");
+    Complain("'" + options.command + "' " + (needs_config ? "needs one CONFIG file" : "takes no file"));
     Usage(stderr);
     return kUsage;
   }
   if (needs_config) options.config = positional[1];
   std::string mqtt_error;
   if (!veldrane::host::FinishMqttOptions(&options.mqtt, &mqtt_error)) {
-    std::fprintf(stderr, "veldrane-host: %s\n", mqtt_error.c_str());
+    Complain(mqtt_error);
     return kUsage;
   }
 
@@ -493,7 +505,7 @@ int main(int argc, char** argv) {
   if (options.command == "run") return Run(options);
   if (options.command == "configure") return Configure(options);
   if (options.command == "version") return Version(options);
-  std::fprintf(stderr, "veldrane-host: unknown command '%s'\n", options.command.c_str());
+  Complain("unknown command '" + options.command + "'");
   Usage(stderr);
   return kUsage;
 }
