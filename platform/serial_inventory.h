@@ -19,7 +19,7 @@ struct SerialDeviceInfo {
 struct LooseMapEntry {
   int com = 0;
   std::string entry;
-  std::string target;  // where the link points, empty for no link
+  std::string target;   // where the link points, empty for no link
   bool exists = false;  // whether it leads to anything at all
 };
 

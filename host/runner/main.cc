@@ -26,8 +26,8 @@
 #include "host/rt/event_log_api.h"
 #include "host/runner/configure_support.h"
 #include "host/runner/console_lines.h"
-#include "host/runner/port_probe.h"
 #include "host/runner/mqtt_gateway.h"
+#include "host/runner/port_probe.h"
 #include "host/runner/simulator.h"
 #include "host/runner/station_list.h"
 #include "host/runner/station_table.h"
@@ -488,7 +488,8 @@ int main(int argc, char** argv) {
   options.command = positional[0];
   bool needs_config = options.command == "run" || options.command == "configure";
   if (needs_config != (positional.size() == 2) || positional.size() > 2) {
-    Complain("'" + options.command + "' " + (needs_config ? "needs one CONFIG file" : "takes no file"));
+    Complain("'" + options.command + "' " +
+             (needs_config ? "needs one CONFIG file" : "takes no file"));
     Usage(stderr);
     return kUsage;
   }

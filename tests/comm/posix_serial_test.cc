@@ -267,9 +267,11 @@ TEST(PortMap, SearchesItsFoldersInOrder) {
   EXPECT_EQ(platform::ComDevicePath("COM6"), "/dev/ttyS5");
   EXPECT_EQ(platform::PortMapEntry(6), first.File("com6"));
   setenv(platform::kPortMapVariable, ":", 1);
-  EXPECT_EQ(platform::PortMapDirs(), (std::vector<std::string>{"/etc/veldrane/ports", "/dev/veldrane"}));
+  EXPECT_EQ(platform::PortMapDirs(),
+            (std::vector<std::string>{"/etc/veldrane/ports", "/dev/veldrane"}));
   unsetenv(platform::kPortMapVariable);
-  EXPECT_EQ(platform::PortMapDirs(), (std::vector<std::string>{"/etc/veldrane/ports", "/dev/veldrane"}));
+  EXPECT_EQ(platform::PortMapDirs(),
+            (std::vector<std::string>{"/etc/veldrane/ports", "/dev/veldrane"}));
 }
 
 class LineSettingsTest : public PosixSerialTest, public ::testing::WithParamInterface<bool> {};

@@ -31,10 +31,10 @@ std::string ListPortsOf(const platform::InventoryPlaces& places) {
 
 TEST(CfgPorts, ListsSerialDevicesWithStableNamesAndTheirComPorts) {
   TempDir root;
-  for (const char* dir : {"sys", "sys/ttyUSB0", "sys/ttyUSB0/device", "sys/ttyUSB1",
-                          "sys/ttyUSB1/device", "sys/ttyS1", "sys/ttyS1/device", "sys/tty1",
-                          "sys/ttyACM0", "sys/ttyACM0/device", "dev", "by-id", "by-path",
-                          "ports"}) {
+  for (const char* dir :
+       {"sys", "sys/ttyUSB0", "sys/ttyUSB0/device", "sys/ttyUSB1", "sys/ttyUSB1/device",
+        "sys/ttyS1", "sys/ttyS1/device", "sys/tty1", "sys/ttyACM0", "sys/ttyACM0/device", "dev",
+        "by-id", "by-path", "ports"}) {
     ASSERT_EQ(mkdir(root.File(dir).c_str(), 0755), 0) << dir;
   }
   WriteFile(root.File("sys/ttyS1/type"), "0\n");  // an on-board slot the kernel found empty
@@ -54,8 +54,8 @@ TEST(CfgPorts, ListsSerialDevicesWithStableNamesAndTheirComPorts) {
   };
   for (const auto& l : links) ASSERT_EQ(symlink(l.target.c_str(), root.File(l.link).c_str()), 0);
   setenv(platform::kPortMapVariable, root.File("ports").c_str(), 1);
-  std::string out = ListPortsOf(
-      {root.File("sys"), root.File("dev"), root.File("by-id"), root.File("by-path")});
+  std::string out =
+      ListPortsOf({root.File("sys"), root.File("dev"), root.File("by-id"), root.File("by-path")});
   unsetenv(platform::kPortMapVariable);
 
   std::istringstream lines(out);
@@ -69,9 +69,8 @@ TEST(CfgPorts, ListsSerialDevicesWithStableNamesAndTheirComPorts) {
   EXPECT_EQ(got[3], root.File("dev/ttyUSB1") + ": no COM port");
   EXPECT_EQ(got[4], "    " + root.File("by-path/pci-0:2-port0"));
   // The link suggested takes a COM number that nothing answers to yet.
-  const std::string suggest =
-      "    give it a COM port: ln -s " + root.File("by-path/pci-0:2-port0") + " " +
-      root.File("ports/com");
+  const std::string suggest = "    give it a COM port: ln -s " +
+                              root.File("by-path/pci-0:2-port0") + " " + root.File("ports/com");
   ASSERT_EQ(got[5].rfind(suggest, 0), 0u) << got[5];
   int free_port = std::atoi(got[5].c_str() + suggest.size());
   EXPECT_TRUE(free_port > 0 && free_port != 3 && free_port != 5 && free_port != 6) << got[5];

@@ -57,9 +57,8 @@ int ListPorts(const Streams& s, const platform::InventoryPlaces& places) {
       // The stable name keeps the COM number when the adapter moves to another socket.
       const std::string target = d.stable.empty() ? d.device : d.stable.front();
       free_port = FreeComPort(free_port);
-      const std::string entry =
-          free_port > 0 ? platform::PortMapEntry(free_port)
-                        : platform::PortMapDirs().front() + "/comN";
+      const std::string entry = free_port > 0 ? platform::PortMapEntry(free_port)
+                                              : platform::PortMapDirs().front() + "/comN";
       std::fprintf(s.out, "    give it a COM port: ln -s %s %s\n", EscapeControls(target).c_str(),
                    EscapeControls(entry).c_str());
     }
