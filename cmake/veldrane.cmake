@@ -10,10 +10,22 @@ function(veldrane_add_subdirs)
   endforeach()
 endfunction()
 
-# A program in bin/ that finds lib/ and lib/host/ beside it.
+# Where an installation puts the driver and its modules: a private folder of the library folder
+# (/usr/lib/x86_64-linux-gnu/veldrane with host/ below it, in a Debian package), and the way
+# from the programs' folder to it.
+include(GNUInstallDirs)
+set(VELDRANE_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR}/veldrane)
+file(RELATIVE_PATH VELDRANE_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${VELDRANE_INSTALL_LIBDIR})
+
+# A program in bin/ that finds lib/ and lib/host/ beside it in the build tree, and the private
+# library folder once installed: relative to its own file either way, so that a tree installed
+# under any prefix or unpacked anywhere runs as it is.
 function(veldrane_program target)
   set_target_properties(${target} PROPERTIES
-    INSTALL_RPATH "$ORIGIN/../lib:$ORIGIN/../lib/host")
+    BUILD_WITH_INSTALL_RPATH OFF
+    BUILD_RPATH_USE_ORIGIN ON
+    BUILD_RPATH "$ORIGIN/../lib:$ORIGIN/../lib/host"
+    INSTALL_RPATH "$ORIGIN/${VELDRANE_BIN_TO_LIB}:$ORIGIN/${VELDRANE_BIN_TO_LIB}/host")
 endfunction()
 
 # A module named exactly NAME.so (no lib prefix, soname NAME.so), as a host loads it by name.

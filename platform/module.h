@@ -31,10 +31,5 @@ bool ModuleIsLoaded(const char* name);
 // `address`; empty when the loader cannot tell. A module finds its companions beside itself
 // with it.
 std::string ModuleFolderOf(const void* address);
-// The folder of the running program; empty when the system cannot tell.
-std::string ProgramFolder();
-// Where the driver is installed, relative to the programs' folder: "../lib" on Linux, "." on
-// Windows (beside them, as a host keeps its drivers).
-extern const char* const kProgramToDriverFolder;
 
 }  // namespace veldrane::platform

@@ -1,7 +1,4 @@
 #include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
 
 #include "platform/module.h"
 #include "platform/replaceable_api.h"
@@ -38,8 +35,6 @@ const ModuleApi& SystemModuleApi() {
   return g_api.System();
 }
 
-const char* const kProgramToDriverFolder = "../lib";
-
 std::string LastModuleError() {
   const char* error = dlerror();
   return error ? error : "unknown error";
@@ -49,14 +44,6 @@ bool ModuleIsLoaded(const char* name) {
   void* h = dlopen(name, RTLD_NOW | RTLD_NOLOAD);
   if (h) dlclose(h);
   return h != nullptr;
-}
-
-std::string ProgramFolder() {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return std::string();
-  std::string path(self, static_cast<size_t>(n));
-  return path.substr(0, path.find_last_of('/'));
 }
 
 std::string ModuleFolderOf(const void* address) {

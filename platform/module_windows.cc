@@ -44,8 +44,6 @@ std::string FolderOfModule(HMODULE module) {
 
 }  // namespace
 
-const char* const kProgramToDriverFolder = ".";
-
 const ModuleApi& Modules() {
   return g_api.Get();
 }
@@ -74,10 +72,6 @@ std::string ModuleFolderOf(const void* address) {
     return std::string();
   }
   return FolderOfModule(module);
-}
-
-std::string ProgramFolder() {
-  return FolderOfModule(nullptr);
 }
 
 }  // namespace veldrane::platform

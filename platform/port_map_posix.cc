@@ -2,26 +2,47 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "platform/net_address.h"
 #include "platform/port_map.h"
 
 namespace veldrane::platform {
+std::vector<std::string> PortMapDirs() {
+  const char* list = std::getenv(kPortMapVariable);
+  if (!list || !*list) return {kPortMapDir, kPortLinkDir};
+  std::vector<std::string> dirs;
+  for (const char* p = list;; ++p) {
+    const char* end = std::strchr(p, ':');
+    if (!end) end = p + std::strlen(p);
+    if (end > p) dirs.emplace_back(p, end);
+    if (!*end) break;
+    p = end;
+  }
+  if (dirs.empty()) return {kPortMapDir, kPortLinkDir};
+  return dirs;
+}
+
 std::string PortMapEntry(int n) {
-  const char* dir = std::getenv(kPortMapVariable);
-  return std::string(dir && *dir ? dir : kPortMapDir) + "/com" + std::to_string(n);
+  return PortMapDirs().front() + "/com" + std::to_string(n);
+}
+
+std::string OnBoardDevicePath(int n) {
+  return "/dev/ttyS" + std::to_string(n - 1);
 }
 
 std::string ComDevicePath(const char* port_name) {
   int n = ComPortNumber(port_name);
   if (n == 0) return std::string();
-  std::string entry = PortMapEntry(n);
   // An entry counts even when its link leads nowhere now (an adapter that is unplugged): the
-  // port then fails to open instead of falling back to an on-board port.
-  struct stat st {};
-  if (lstat(entry.c_str(), &st) == 0) return entry;
-  return "/dev/ttyS" + std::to_string(n - 1);
+  // port then fails to open instead of falling back to a later folder or an on-board port.
+  for (const std::string& dir : PortMapDirs()) {
+    std::string entry = dir + "/com" + std::to_string(n);
+    struct stat st {};
+    if (lstat(entry.c_str(), &st) == 0) return entry;
+  }
+  return OnBoardDevicePath(n);
 }
 
 std::string PortEntryAddress(const std::string& path) {

@@ -117,7 +117,7 @@ std::string ExplainSerialFailure(const std::string& port, const SerialResult& re
     return port + ": no such port (COM1 to COM36)";
   }
   const std::string path = com > 0 ? ComDevicePath(port.c_str()) : port;
-  const bool map_entry = com > 0 && path == PortMapEntry(com);
+  const bool map_entry = com > 0 && path != OnBoardDevicePath(com);
   const std::string address = PortEntryAddress(path);
   const std::string target = address.empty() ? LinkTarget(path) : EscapeControls(address);
   std::string where = path + (target.empty() ? "" : " -> " + target);
@@ -154,7 +154,7 @@ std::string ExplainSerialFailure(const std::string& port, const SerialResult& re
 std::string ExplainHandshakeProblem(const std::string& port) {
   const int com = ComPortNumber(port.c_str());
   const std::string path = com > 0 ? ComDevicePath(port.c_str()) : port;
-  const bool map_entry = com > 0 && path == PortMapEntry(com);
+  const bool map_entry = com > 0 && path != OnBoardDevicePath(com);
   const std::string address = map_entry ? PortEntryAddress(path) : std::string();
   std::string where = path;
   std::string lacking;

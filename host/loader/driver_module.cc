@@ -1,5 +1,6 @@
 #include "host/loader/driver_module.h"
 
+#include "fw/object.h"
 #include "platform/module.h"
 
 namespace veldrane::host {
@@ -31,9 +32,12 @@ void DriverModule::Unload() {
 }
 
 std::string DefaultDriverPath() {
-  std::string dir = platform::ProgramFolder();
+  // The driver sits beside the framework library that this program's loader found: lib/ in a
+  // build tree, the private library folder of an installation, the program's folder on Windows,
+  // wherever the tree was put.
+  std::string dir = platform::ModuleFolderOf(reinterpret_cast<const void*>(&FindRuntimeClass));
   if (dir.empty()) return kDrvModuleName;
-  return dir + "/" + platform::kProgramToDriverFolder + "/" + kDrvModuleName;
+  return dir + "/" + kDrvModuleName;
 }
 
 }  // namespace veldrane::host

@@ -55,8 +55,9 @@ class DriverModule {
   DrvFn* table_ = nullptr;
 };
 
-// The driver's path for the host runner: ../lib/Veldrane.so from the program's folder on Linux,
-// Veldrane.dll beside it on Windows.
+// The driver's path for the host runner: beside the framework library that the running program
+// loaded (its ../lib in a build tree, the private library folder when installed, the program's
+// own folder on Windows).
 std::string DefaultDriverPath();
 
 }  // namespace veldrane::host

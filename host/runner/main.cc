@@ -21,6 +21,7 @@
 #include "host/loader/driver_module.h"
 #include "host/rt/event_log_api.h"
 #include "host/runner/configure_support.h"
+#include "host/runner/console_lines.h"
 #include "host/runner/mqtt_gateway.h"
 #include "host/runner/mqtt_topics.h"
 #include "host/runner/run_lines.h"
@@ -56,6 +57,16 @@ enum ExitCode {
 // process ends within two seconds of Ctrl-C whatever the line does.
 constexpr auto kStopWait = std::chrono::milliseconds(1200);
 
+using veldrane::host::PrintLines;
+using veldrane::host::Priority;
+
+// An error on standard error, as the journal files errors when it is the journal.
+// The runner's own messages, on standard error after what standard output holds; errors to the
+// journal.
+void Say(const std::string& text) {
+  PrintLines(stderr, Priority::kError, "veldrane-host: " + text);
+}
+
 void Usage(std::FILE* out) {
   std::fprintf(
       out,
@@ -65,9 +76,9 @@ void Usage(std::FILE* out) {
       "\n"
       "Commands:\n"
       "  run CONFIG...     open each CONFIG (one line of meters each, on a port of its own) and\n"
-      "                    its port, resolve and subscribe its tags, and send values to the "
-      "meters\n"
-      "                    until Ctrl-C, SIGTERM, SIGHUP or --seconds; then stop every line,\n"
+      "                    its port, resolve and subscribe its tags, and send values to the\n"
+      "                    meters until Ctrl-C, SIGTERM, SIGHUP or --seconds; then stop every "
+      "line,\n"
       "                    unload and print each line's statistics (a second Ctrl-C ends at\n"
       "                    once). A line whose configuration or port does not open is left out\n"
       "                    while the others run\n"
@@ -92,12 +103,16 @@ void Usage(std::FILE* out) {
       "                    that CONFIG links\n"
       "\n"
       "Other options:\n"
-      "  --driver PATH     the driver module (default: ../lib/Veldrane.so beside this program)\n"
+      "  --driver PATH     the driver module (default: Veldrane.so in this installation's library\n"
+      "                    folder, as 'veldrane-host version' shows)\n"
       "  -h, --help        this help\n"
       "\n"
-      "COM ports are mapped to devices by the entries comN of the port-map directory\n"
-      "(/etc/veldrane/ports, or $VELDRANE_PORTS): e.g. ln -s /dev/ttyUSB0 "
-      "/etc/veldrane/ports/com3.\n"
+      "COM ports are mapped to devices by the entries comN of the port-map directories\n"
+      "(/etc/veldrane/ports, then /dev/veldrane; or $VELDRANE_PORTS): e.g. ln -s /dev/ttyUSB0\n"
+      "/etc/veldrane/ports/com3. An entry may name a device server's port instead: a link to, or "
+      "a\n"
+      "file holding, tcp://HOST:PORT or rfc2217://HOST:PORT. 'veldrane-cfg ports' lists the\n"
+      "serial devices.\n"
       "\n"
       "Exit status: 0 success, 1 configuration not saved, 2 usage (also a --values or --log file\n"
       "that cannot be opened, and a configuration or port given for two lines), 3 a configuration\n"
@@ -121,33 +136,20 @@ struct Options {
   veldrane::host::MqttOptions mqtt;
 };
 
-// The runner's own messages, on standard error after what standard output holds.
-void Say(const std::string& text) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "veldrane-host: %s\n", text.c_str());
-  std::fflush(stderr);
-}
-
 // Event-log lines as UTF-8, kept for the live table and printed in plain mode.
 class EventLines {
  public:
   // Set while the driver's thread may be adding lines.
   void SetEcho(bool echo) { echo_.store(echo); }
   void Add(int32_t level_word, const char* line) {
-    char stamp[16];
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    std::strftime(stamp, sizeof stamp, "%H:%M:%S", &tm);
     static const char* kLevels[] = {"setup", "fail ", "state"};
     int level = level_word & 0xFF;
-    std::string text = std::string(stamp) + " " + (level <= 2 ? kLevels[level] : "?") + "  " +
+    std::string text = std::string(level <= 2 ? kLevels[level] : "?") + "  " +
                        veldrane::platform::DisplayCp949(line);
+    // The journal stamps each line itself.
+    if (!veldrane::host::OutputToJournal()) text = Stamp() + " " + text;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (echo_) {
-      std::printf("%s\n", text.c_str());
-      std::fflush(stdout);
-    }
+    if (echo_) PrintLines(stdout, veldrane::host::EventPriority(level, line), text);
     lines_.push_back(std::move(text));
     if (lines_.size() > kKept) lines_.pop_front();
   }
@@ -158,6 +160,15 @@ class EventLines {
   static constexpr size_t kKept = 8;
 
  private:
+  static std::string Stamp() {
+    char stamp[16];
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    std::strftime(stamp, sizeof stamp, "%H:%M:%S", &tm);
+    return stamp;
+  }
+
   std::mutex mutex_;
   std::deque<std::string> lines_;
   std::atomic<bool> echo_{true};
@@ -257,23 +268,25 @@ void DrawLive(const std::vector<RunLine>& lines, double elapsed) {
 
 // Each line's table and totals at the end, and the sum of all with several lines.
 void PrintStatistics(const std::vector<RunLine>& lines) {
-  std::printf("\nStatistics:\n");
+  std::string text = "\nStatistics:\n";
   long long all_sent = 0, all_failed = 0;
   for (const RunLine& line : lines) {
     if (lines.size() > 1 && !line.watch) {
-      std::printf("%s: %s\n", line.Title().c_str(), NotRunning(line).c_str());
+      text += line.Title() + ": " + NotRunning(line) + "\n";
       continue;
     }
-    if (lines.size() > 1) std::printf("%s:\n", line.Title().c_str());
-    std::printf("%s", veldrane::host::FormatStationTable(*line.watch).c_str());
-    std::printf("total: %d frames sent, %d failed\n", line.sent, line.failed);
+    if (lines.size() > 1) text += line.Title() + ":\n";
+    text += veldrane::host::FormatStationTable(*line.watch);
+    text += "total: " + std::to_string(line.sent) + " frames sent, " + std::to_string(line.failed) +
+            " failed\n";
     all_sent += line.sent;
     all_failed += line.failed;
   }
   if (lines.size() > 1) {
-    std::printf("all lines: %lld frames sent, %lld failed\n", all_sent, all_failed);
+    text += "all lines: " + std::to_string(all_sent) + " frames sent, " +
+            std::to_string(all_failed) + " failed\n";
   }
-  std::fflush(stdout);
+  PrintLines(stdout, Priority::kInfo, text);
 }
 
 // With the broker, each line publishes under its name: two lines of one name would mix.
@@ -305,7 +318,9 @@ std::unique_ptr<veldrane::host::MqttGateway> NewGateway(const veldrane::host::Mq
   }
   return std::make_unique<veldrane::host::MqttGateway>(
       options, std::move(status), [](const std::string& tag, double v) { ApplyValue(tag, v); },
-      [](const std::string& text) { Say(text); });
+      [](const std::string& text) {
+        PrintLines(stderr, Priority::kWarning, "veldrane-host: " + text);
+      });
 }
 
 int Run(const Options& options) {
@@ -481,7 +496,7 @@ int Version(const Options& options) {
   DriverModule driver;
   std::string error;
   if (!driver.Load(options.driver, &error)) {
-    std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+    Say(error);
     return kNoDriver;
   }
   int32_t version = driver.GetVersion();
@@ -498,7 +513,7 @@ int Configure(const Options& options) {
   std::vector<std::string> tags;
   std::string error;
   if (!options.tags.empty() && !veldrane::host::ReadTagNames(options.tags, &tags, &error)) {
-    std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+    Say(error);
     return kUsage;
   }
   std::vector<StationRow> stations;
@@ -510,7 +525,7 @@ int Configure(const Options& options) {
 
   DriverModule driver;
   if (!driver.Load(options.driver, &error)) {
-    std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+    Say(error);
     return kNoDriver;
   }
   const std::string& config = options.configs[0];
@@ -540,13 +555,14 @@ bool ParseSeconds(const char* text, double* seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  veldrane::host::InitConsoleLines();
   Options options;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto need_value = [&](const char* name) -> const char* {
       if (i + 1 >= argc) {
-        std::fprintf(stderr, "veldrane-host: %s needs a value\n", name);
+        Say(std::string(name) + " needs a value");
         std::exit(kUsage);
       }
       return argv[++i];
@@ -563,7 +579,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--seconds") {
       const char* v = need_value("--seconds");
       if (!ParseSeconds(v, &options.seconds)) {
-        std::fprintf(stderr, "veldrane-host: --seconds takes a number of seconds, not '%s'\n", v);
+        Say(std::string("--seconds takes a number of seconds, not '") + v + "'");
         return kUsage;
       }
     } else if (arg == "--tags") {
@@ -573,7 +589,7 @@ int main(int argc, char** argv) {
     } else if (veldrane::host::IsMqttOption(arg)) {
       std::string error;
       if (!veldrane::host::SetMqttOption(arg, need_value(arg.c_str()), &options.mqtt, &error)) {
-        std::fprintf(stderr, "veldrane-host: %s\n", error.c_str());
+        Say(error);
         return kUsage;
       }
     } else if (arg == "--quiet") {
@@ -581,7 +597,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--plain") {
       options.plain = true;
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      std::fprintf(stderr, "veldrane-host: unknown option '%s'\n", arg.c_str());
+      Say("unknown option '" + arg + "'");
       Usage(stderr);
       return kUsage;
     } else {
@@ -608,7 +624,7 @@ int main(int argc, char** argv) {
   }
   std::string mqtt_error;
   if (!veldrane::host::FinishMqttOptions(&options.mqtt, &mqtt_error)) {
-    std::fprintf(stderr, "veldrane-host: %s\n", mqtt_error.c_str());
+    Say(mqtt_error);
     return kUsage;
   }
 
@@ -618,7 +634,7 @@ int main(int argc, char** argv) {
   if (options.command == "run") return Run(options);
   if (options.command == "configure") return Configure(options);
   if (options.command == "version") return Version(options);
-  std::fprintf(stderr, "veldrane-host: unknown command '%s'\n", options.command.c_str());
+  Say("unknown command '" + options.command + "'");
   Usage(stderr);
   return kUsage;
 }

@@ -163,6 +163,48 @@ TEST_F(RunnerProgram, InputNeverReachesTheTerminalRaw) {
   EXPECT_TRUE(Contains(ReadFile(log), "[" + name + "]")) << ReadFile(log);
 }
 
+// Under systemd, with JOURNAL_STREAM naming the runner's output: every line carries the
+// journal's priority and no time of its own, and nothing is a blank line.
+TEST_F(RunnerProgram, GivesTheJournalEachLinesPriority) {
+  struct Case {
+    int com_index;  // 0: COM1, the test's line; 8: COM9, which nothing answers to
+    int status;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {0, 0, {"<5>state  " + kStarted, "<6>Statistics:", "<6>total: "}},
+      {8, 4, {"<3>setup  [VELDRANE] ", "<3>veldrane-host: CONFIG: COM9 (/dev/ttyS8): not found"}},
+  };
+  for (const Case& c : cases) {
+    Port port;
+    port.port_index = c.com_index;
+    WriteConfig({{"K0", "", 0, 1, 0, "T0"}}, port);
+    // The way systemd names the stream: the device and inode of the runner's output.
+    const std::string command = "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/$$/fd/1) exec '" +
+                                std::string(VELDRANE_HOST) + "' run '" + config_ +
+                                "' --simulate --seconds 1.5";
+    ProgramRun runner("/bin/sh", {"-c", command}, {{"VELDRANE_PORTS", dir_.File("ports")}});
+    EXPECT_EQ(runner.Finish(10), c.status) << runner.output();
+    const std::string& out = runner.output();
+    for (std::string line : c.lines) {
+      if (size_t at = line.find("CONFIG"); at != std::string::npos) line.replace(at, 6, config_);
+      EXPECT_TRUE(Contains(out, "\n" + line) || out.rfind(line, 0) == 0) << line << "\n" << out;
+    }
+    size_t at = 0;
+    while (at < out.size()) {
+      size_t end = out.find('\n', at);
+      if (end == std::string::npos) end = out.size();
+      const std::string line = out.substr(at, end - at);
+      EXPECT_TRUE(line.size() > 3 && line[0] == '<' && line[1] >= '3' && line[1] <= '6' &&
+                  line[2] == '>')
+          << "'" << line << "'\n"
+          << out;
+      at = end + 1;
+    }
+    Drain();
+  }
+}
+
 TEST_F(RunnerProgram, ALogThatCannotBeWrittenIsSaidOnce) {
   auto runner = Run({config_, "--simulate", "--plain", "--log", "/dev/full", "--seconds", "1.5"});
   EXPECT_EQ(runner->Finish(10), 0);

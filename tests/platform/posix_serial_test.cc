@@ -232,6 +232,31 @@ TEST(PortMap, NamesComPortsThroughTheMapDirectory) {
   EXPECT_EQ(platform::ComDevicePath("COM7"), "/dev/ttyS6");
 }
 
+// Folders searched in order: the first entry wins, even one that leads nowhere; the on-board
+// port only where no folder names the port. Without VELDRANE_PORTS the machine's two folders.
+TEST(PortMap, SearchesItsFoldersInOrder) {
+  TempDir first, second;
+  ASSERT_EQ(symlink("/dev/null", second.File("com3").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/null", first.File("com4").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/null", second.File("com4").c_str()), 0);
+  ASSERT_EQ(symlink("/nonexistent/adapter", first.File("com5").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/null", second.File("com5").c_str()), 0);
+  const std::string list = ":" + first.path() + "::" + second.path() + ":";
+  setenv(platform::kPortMapVariable, list.c_str(), 1);
+  EXPECT_EQ(platform::PortMapDirs(), (std::vector<std::string>{first.path(), second.path()}));
+  EXPECT_EQ(platform::ComDevicePath("COM3"), second.File("com3"));
+  EXPECT_EQ(platform::ComDevicePath("COM4"), first.File("com4"));
+  EXPECT_EQ(platform::ComDevicePath("COM5"), first.File("com5"));
+  EXPECT_EQ(platform::ComDevicePath("COM6"), "/dev/ttyS5");
+  EXPECT_EQ(platform::PortMapEntry(6), first.File("com6"));
+  setenv(platform::kPortMapVariable, ":", 1);
+  EXPECT_EQ(platform::PortMapDirs(),
+            (std::vector<std::string>{"/etc/veldrane/ports", "/dev/veldrane"}));
+  unsetenv(platform::kPortMapVariable);
+  EXPECT_EQ(platform::PortMapDirs(),
+            (std::vector<std::string>{"/etc/veldrane/ports", "/dev/veldrane"}));
+}
+
 class LineSettingsTest : public PosixSerialTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(LineSettingsTest, OpensRawWithTheLineSettingsAndSetsDtrAndRtsByMode) {

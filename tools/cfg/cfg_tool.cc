@@ -19,6 +19,7 @@
 #include "platform/display_text.h"
 #include "platform/text_width.h"
 #include "platform/utf8.h"
+#include "tools/cfg/cfg_ports.h"
 
 namespace veldrane::cfg {
 namespace {
@@ -29,6 +30,7 @@ constexpr size_t kKindWidth = 28;
 
 constexpr const char* kUsageText =
     "Usage: veldrane-cfg COMMAND FILE [OPTIONS]\n"
+    "       veldrane-cfg ports\n"
     "\n"
     "Inspects, creates and edits Veldrane configuration files.\n"
     "\n"
@@ -52,6 +54,9 @@ constexpr const char* kUsageText =
     "  check FILE              report duplicate station names and numbers, numbers outside 0\n"
     "                          to 255, kinds outside 0 to 6, decimals outside 0 to 7, and\n"
     "                          port settings the driver refuses or ports outside COM1 to COM36\n"
+    "  ports                   list the serial devices of this machine with their stable\n"
+    "                          names (/dev/serial/by-id/...) and the COM ports that the port\n"
+    "                          map (/etc/veldrane/ports, then /dev/veldrane) leads to each\n"
     "\n"
     "Options:\n"
     "  -h, --help              this help\n"
@@ -392,6 +397,11 @@ int Run(const std::vector<std::string>& args, const Streams& s) {
     }
   }
   if (c.name.empty()) return Usage(s, "no command given");
+  if (c.name == "ports") {
+    if (!c.file.empty()) return Usage(s, "ports: unexpected argument '" + c.file + "'");
+    if (!c.options.empty()) return Usage(s, "ports: unknown option '" + c.options[0] + "'");
+    return ListPorts(s);
+  }
   static const std::map<std::string, int (*)(const Command&, const Streams&)> kCommands = {
       {"new", &CmdNew},
       {"show", &CmdShow},
