@@ -28,7 +28,8 @@ std::string LastModuleError();
 bool ModuleIsLoaded(const char* name);
 
 // The folder (without the final separator) of the loaded module or program that holds
-// `address`; empty when the loader cannot tell. A module finds its companions beside itself
+// `address`, without links or ".." where the system can resolve them; empty when the loader
+// cannot tell. A module finds its companions beside itself
 // with it.
 std::string ModuleFolderOf(const void* address);
 

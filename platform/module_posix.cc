@@ -1,5 +1,7 @@
 #include <dlfcn.h>
 
+#include <cstdlib>
+
 #include "platform/module.h"
 #include "platform/replaceable_api.h"
 
@@ -51,7 +53,12 @@ std::string ModuleFolderOf(const void* address) {
   if (!address || dladdr(address, &info) == 0 || !info.dli_fname) return std::string();
   std::string path = info.dli_fname;
   size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  // Without the "bin/../lib" that an rpath leaves, for messages that name the folder.
+  char* real = realpath(folder.c_str(), nullptr);
+  if (real) folder = real;
+  std::free(real);
+  return folder;
 }
 
 }  // namespace veldrane::platform
