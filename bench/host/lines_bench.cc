@@ -451,11 +451,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lines_bench: the runner ended early (exit status %d):\n%s\n",
                  WIFEXITED(early) ? WEXITSTATUS(early) : 128 + WTERMSIG(early),
                  output.tail().c_str());
-    if (o.transport == "tcp" && WIFEXITED(early) && WEXITSTATUS(early) == 4) {
-      std::fprintf(stderr,
-                   "lines_bench: no line opened its tcp:// entry: this build's driver does not "
-                   "take network ports yet (run with --transport pty)\n");
-    }
     return 1;
   }
   std::vector<Phase> phases;
