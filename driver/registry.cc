@@ -3,13 +3,15 @@
 #include <vector>
 
 #include "config/doc.h"
+#include "platform/no_destructor.h"
 
 namespace veldrane {
 namespace {
 
+// Emptied by the module's unload handler, which may run after the static destructors.
 std::vector<std::unique_ptr<CVeldraneDoc>>& Instances() {
-  static std::vector<std::unique_ptr<CVeldraneDoc>> instances;
-  return instances;
+  static platform::NoDestructor<std::vector<std::unique_ptr<CVeldraneDoc>>> instances;
+  return *instances;
 }
 
 }  // namespace

@@ -51,6 +51,9 @@ class RunnerLines : public ::testing::Test {
   std::string Entry(int n) const { return dir_.File("ports/com" + std::to_string(n)); }
   // A virtual meter on a pseudo-terminal mapped as COMn.
   std::unique_ptr<ProgramRun> Meter(int n, const std::string& config) {
+    // A link that an earlier meter left (killed before it could remove it) would be taken for
+    // this one's before its terminal exists.
+    unlink(Entry(n).c_str());
     auto meter = std::make_unique<ProgramRun>(
         VELDRANE_METER, std::vector<std::string>{"--pty", "--link", Entry(n), "--config", config,
                                                  "--plain", "--seconds", "30"});

@@ -1,6 +1,7 @@
 // The host runner reads configurations with the configuration library it links, while the
 // driver it loads carries the same classes under the same names. Each reads with its own, and
-// once the driver is unloaded the program's classes answer lookups by name again.
+// once the driver is unloaded (an instance still open: its unload handler destroys it) the
+// program's classes answer lookups by name again.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -46,8 +47,10 @@ TEST(StationList, ReadsAloneBesideTheLoadedDriverAndAfterIt) {
     host::DriverModule driver;
     std::string error;
     ASSERT_TRUE(driver.Load(VELDRANE_SO, &error)) << error;
-    EXPECT_GE(driver.Open(good.c_str()), 0);
+    const int32_t index = driver.Open(good.c_str());
+    EXPECT_GE(index, 0);
     EXPECT_EQ(Read(good), expected);
+    driver.Stop(index);
   }
   EXPECT_EQ(FindRuntimeClass("CStationInfo", 12), &CStationInfo::kRuntimeClass);
   EXPECT_EQ(FindRuntimeClass("CSerialPort", 11), &CSerialPort::kRuntimeClass);
