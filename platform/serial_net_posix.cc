@@ -26,6 +26,7 @@
 #include "platform/net_sys.h"
 #include "platform/port_map.h"
 #include "platform/serial_device.h"
+#include "platform/serial_reopen.h"
 #include "platform/serial_settings.h"
 #include "platform/telnet_codec.h"
 
@@ -99,8 +100,7 @@ class NetSerialDevice final : public SerialDevice {
 
   SerialResult Open(const char* port_name, const SerialSettings& settings) override {
     Close();
-    lost_ = false;
-    returned_ = false;
+    reopen_.Restart();
     settings_ = settings;
     if (!SettingsInRange(settings)) return Fail({SerialFault::kSettingsRefused, 0});
     entry_ = ComDevicePath(port_name);
@@ -180,10 +180,8 @@ class NetSerialDevice final : public SerialDevice {
   // by the frames. So a pass holds at most one try, however many stations fail meanwhile, and
   // the meters get their values as soon as the device server is back, not at the next change.
   bool TakeReturned() override {
-    if (fd_ < 0 && lost_) Reconnect();
-    bool returned = returned_;
-    returned_ = false;
-    return returned;
+    if (fd_ < 0) Reconnect();
+    return reopen_.TakeReturned();
   }
 
  private:
@@ -380,33 +378,21 @@ class NetSerialDevice final : public SerialDevice {
   }
 
   // The device is connected; else why not.
-  SerialResult Usable() const { return fd_ >= 0 ? SerialResult::Ok() : failure_; }
+  SerialResult Usable() const { return fd_ >= 0 ? SerialResult::Ok() : reopen_.failure(); }
 
   // A lost connection, tried again a second after the last try ended.
   void Reconnect() {
-    const NetSysApi& sys = Sys();
-    if (sys.now_us() - last_try_end_us_ < kReconnectIntervalUs) return;
+    if (!reopen_.TryDue(Sys().now_us())) return;
     SerialResult r = Connect();
-    last_try_end_us_ = sys.now_us();
-    if (!r.ok()) {
-      failure_ = r;
-      return;
-    }
-    lost_ = false;
-    returned_ = true;
+    reopen_.Tried(r, Sys().now_us());
   }
 
-  SerialResult Fail(SerialResult r) {
-    if (!r.ok()) failure_ = r;
-    return r;
-  }
+  SerialResult Fail(SerialResult r) { return reopen_.Fail(r); }
 
   // The connection went away: close it and try again later.
   void Lose(int error) {
     Close();
-    lost_ = true;
-    failure_ = Lost(error);
-    last_try_end_us_ = Sys().now_us();
+    reopen_.Lose(Lost(error), Sys().now_us());
   }
 
   void Close() {
@@ -426,10 +412,7 @@ class NetSerialDevice final : public SerialDevice {
   SerialSettings settings_;
   NetProtocol protocol_ = NetProtocol::kRawTcp;
   int fd_ = -1;
-  bool lost_ = false;
-  bool returned_ = false;
-  SerialResult failure_{SerialFault::kNotFound, 0};  // why the device is not connected
-  uint64_t last_try_end_us_ = 0;
+  ReopenState reopen_{kReconnectIntervalUs};  // tries timed by their end
   size_t written_ = 0;
   tn::Bytes out_;
   tn::Reader reader_;

@@ -14,6 +14,7 @@
 
 #include "platform/port_map.h"
 #include "platform/serial_device.h"
+#include "platform/serial_reopen.h"
 #include "platform/serial_settings.h"
 #include "platform/serial_sys.h"
 #include "platform/termios_speed.h"
@@ -42,8 +43,7 @@ class PosixSerialDevice final : public SerialDevice {
 
   SerialResult Open(const char* port_name, const SerialSettings& settings) override {
     Close();
-    lost_ = false;
-    returned_ = false;
+    reopen_.Restart();
     settings_ = settings;
     if (!SettingsInRange(settings)) return Fail({SerialFault::kSettingsRefused, 0});
     path_ = ComDevicePath(port_name);
@@ -137,11 +137,7 @@ class PosixSerialDevice final : public SerialDevice {
     }
   }
 
-  bool TakeReturned() override {
-    bool returned = returned_;
-    returned_ = false;
-    return returned;
-  }
+  bool TakeReturned() override { return reopen_.TakeReturned(); }
 
  private:
   static const SerialSysApi& Sys() { return SerialSys(); }
@@ -192,18 +188,12 @@ class PosixSerialDevice final : public SerialDevice {
     fd_ = -1;
   }
 
-  // Keeps the cause for the calls that find the device unusable.
-  SerialResult Fail(SerialResult r) {
-    failure_ = r;
-    return r;
-  }
+  SerialResult Fail(SerialResult r) { return reopen_.Fail(r); }
 
   // The device went away: close it and try it again later.
   void Lose(int error) {
     Close();
-    lost_ = true;
-    failure_ = IoError(error);
-    last_attempt_us_ = Sys().now_us();
+    reopen_.Lose(IoError(error), Sys().now_us());
   }
 
   // Success for a successful call; otherwise the cause, noting a device that went away.
@@ -217,14 +207,11 @@ class PosixSerialDevice final : public SerialDevice {
   // The device is open, or was lost and opens again now (at most once a second); else why not.
   SerialResult Usable() {
     if (fd_ >= 0) return SerialResult::Ok();
-    if (!lost_) return failure_;
-    uint64_t now = Sys().now_us();
-    if (now - last_attempt_us_ < kReopenIntervalUs) return failure_;
-    last_attempt_us_ = now;
-    if (SerialResult r = OpenDevice(); !r.ok()) return r;
-    lost_ = false;
-    returned_ = true;
-    return SerialResult::Ok();
+    const uint64_t now = Sys().now_us();
+    if (!reopen_.TryDue(now)) return reopen_.failure();
+    SerialResult r = OpenDevice();
+    reopen_.Tried(r, now);
+    return r;
   }
 
   // Waits one poll interval, or false when the deadline has passed.
@@ -238,10 +225,7 @@ class PosixSerialDevice final : public SerialDevice {
   std::string path_;  // the device path the port was opened with, kept for reopening
   SerialSettings settings_;
   int fd_ = -1;
-  bool lost_ = false;
-  bool returned_ = false;
-  SerialResult failure_{SerialFault::kNotFound, 0};  // why the device is not open
-  uint64_t last_attempt_us_ = 0;
+  ReopenState reopen_{kReopenIntervalUs};
   uint64_t write_start_us_ = 0;
   size_t written_ = 0;
 };

@@ -17,6 +17,7 @@
 
 #include "platform/port_map.h"
 #include "platform/serial_device.h"
+#include "platform/serial_reopen.h"
 #include "platform/serial_win32.h"
 
 namespace veldrane::platform {
@@ -87,8 +88,7 @@ class WindowsSerialDevice final : public SerialDevice {
 
   SerialResult Open(const char* port_name, const SerialSettings& settings) override {
     Close();
-    lost_ = false;
-    returned_ = false;
+    reopen_.Restart();
     settings_ = settings;
     if (!SettingsInRange(settings)) return Fail({SerialFault::kSettingsRefused, 0});
     name_ = ComDevicePath(port_name);
@@ -175,11 +175,7 @@ class WindowsSerialDevice final : public SerialDevice {
     return SerialResult::Ok();
   }
 
-  bool TakeReturned() override {
-    bool returned = returned_;
-    returned_ = false;
-    return returned;
-  }
+  bool TakeReturned() override { return reopen_.TakeReturned(); }
 
  private:
   static const SerialWin32Api& Api() { return SerialWin32(); }
@@ -236,10 +232,7 @@ class WindowsSerialDevice final : public SerialDevice {
     port_ = INVALID_HANDLE_VALUE;
   }
 
-  SerialResult Fail(SerialResult r) {
-    failure_ = r;
-    return r;
-  }
+  SerialResult Fail(SerialResult r) { return reopen_.Fail(r); }
 
   static SerialResult IoError(DWORD error) {
     return {SerialFault::kIoError, static_cast<int>(error)};
@@ -249,9 +242,7 @@ class WindowsSerialDevice final : public SerialDevice {
   SerialResult Failed(DWORD error) {
     if (Win32DeviceGone(error) && port_ != INVALID_HANDLE_VALUE) {
       Close();
-      lost_ = true;
-      failure_ = IoError(error);
-      last_attempt_ms_ = Api().now_ms();
+      reopen_.Lose(IoError(error), Api().now_ms());
     }
     return {SerialFaultOfWin32(error, false), static_cast<int>(error)};
   }
@@ -259,14 +250,11 @@ class WindowsSerialDevice final : public SerialDevice {
   // The device is open, or was lost and opens again now (at most once a second); else why not.
   SerialResult Usable() {
     if (port_ != INVALID_HANDLE_VALUE) return SerialResult::Ok();
-    if (!lost_) return failure_;
-    uint64_t now = Api().now_ms();
-    if (now - last_attempt_ms_ < kReopenIntervalMs) return failure_;
-    last_attempt_ms_ = now;
-    if (SerialResult r = OpenDevice(); !r.ok()) return r;
-    lost_ = false;
-    returned_ = true;
-    return SerialResult::Ok();
+    const uint64_t now = Api().now_ms();
+    if (!reopen_.TryDue(now)) return reopen_.failure();
+    SerialResult r = OpenDevice();
+    reopen_.Tried(r, now);
+    return r;
   }
 
   // The time `count` characters take on the line: start bit, data bits, parity, stop bits.
@@ -279,10 +267,7 @@ class WindowsSerialDevice final : public SerialDevice {
   std::string name_;  // the device name the port was opened with, kept for reopening
   SerialSettings settings_;
   HANDLE port_ = INVALID_HANDLE_VALUE;
-  bool lost_ = false;
-  bool returned_ = false;
-  SerialResult failure_{SerialFault::kNotFound, 0};  // why the device is not open
-  uint64_t last_attempt_ms_ = 0;
+  ReopenState reopen_{kReopenIntervalMs};
   uint64_t write_start_ms_ = 0;
   size_t written_ = 0;
 };
