@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/cp949.h"
+#include "platform/cp949_text.h"
 #include "platform/replaceable_api.h"
 
 namespace veldrane::platform {
@@ -93,37 +94,6 @@ size_t OneByte(const unsigned char*, size_t) {
 }
 size_t TwoBytes(const unsigned char*, size_t) {
   return 2;
-}
-
-// A whole UTF-8 sequence, as far as its lead byte and its continuation bytes go.
-size_t Utf8Sequence(const unsigned char* p, size_t left) {
-  size_t n = p[0] >= 0xF0 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC0 ? 2 : 1;
-  size_t i = 1;
-  while (i < n && i < left && (p[i] & 0xC0) == 0x80) ++i;
-  return i;
-}
-
-bool IsAscii(const char* bytes, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    if (static_cast<unsigned char>(bytes[i]) >= 0x80) return false;
-  }
-  return true;
-}
-
-// Without a converter: ASCII as it is; each other character, one byte or a lead byte with the
-// byte after it, as U+FFFD.
-std::string ShowWithoutConverter(const char* bytes, size_t length) {
-  std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    auto c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      continue;
-    }
-    out += "\xEF\xBF\xBD";
-    if (c >= 0x81 && c <= 0xFE && i + 1 < length) ++i;
-  }
-  return out;
 }
 
 [[noreturn]] void ThrowNoConverter() {

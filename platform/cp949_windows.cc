@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/cp949.h"
+#include "platform/cp949_text.h"
 #include "platform/replaceable_api.h"
 
 namespace veldrane::platform {
@@ -58,14 +59,6 @@ bool Cp949Of(const wchar_t* units, int count, std::string* out) {
   return true;
 }
 
-// The length of the UTF-8 sequence at p, as far as its lead byte and its continuation bytes go.
-size_t Utf8Sequence(const unsigned char* p, size_t left) {
-  size_t n = p[0] >= 0xF0 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC0 ? 2 : 1;
-  size_t i = 1;
-  while (i < n && i < left && (p[i] & 0xC0) == 0x80) ++i;
-  return i;
-}
-
 // Decodes code page 949 into UTF-8; each byte that starts no character becomes U+FFFD.
 std::string DecodeCp949(const char* bytes, size_t length) {
   std::string out;
@@ -87,28 +80,6 @@ std::string DecodeCp949(const char* bytes, size_t length) {
     n = Api().to_wide(kCp949, MB_ERR_INVALID_CHARS, bytes + i, 1, units, 2);
     out += n == 1 ? Utf8Of(units, 1) : kReplacement;
     ++i;
-  }
-  return out;
-}
-
-bool IsAscii(const char* bytes, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    if (static_cast<unsigned char>(bytes[i]) >= 0x80) return false;
-  }
-  return true;
-}
-
-// Without a converter: ASCII as it is; each other character as U+FFFD.
-std::string ShowWithoutConverter(const char* bytes, size_t length) {
-  std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    auto c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      continue;
-    }
-    out += kReplacement;
-    if (c >= 0x81 && c <= 0xFE && i + 1 < length) ++i;
   }
   return out;
 }
