@@ -31,7 +31,8 @@ void DestroyAllInstances() {
   auto& instances = Instances();
   // The count is read again before each step: destroying one must not skip another.
   for (size_t i = 0; i < instances.size(); ++i) instances[i].reset();
-  instances.clear();
+  // The storage goes too: the list itself outlives the module's unload.
+  std::vector<std::unique_ptr<CVeldraneDoc>>().swap(instances);
 }
 
 }  // namespace veldrane
