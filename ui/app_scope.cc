@@ -85,8 +85,8 @@ bool WaylandSocketExists(const DisplayEnvironment& env) {
 }
 
 // Whether the platform `name` (as QT_QPA_PLATFORM gives it, options after ':' allowed) can open.
-bool Usable(const std::string& spec, const DisplayEnvironment& env, const DisplayProbe& probe) {
-  std::string name = spec.substr(0, spec.find(':'));
+bool Usable(const std::string& entry, const DisplayEnvironment& env, const DisplayProbe& probe) {
+  std::string name = entry.substr(0, entry.find(':'));
   if (name.empty() || !probe.has_plugin(name)) return false;
   if (name == "xcb") return !env.display.empty() && probe.x_reachable();
   if (name.rfind("wayland", 0) == 0) return WaylandSocketExists(env);
@@ -109,8 +109,8 @@ bool ChoosePlatform(const DisplayEnvironment& env, const DisplayProbe& probe, st
   platform->clear();
   if (!env.qpa_platform.empty()) {
     // The toolkit tries the names in order; one that can open is enough.
-    for (const std::string& spec : Split(env.qpa_platform, ';')) {
-      if (Usable(spec, env, probe)) return true;
+    for (const std::string& entry : Split(env.qpa_platform, ';')) {
+      if (Usable(entry, env, probe)) return true;
     }
     *reason = "QT_QPA_PLATFORM=" + env.qpa_platform + " names no platform that can open a window" +
               (env.display.empty() ? std::string() : " on the display " + env.display);
