@@ -7,11 +7,8 @@ namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-std::atomic<bool> g_clean{false};
-std::atomic<bool> g_stop{false};
-
 void OnSignal(int sig) {
-  if (g_clean.load() && !g_stop.exchange(true)) return;
+  if (TakeSignalAsStop()) return;
   // The signal's own action: it is blocked while this handler runs and ends the process as soon
   // as the handler returns.
   struct sigaction action {};
@@ -31,18 +28,6 @@ void InstallStopSignals() {
   for (int sig : kSignals) sigaction(sig, &action, nullptr);
   // A closed pipe on standard output ends a write, not the runner.
   signal(SIGPIPE, SIG_IGN);
-}
-
-void StopCleanlyOnSignal() {
-  g_clean.store(true);
-}
-
-const std::atomic<bool>& StopRequested() {
-  return g_stop;
-}
-
-void RequestStop() {
-  g_stop.store(true);
 }
 
 }  // namespace veldrane::host

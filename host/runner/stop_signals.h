@@ -15,5 +15,8 @@ void StopCleanlyOnSignal();
 const std::atomic<bool>& StopRequested();
 // Asks for a stop as the signal would (--seconds ran out); a signal from now on ends at once.
 void RequestStop();
+// For the signal handlers (async-signal-safe): true when this signal is the clean stop, false
+// when the process must end at once.
+bool TakeSignalAsStop();
 
 }  // namespace veldrane::host

@@ -8,11 +8,8 @@
 namespace veldrane::host {
 namespace {
 
-std::atomic<bool> g_clean{false};
-std::atomic<bool> g_stop{false};
-
 BOOL WINAPI OnConsoleEvent(DWORD) {
-  if (g_clean.load() && !g_stop.exchange(true)) return TRUE;
+  if (TakeSignalAsStop()) return TRUE;
   ExitProcess(130);
 }
 
@@ -20,18 +17,6 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 
 void InstallStopSignals() {
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
-}
-
-void StopCleanlyOnSignal() {
-  g_clean.store(true);
-}
-
-const std::atomic<bool>& StopRequested() {
-  return g_stop;
-}
-
-void RequestStop() {
-  g_stop.store(true);
 }
 
 }  // namespace veldrane::host

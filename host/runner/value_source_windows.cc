@@ -16,6 +16,14 @@ bool IsNamedPipe(const std::string& path) {
          (path.compare(0, 9, "\\\\.\\pipe\\") == 0 || path.compare(0, 9, "//./pipe/") == 0);
 }
 
+// One read of up to `size` bytes: data, or the end (an error, or nothing left).
+ValueSource::Read ReadHandle(HANDLE h, char* buffer, DWORD size, size_t* n) {
+  DWORD got = 0;
+  if (!ReadFile(h, buffer, size, &got, nullptr) || got == 0) return ValueSource::Read::kEnd;
+  *n = got;
+  return ValueSource::Read::kData;
+}
+
 // A file, or standard input redirected from one: reads never wait long.
 class FileSource final : public ValueSource {
  public:
@@ -24,12 +32,7 @@ class FileSource final : public ValueSource {
     if (owned_) CloseHandle(h_);
   }
   Read ReadSome(char* buffer, size_t size, size_t* n) override {
-    DWORD got = 0;
-    if (!ReadFile(h_, buffer, static_cast<DWORD>(size), &got, nullptr) || got == 0) {
-      return Read::kEnd;
-    }
-    *n = got;
-    return Read::kData;
+    return ReadHandle(h_, buffer, static_cast<DWORD>(size), n);
   }
   bool Reopens() const override { return false; }
 
@@ -49,11 +52,7 @@ class StdinPipeSource final : public ValueSource {
       Sleep(kWaitMs / 4);
       return Read::kIdle;
     }
-    DWORD got = 0;
-    DWORD want = available < size ? available : static_cast<DWORD>(size);
-    if (!ReadFile(h_, buffer, want, &got, nullptr) || got == 0) return Read::kEnd;
-    *n = got;
-    return Read::kData;
+    return ReadHandle(h_, buffer, available < size ? available : static_cast<DWORD>(size), n);
   }
   bool Reopens() const override { return false; }
 
@@ -82,12 +81,7 @@ class ConsoleSource final : public ValueSource {
       Sleep(kWaitMs / 4);
       return Read::kIdle;
     }
-    DWORD got = 0;
-    if (!ReadFile(h_, buffer, static_cast<DWORD>(size), &got, nullptr) || got == 0) {
-      return Read::kEnd;
-    }
-    *n = got;
-    return Read::kData;
+    return ReadHandle(h_, buffer, static_cast<DWORD>(size), n);
   }
   bool Reopens() const override { return false; }
 
