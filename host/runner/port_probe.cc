@@ -28,15 +28,4 @@ std::string ExplainPortFailure(const std::string& config_path) {
   return platform::ExplainSerialFailure(name, result);
 }
 
-std::string ExplainHandshakeProblem(const std::string& config_path) {
-  CVeldraneDoc doc;
-  try {
-    doc.LoadFile(config_path.c_str());
-  } catch (const std::exception&) {
-    return {};
-  }
-  if (!doc.Port().RtsCts()) return {};
-  return platform::ExplainHandshakeProblem(doc.Port().DeviceName().GetString());
-}
-
 }  // namespace veldrane::host

@@ -10,8 +10,4 @@ namespace veldrane::host {
 // One line: the port, its device, the cause and the remedy.
 std::string ExplainPortFailure(const std::string& config_path);
 
-// Why the configuration's RTS/CTS handshake cannot work on its port (a raw TCP port, a
-// pseudo-terminal: no modem lines), or empty where it may or the handshake is off.
-std::string ExplainHandshakeProblem(const std::string& config_path);
-
 }  // namespace veldrane::host

@@ -8,6 +8,7 @@
 #include "platform/display_text.h"
 #include "platform/path.h"
 #include "platform/port_map.h"
+#include "platform/serial_explain.h"
 
 namespace veldrane::host {
 namespace {
@@ -33,7 +34,7 @@ bool ReadLines(const std::vector<std::string>& configs, std::vector<RunLine>* li
   for (const std::string& config : configs) {
     RunLine line;
     line.config = config;
-    ReadStations(config, &line.stations, &line.read_error, &line.port);
+    ReadStations(config, &line.stations, &line.read_error, &line.port, &line.rts_cts);
     for (const RunLine& other : *lines) {
       if (platform::SameFile(other.config, config)) {
         *error = other.Title() + " and " + line.Title() +
@@ -78,7 +79,7 @@ void StartLine(const DriverModule& driver, RunLine* line,
     return;
   }
   // A port that cannot carry the handshake: said at once, and kept on the live table.
-  line->port_problem = ExplainHandshakeProblem(line->config);
+  if (line->rts_cts) line->port_problem = platform::ExplainHandshakeProblem(line->port);
   if (!line->port_problem.empty())
     say(platform::DisplayInput(line->config) + ": " + line->port_problem);
   driver.ResolveTags(line->index);

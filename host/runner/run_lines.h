@@ -18,8 +18,9 @@ namespace veldrane::host {
 enum class LineState { kNotOpened, kConfigNotOpened, kPortNotOpened, kRunning, kStopped };
 
 struct RunLine {
-  std::string config;  // the path as given
-  std::string port;    // the port the configuration names (COMn); empty when it cannot be read
+  std::string config;    // the path as given
+  std::string port;      // the port the configuration names (COMn); empty when it cannot be read
+  bool rts_cts = false;  // the port uses the RTS/CTS handshake
   std::vector<StationRow> stations;
   std::string read_error;    // why the stations could not be read; empty when they could
   std::string port_problem;  // why the port cannot carry the handshake; empty when it can

@@ -8,7 +8,7 @@
 namespace veldrane::host {
 
 bool ReadStations(const std::string& path, std::vector<StationRow>* rows, std::string* error,
-                  std::string* port) {
+                  std::string* port, bool* rts_cts) {
   CVeldraneDoc doc;
   try {
     doc.LoadFile(path.c_str());
@@ -26,6 +26,7 @@ bool ReadStations(const std::string& path, std::vector<StationRow>* rows, std::s
     return false;
   }
   if (port) *port = doc.Port().DeviceName().GetString();
+  if (rts_cts) *rts_cts = doc.Port().RtsCts();
   rows->clear();
   for (const auto& s : doc.Stations()) {
     rows->push_back({std::string(s->name.GetString(), s->name.GetLength()), s->kind, s->number,

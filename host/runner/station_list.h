@@ -15,9 +15,10 @@ struct StationRow {
   std::string tag;  // code page 949; empty: none
 };
 
-// Reads the stations of a configuration file, and the port it names (COMn) into *port when
-// given; false with a message when it cannot be read.
+// Reads the stations of a configuration file, the port it names (COMn) into *port and whether
+// the port uses the RTS/CTS handshake into *rts_cts, each when given; false with a message when
+// it cannot be read.
 bool ReadStations(const std::string& path, std::vector<StationRow>* rows, std::string* error,
-                  std::string* port = nullptr);
+                  std::string* port = nullptr, bool* rts_cts = nullptr);
 
 }  // namespace veldrane::host
