@@ -66,10 +66,9 @@ int ListPorts(const Streams& s, const platform::InventoryPlaces& places) {
   for (const platform::LooseMapEntry& e : inventory.loose) {
     std::string where = EscapeControls(e.entry);
     if (!e.target.empty()) where += " -> " + EscapeControls(e.target);
-    const bool network = !platform::PortEntryAddress(e.entry).empty();
-    if (network && e.target.empty()) {
-      where += " -> " + EscapeControls(platform::PortEntryAddress(e.entry));
-    }
+    const std::string address = platform::PortEntryAddress(e.entry);
+    const bool network = !address.empty();
+    if (network && e.target.empty()) where += " -> " + EscapeControls(address);
     std::fprintf(s.out, "COM%d: %s: %s\n", e.com, where.c_str(),
                  network    ? "a device server's port on the network"
                  : e.exists ? "not a serial device of this machine (a pseudo-terminal, or "
