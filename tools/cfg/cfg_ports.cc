@@ -2,8 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "platform/display_text.h"
@@ -75,12 +73,7 @@ int ListPorts(const Streams& s, const platform::InventoryPlaces& places) {
                               "another kind of device)"
                             : "leads nowhere (an adapter unplugged, or a wrong link)");
   }
-  if (std::fflush(s.out) != 0 || std::ferror(s.out)) {
-    std::fprintf(s.err, "veldrane-cfg: cannot write to standard output: %s\n",
-                 std::strerror(errno));
-    return kFailed;
-  }
-  return kOk;
+  return FinishOutput(s) ? kOk : kFailed;
 }
 
 }  // namespace veldrane::cfg

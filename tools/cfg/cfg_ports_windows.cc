@@ -2,8 +2,6 @@
 // ports that the system knows and the devices behind them.
 #include <windows.h>
 
-#include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "platform/display_text.h"
@@ -22,12 +20,7 @@ int ListPorts(const Streams& s, const platform::InventoryPlaces&) {
     std::fprintf(s.out, "%s: %s\n", name.c_str(), platform::EscapeControls(target).c_str());
   }
   if (found == 0) std::fprintf(s.out, "No COM ports found.\n");
-  if (std::fflush(s.out) != 0 || std::ferror(s.out)) {
-    std::fprintf(s.err, "veldrane-cfg: cannot write to standard output: %s\n",
-                 std::strerror(errno));
-    return kFailed;
-  }
-  return kOk;
+  return FinishOutput(s) ? kOk : kFailed;
 }
 
 }  // namespace veldrane::cfg

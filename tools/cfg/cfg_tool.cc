@@ -117,14 +117,6 @@ bool SaveDoc(const Streams& s, const std::string& file, CVeldraneDoc& doc) {
   return false;
 }
 
-bool FinishOutput(const Streams& s) {
-  if (std::fflush(s.out) != 0 || std::ferror(s.out)) {
-    Error(s, std::string("cannot write to standard output: ") + std::strerror(errno));
-    return false;
-  }
-  return true;
-}
-
 // Text for the terminal: UTF-8, control characters escaped.
 std::string Display(const CString& s) {
   return platform::DisplayCp949({s.GetString(), s.GetLength()});
@@ -373,6 +365,14 @@ int CmdCheck(const Command& c, const Streams& s) {
 }
 
 }  // namespace
+
+bool FinishOutput(const Streams& s) {
+  if (std::fflush(s.out) != 0 || std::ferror(s.out)) {
+    Error(s, std::string("cannot write to standard output: ") + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
 
 int Run(const std::vector<std::string>& args, const Streams& s) {
   Command c;

@@ -18,6 +18,9 @@ struct Streams {
 // Exit status of a run.
 enum Status : int { kOk = 0, kFailed = 1, kUsage = 2 };
 
+// Flushes standard output; false, with the reason on standard error, when it cannot be written.
+bool FinishOutput(const Streams& s);
+
 // args without the program name.
 int Run(const std::vector<std::string>& args, const Streams& streams);
 
