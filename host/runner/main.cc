@@ -403,12 +403,12 @@ int Run(const Options& options) {
     }
   }
 
+  auto watch_line = [&](RunLine& line, bool details_due, bool values_moved) {
+    veldrane::host::WatchLine(driver, &line, details_due, values_moved,
+                              [&](const StationRow& s) { return StatusOf(driver, line.index, s); });
+  };
   auto watch = [&](bool details_due, bool values_moved) {
-    for (RunLine& line : lines) {
-      veldrane::host::WatchLine(driver, &line, details_due, values_moved, [&](const StationRow& s) {
-        return StatusOf(driver, line.index, s);
-      });
-    }
+    for (RunLine& line : lines) watch_line(line, details_due, values_moved);
   };
   veldrane::host::Simulator simulator(tags);
   auto start = std::chrono::steady_clock::now();
@@ -466,11 +466,7 @@ int Run(const Options& options) {
   if (reader.joinable()) reader.join();
   // The lines that stopped, as they ended.
   for (RunLine& line : lines) {
-    if (line.state == LineState::kStopped) {
-      veldrane::host::WatchLine(driver, &line, true, true, [&](const StationRow& s) {
-        return StatusOf(driver, line.index, s);
-      });
-    }
+    if (line.state == LineState::kStopped) watch_line(line, true, true);
   }
   PrintStatistics(lines);
   if (!stopped) {
