@@ -50,12 +50,25 @@ QPushButton* Button(QWidget* parent, const DialogUnits& du, const char* name, co
                     int x, int y) {
   auto* button = new QPushButton(FromCp949(text), parent);
   button->setObjectName(QString::fromLatin1(name));
-  button->setAutoDefault(false);
+  // Enter presses the focused button; the default button takes it from other controls.
+  button->setAutoDefault(true);
   Place(button, du, x, y, 48, 14);
   return button;
 }
 
 }  // namespace
+
+QString NotCp949PasteText(const QString& text, qsizetype at) {
+  qsizetype line_start = text.lastIndexOf(QLatin1Char('\n'), at - 1) + 1;
+  if (at == 0) line_start = 0;
+  qsizetype line = text.left(line_start).count(QLatin1Char('\n')) + 1;
+  // The place in the line in characters, a pair of UTF-16 units counting as one.
+  qsizetype column = 1;
+  for (qsizetype i = line_start; i < at; ++i) {
+    if (!text[i].isLowSurrogate()) ++column;
+  }
+  return FromCp949(texts::kNotCp949Paste).arg(line).arg(column).arg(CharacterAt(text, at));
+}
 
 CDriverConfigDlg::CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidget* parent)
     : QDialog(parent), doc_(doc), ui_(ui), error_box_(ui) {
@@ -164,7 +177,16 @@ void CDriverConfigDlg::OnPaste() {
   try {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data || !data->hasText()) return;
-    if (station_page_->PasteText(ToCp949(data->text()))) dirty_ = 1;
+    // A character that code page 949 lacks would be stored as '?' and could merge two
+    // stations: such a paste changes nothing and says where the character is.
+    const QString text = data->text();
+    std::string lines;
+    qsizetype bad = 0;
+    if (!ToCp949Exact(text, &lines, &bad)) {
+      ui_.ShowMessage(this, kNotCp949Message, NotCp949PasteText(text, bad));
+      return;
+    }
+    if (station_page_->PasteText(lines)) dirty_ = 1;
   } catch (const std::exception& e) {
     ui_.ShowMessage(this, 0, QString::fromLocal8Bit(e.what()));
   }

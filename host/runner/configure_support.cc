@@ -34,4 +34,21 @@ bool HasConfigWindow(const std::string& driver_path) {
   return ::stat((folder + "/" + window::kWindowModuleName).c_str(), &st) == 0;
 }
 
+FileStamp StampOf(const std::string& path) {
+  FileStamp stamp;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return stamp;
+  stamp.exists = true;
+  stamp.device = st.st_dev;
+  stamp.inode = st.st_ino;
+  stamp.modified_ns = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changed_ns = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+  stamp.size = st.st_size;
+  return stamp;
+}
+
+bool WrittenSince(const FileStamp& before, const FileStamp& after) {
+  return after.exists && !(before == after);
+}
+
 }  // namespace veldrane::host

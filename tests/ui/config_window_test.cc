@@ -156,11 +156,11 @@ TEST_F(WindowTest, PasteWithoutAcceptableLinesChangesNothing) {
 }
 
 TEST_F(WindowTest, PasteUpdatesByNameInPlaceAndAppendsTheRest) {
-  // Spreadsheet text: tabs and CR LF; Korean names in Unicode; a character that code page 949
-  // lacks becomes '?'.
-  QGuiApplication::clipboard()->setText(QString::fromUtf8(
-      "pump2\t3\t5\t1\tlevel2\tnew text\r\n"
-      "\xEC\x88\x98\xEC\x9C\x84\t4\t11\t0\ttag\t\xF0\x9F\x98\x80 emoji\r\n"));  // 수위, 😀
+  // Spreadsheet text: tabs and CR LF; Korean names and signs in Unicode, stored in code page 949.
+  QGuiApplication::clipboard()->setText(
+      QString::fromUtf8("pump2\t3\t5\t1\tlevel2\tnew text\r\n"
+                        "\xEC\x88\x98\xEC\x9C\x84\t4\t11\t0\ttag\t\xC2\xB0"
+                        "C\r\n"));  // 수위, °C
   Click(window_->paste_button());
   EXPECT_EQ(window_->Dirty(), 1);
   ASSERT_EQ(config_.doc().Stations().size(), 4u);
@@ -172,7 +172,9 @@ TEST_F(WindowTest, PasteUpdatesByNameInPlaceAndAppendsTheRest) {
   EXPECT_EQ(updated.description, "new text");
   const CStationInfo& added = config_.station(3);
   EXPECT_EQ(added.name, "\xBC\xF6\xC0\xA7");  // 수위 in code page 949
-  EXPECT_EQ(added.description, "? emoji");
+  EXPECT_EQ(added.description,
+            "\xA1\xC6"
+            "C");  // °C in code page 949
   EXPECT_EQ(Labels().size(), 4);
   EXPECT_EQ(Labels()[1], QString::fromUtf8("PUMP2 (5\xEA\xB5\xAD) : LEVEL2"));
   EXPECT_TRUE(page().root()->isExpanded());
