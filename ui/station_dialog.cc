@@ -44,9 +44,29 @@ QLabel* Label(QWidget* parent, const DialogUnits& du, const QString& text, int x
   return label;
 }
 
+// Selects the whole text with the cursor at its start, so that the field shows the start of a
+// long text (selecting from the start leaves the cursor, and the view, at its end).
+void SelectAllFromStart(QLineEdit* field) {
+  const qsizetype length = field->text().size();
+  field->setSelection(static_cast<int>(length), -static_cast<int>(length));
+}
+
+// A text field that shows the start of its text when the focus comes to it, selected whole as
+// the keyboard brings it (the dialog's first field gets the focus that way as it opens).
+class TextField : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+
+ protected:
+  void focusInEvent(QFocusEvent* event) override {
+    QLineEdit::focusInEvent(event);
+    if (!text().isEmpty() && selectedText() == text()) SelectAllFromStart(this);
+  }
+};
+
 QLineEdit* Field(QWidget* parent, const DialogUnits& du, const char* object_name, int x, int y,
                  int w, int h) {
-  auto* field = new QLineEdit(parent);
+  auto* field = new TextField(parent);
   field->setObjectName(QString::fromLatin1(object_name));
   field->setMaxLength(std::numeric_limits<int>::max());  // no limit of its own
   Place(field, du, x, y, w, h);
@@ -153,7 +173,7 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
 
 void CStationDlg::FocusField(QLineEdit* field) {
   field->setFocus(Qt::OtherFocusReason);
-  field->selectAll();
+  SelectAllFromStart(field);
 }
 
 bool CStationDlg::TransferText(QLineEdit* field, std::string* value) {
