@@ -23,7 +23,7 @@ constexpr const char* kBaudRows[] = {"  300", "  600", " 1200", " 2400",
 QRadioButton* Radio(QWidget* parent, const DialogUnits& du, QButtonGroup* group, int id,
                     const char* text, int x, int y, int w, int h) {
   auto* button = new QRadioButton(QString::fromLatin1(text), parent);
-  Place(button, du, x, y, w, h);
+  PlaceWhole(button, du, x, y, w, h);
   group->addButton(button, id);
   return button;
 }
@@ -37,7 +37,7 @@ void Panel(QWidget* parent, const DialogUnits& du, int x, int y, int w, int h) {
 QLabel* Label(QWidget* parent, const DialogUnits& du, const QString& text, int x, int y, int w,
               int h) {
   auto* label = new QLabel(text, parent);
-  Place(label, du, x, y, w, h);
+  PlaceWhole(label, du, x, y, w, h);
   return label;
 }
 
@@ -114,7 +114,7 @@ CCommPortPage::CCommPortPage(QWidget* parent) : QWidget(parent) {
   stop_bits_[1] = Radio(this, du, stop_bits_group_, 1, "2 Stop Bits", 96, 113, 51, 10);
   handshake_ = new QCheckBox(FromCp949(texts::kRtsCtsCheck), this);
   handshake_->setObjectName(QStringLiteral("handshake"));
-  Place(handshake_, du, 16, 135, 64, 10);
+  PlaceWhole(handshake_, du, 16, 135, 64, 10);
 
   QWidget* order[] = {port_list_,    baud_list_,    parity_[0],    parity_[1],    parity_[2],
                       data_bits_[0], data_bits_[1], stop_bits_[0], stop_bits_[1], handshake_};

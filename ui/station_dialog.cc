@@ -40,7 +40,7 @@ class UpperAsciiValidator : public QValidator {
 QLabel* Label(QWidget* parent, const DialogUnits& du, const QString& text, int x, int y, int w,
               int h) {
   auto* label = new QLabel(text, parent);
-  Place(label, du, x, y, w, h);
+  PlaceWhole(label, du, x, y, w, h);
   return label;
 }
 
