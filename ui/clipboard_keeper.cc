@@ -1,5 +1,6 @@
 #include "ui/clipboard_keeper.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -75,6 +76,10 @@ bool StartKeeper(const std::string& keeper, const QByteArray& text, std::string*
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fd, STDIN_FILENO);
+  // The host's output streams may be pipes that a script reads to their end: the keeper, which
+  // outlives the host, holds none of them.
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   // Its own session (a Ctrl-C at the host's terminal is not for it), no signal blocked or
@@ -112,6 +117,7 @@ ClipboardHandOver KeepClipboard(const std::string& keeper, std::string* reason) 
   if (!x11 || !x11->connection()) return ClipboardHandOver::kNotX11;
   if (ClipboardManagerRuns(x11->connection())) return ClipboardHandOver::kManager;
   QByteArray text = clipboard->text().toUtf8();
+  if (text.isEmpty()) return ClipboardHandOver::kNotOwned;  // nothing worth keeping
   if (!StartKeeper(keeper, text, reason)) return ClipboardHandOver::kFailed;
   return ClipboardHandOver::kKeeper;
 }

@@ -12,7 +12,7 @@
 namespace veldrane::ui {
 
 enum class ClipboardHandOver {
-  kNotOwned,  // the clipboard holds nothing of this application: nothing to keep
+  kNotOwned,  // the clipboard holds no text of this application: nothing to keep
   kNotX11,    // not an X display: the platform keeps it, or nothing can
   kManager,   // a clipboard manager takes it as the application ends
   kKeeper,    // the keeper was started with the text

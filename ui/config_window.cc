@@ -1,10 +1,14 @@
 #include "ui/config_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <exception>
 
 #include "hostlink/texts.h"
@@ -91,8 +95,6 @@ CDriverConfigDlg::CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidg
   paste_ = Button(this, du, "paste", texts::kPasteButton, 188, 105);
   save_ = Button(this, du, "save", texts::kSaveButton, 188, 132);
   exit_ = Button(this, du, "exit", texts::kExitButton, 188, 151);
-  QWidget* order[] = {tabs_, edit_, delete_, add_, copy_, paste_, save_, exit_};
-  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   connect(edit_, &QPushButton::clicked, this, [this] { OnEdit(); });
   connect(delete_, &QPushButton::clicked, this, [this] { OnDelete(); });
@@ -114,6 +116,30 @@ CDriverConfigDlg::CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidg
   sheet_.AddPage(port_page_);
   sheet_.SetActivePage(0);
   station_page_->UpdateButtons();
+
+  // The template's tab order: the tabs, the controls of the page shown (the hidden page's are
+  // passed over), then the buttons.
+  const CCommPortPage& port = *port_page_;
+  QWidget* order[] = {tabs_,
+                      station_page_->tree(),
+                      port.port_list(),
+                      port.baud_list(),
+                      port.parity_button(0),
+                      port.parity_button(1),
+                      port.parity_button(2),
+                      port.data_bits_button(0),
+                      port.data_bits_button(1),
+                      port.stop_bits_button(0),
+                      port.stop_bits_button(1),
+                      port.handshake_box(),
+                      edit_,
+                      delete_,
+                      add_,
+                      copy_,
+                      paste_,
+                      save_,
+                      exit_};
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 CDriverConfigDlg::~CDriverConfigDlg() {

@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <cerrno>
@@ -497,6 +498,33 @@ TEST(WindowFileNames, TitleAndErrorPathsShowUtf8Names) {
         << ui.messages[0].text.toStdString();
     EXPECT_NE(ui.messages[0].text.indexOf(QStringLiteral("Permission denied")), -1);
     EXPECT_NE(ui.messages[0].text.indexOf(QStringLiteral("write permission on the folder")), -1);
+  }
+}
+
+// Tab goes from the tabs through the controls of the page shown to the buttons, passing over
+// disabled buttons.
+TEST_F(WindowTest, TabGoesThroughThePageShownToTheButtons) {
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  struct Case {
+    const char* what;
+    int page;
+    std::vector<QWidget*> after_the_tabs;
+  };
+  ui::CCommPortPage& port = window_->port_page();
+  const Case cases[] = {
+      {"the station page", 0, {page().tree(), window_->add_button(), window_->copy_button()}},
+      {"the port page", 1, {port.port_list(), port.baud_list(), port.parity_button(0)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    window_->tabs()->setCurrentIndex(c.page);
+    window_->tabs()->tabBar()->setFocus(Qt::TabFocusReason);
+    for (QWidget* expected : c.after_the_tabs) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      EXPECT_EQ(QApplication::focusWidget(), expected)
+          << QApplication::focusWidget()->metaObject()->className();
+    }
   }
 }
 
