@@ -12,15 +12,34 @@
 namespace veldrane::ui {
 namespace {
 
-// Some styles open a list as a popup over the box that grows to hold every row, and then ignore
-// the number of rows to show; this one keeps the open list below the box, scrolling.
-class ScrollingListStyle : public QProxyStyle {
+// The lists' own style. Some styles open a list as a popup over the box that grows to hold
+// every row, and then ignore the number of rows to show; this one keeps the open list below the
+// box, scrolling. The templates' lists are narrow for their rows: the closed box gives its text
+// all the room between its frame and its arrow.
+class ListStyle : public QProxyStyle {
  public:
+  // The arrow's button, at most this wide (a template's dialog-unit widths were made for narrow
+  // arrows).
+  static constexpr int kArrowWidth = 14;
+
   using QProxyStyle::QProxyStyle;
   int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                 QStyleHintReturn* data) const override {
     if (hint == SH_ComboBox_Popup) return 0;
     return QProxyStyle::styleHint(hint, option, widget, data);
+  }
+  QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                       const QWidget* widget) const override {
+    QRect rect = QProxyStyle::subControlRect(control, option, part, widget);
+    if (control != CC_ComboBox) return rect;
+    QRect arrow = QProxyStyle::subControlRect(control, option, SC_ComboBoxArrow, widget);
+    if (arrow.width() > kArrowWidth) arrow.setLeft(arrow.right() - kArrowWidth + 1);
+    if (part == SC_ComboBoxArrow) return arrow;
+    if (part != SC_ComboBoxEditField) return rect;
+    int frame = pixelMetric(PM_ComboBoxFrameWidth, option, widget);
+    rect.setLeft(option->rect.left() + frame);
+    rect.setRight(std::max(rect.left(), arrow.left() - 1));
+    return rect;
   }
 };
 
@@ -34,22 +53,22 @@ int WidestRow(const QComboBox* list) {
 
 }  // namespace
 
-int ClosedWidthForRows(const QComboBox* list) {
+int ClosedTextRoom(const QComboBox* list, int width) {
   QStyleOptionComboBox option;
   option.initFrom(list);
   option.editable = false;
-  // The style's own size for that much text, then the room it leaves for text at that size
-  // checked: some styles take more for the arrow than they give back.
+  option.rect = QRect(0, 0, width, list->height());
+  QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                              QStyle::SC_ComboBoxEditField, list);
+  return field.width() - 2 * kLabelMargin;
+}
+
+int ClosedWidthForRows(const QComboBox* list) {
+  // The room for text grows with the width one for one, past the frame and the arrow.
   int text = WidestRow(list);
-  QSize size = list->style()->sizeFromContents(QStyle::CT_ComboBox, &option,
-                                               QSize(text, list->fontMetrics().height()), list);
-  int width = size.width();
-  for (int guard = 0; guard < 64; ++guard) {
-    option.rect = QRect(0, 0, width, list->height());
-    QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
-                                                QStyle::SC_ComboBoxEditField, list);
-    if (field.width() >= text) break;
-    width += text - field.width();
+  int width = text;
+  for (int guard = 0; guard < 8 && ClosedTextRoom(list, width) < text; ++guard) {
+    width += text - ClosedTextRoom(list, width);
   }
   return width;
 }
@@ -59,7 +78,7 @@ QComboBox* MakeDropDown(QWidget* parent, const DialogUnits& du, const char* name
                         int visible_rows) {
   auto* list = new QComboBox(parent);
   list->setObjectName(QString::fromLatin1(name));
-  auto* style = new ScrollingListStyle();
+  auto* style = new ListStyle();
   style->setParent(list);
   list->setStyle(style);
   list->addItems(rows);

@@ -19,6 +19,10 @@ QComboBox* MakeDropDown(QWidget* parent, const DialogUnits& du, const char* name
                         const QStringList& rows, int x, int y, int width, int open_height,
                         int visible_rows = 0);
 
+// The styles draw a closed box's text this far inside its field, on either side.
+inline constexpr int kLabelMargin = 1;
+// The room for text in the closed box of `list` at `width` pixels.
+int ClosedTextRoom(const QComboBox* list, int width);
 // The width, in pixels, that shows every row of `list` uncut in the closed box.
 int ClosedWidthForRows(const QComboBox* list);
 

@@ -7,11 +7,13 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QTreeWidget>
+#include <vector>
 
 #include "hostlink/texts.h"
 #include "tests/ui/ui_test_support.h"
@@ -26,14 +28,41 @@ namespace {
 
 using ui::CDriverConfigDlg;
 
-// The room the style leaves for the text of a closed list of this width.
+// The room the style leaves for the text of a closed list: its field, less the margins the
+// text is drawn within.
 int RowRoom(const QComboBox* list) {
   QStyleOptionComboBox option;
   option.initFrom(list);
   option.rect = list->rect();
   return list->style()
-      ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list)
-      .width();
+             ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list)
+             .width() -
+         2;
+}
+
+// No control was widened over another: labels, buttons, lists and fields of one parent do not
+// overlap.
+void ExpectNoOverlap(QWidget* form) {
+  std::vector<QWidget*> controls;
+  for (QWidget* w : form->findChildren<QWidget*>()) {
+    if (!w->isVisible()) continue;
+    if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w) ||
+        qobject_cast<QComboBox*>(w) || qobject_cast<QLineEdit*>(w)) {
+      controls.push_back(w);
+    }
+  }
+  for (size_t i = 0; i < controls.size(); ++i) {
+    for (size_t j = i + 1; j < controls.size(); ++j) {
+      QWidget* a = controls[i];
+      QWidget* b = controls[j];
+      if (a->parentWidget() != b->parentWidget()) continue;
+      EXPECT_FALSE(a->geometry().intersects(b->geometry()))
+          << a->metaObject()->className() << " '" << a->objectName().toStdString() << "' "
+          << a->property("text").toString().toStdString() << " and " << b->metaObject()->className()
+          << " '" << b->objectName().toStdString() << "' "
+          << b->property("text").toString().toStdString();
+    }
+  }
 }
 
 // Every label, button and list of `form` shows its text whole.
@@ -71,6 +100,7 @@ void ExpectNothingCut(QWidget* form) {
     }
     list->hidePopup();
   }
+  ExpectNoOverlap(form);
 }
 
 TEST(TextFit, NoLabelButtonOrListRowIsCut) {
