@@ -36,8 +36,10 @@ std::string Remedy(const std::string& path, int sys_error) {
              " is mounted read-only: remount it writable, or save the configuration elsewhere";
     case ENOSPC:
       return "the disk that holds " + folder + " is full: free some space and save again";
+#ifdef EDQUOT
     case EDQUOT:
       return "this user's disk quota is used up: free some space and save again";
+#endif
     default:
       return std::string();
   }

@@ -4,9 +4,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "platform/cp949.h"
+#include "platform/file_io.h"
 #include "veldrane/config_window.h"
 
 namespace veldrane::host {
@@ -36,14 +39,16 @@ bool HasConfigWindow(const std::string& driver_path) {
 
 FileStamp StampOf(const std::string& path) {
   FileStamp stamp;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return stamp;
+  platform::FileInfo info{};
+  if (platform::Files().info(path.c_str(), &info) != 0) return stamp;
   stamp.exists = true;
-  stamp.device = st.st_dev;
-  stamp.inode = st.st_ino;
-  stamp.modified_ns = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-  stamp.changed_ns = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
-  stamp.size = st.st_size;
+  stamp.device = info.device;
+  stamp.inode = info.inode;
+  std::error_code error;
+  auto modified = std::filesystem::last_write_time(path, error);
+  if (!error) stamp.modified = modified.time_since_epoch().count();
+  auto size = std::filesystem::file_size(path, error);
+  if (!error) stamp.size = static_cast<int64_t>(size);
   return stamp;
 }
 

@@ -16,14 +16,13 @@ bool ReadTagNames(const std::string& path, std::vector<std::string>* tags, std::
 // Whether the configuration window's module lies beside the driver at `driver_path`.
 bool HasConfigWindow(const std::string& driver_path);
 
-// What tells one state of a file from another: a save puts a new file (another inode) in the
-// old one's place, and any write changes the modification or change time.
+// What tells one state of a file from another: a save puts a new file (another identity) in the
+// old one's place, and any write changes the modification time.
 struct FileStamp {
   bool exists = false;
   uint64_t device = 0;
   uint64_t inode = 0;
-  int64_t modified_ns = 0;
-  int64_t changed_ns = 0;
+  int64_t modified = 0;  // in the file system clock's ticks
   int64_t size = 0;
   bool operator==(const FileStamp&) const = default;
 };
