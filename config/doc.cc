@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "config/save_failure.h"
 #include "config/station_limits.h"
 #include "config/station_name.h"
 #include "fw/archive.h"
@@ -146,13 +147,21 @@ void CVeldraneDoc::LoadFileForUpdate(const char* path, uint32_t lock_wait_ms) {
 }
 
 bool CVeldraneDoc::Save() {
+  std::string path = path_.GetString();
+  std::string text;
   try {
     SaveFile(path_);
     return true;
+  } catch (const CArchiveException& e) {
+    // Its message names the file and the system's reason.
+    text = veldrane::SaveFailureText(path, e.what(), e.sys_error());
+  } catch (const std::exception& e) {
+    text = path + ": " + e.what();
   } catch (...) {
-    CTarkoError::ErrMsg(2005, 1, path_.GetString());
-    return false;
+    text = path;
   }
+  CTarkoError::ErrMsg(2005, 1, text.c_str());
+  return false;
 }
 
 void CVeldraneDoc::SaveFile(const char* path) {

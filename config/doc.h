@@ -48,8 +48,9 @@ class CVeldraneDoc : public CObject {
   // Reads the file into this (newly constructed) document: true on success. A file that fails
   // leaves nothing of itself in the document.
   bool Load(const char* path);
-  // Writes the configuration to the stored path; shows error 2005 with the path on failure and
-  // then leaves an existing file exactly as it was. True when the file was written.
+  // Writes the configuration to the stored path; shows error 2005 on failure, its text the
+  // failure naming the path, the cause and the remedy where there is one (config/save_failure.h),
+  // and then leaves an existing file exactly as it was. True when the file was written.
   bool Save();
   // Load and save without the error box: a failure throws CArchiveException, which names the
   // file, the cause, the byte offset and the section (the header, the station names, the port

@@ -16,9 +16,9 @@ namespace {
 
 // The window module, looked for beside this module (not on the host's search path), loaded the
 // first time it is needed and kept: the toolkit it brings cannot be unloaded cleanly.
-window::RunWindowFn WindowEntry(std::string* reason) {
-  static window::RunWindowFn entry = nullptr;
-  if (entry) return entry;
+platform::ModuleHandle WindowModule(std::string* reason) {
+  static platform::ModuleHandle module = nullptr;
+  if (module) return module;
   std::string folder = platform::ModuleFolderOf(reinterpret_cast<const void*>(&RunConfigure));
   std::string path = (folder.empty() ? std::string(".") : folder) + "/" + window::kWindowModuleName;
   struct stat st {};
@@ -26,18 +26,27 @@ window::RunWindowFn WindowEntry(std::string* reason) {
     *reason = "this installation has no configuration window (" + path + " is missing)";
     return nullptr;
   }
-  platform::ModuleHandle module = platform::Modules().load(path.c_str());
-  if (!module) {
-    *reason = "the configuration window " + path + " cannot be loaded";
-    return nullptr;
-  }
-  entry = reinterpret_cast<window::RunWindowFn>(
-      platform::Modules().find_export(module, window::kWindowEntryName));
-  if (!entry) {
-    *reason = path + " has no " + window::kWindowEntryName;
-    platform::Modules().free(module);
-  }
+  module = platform::Modules().load(path.c_str());
+  if (!module) *reason = "the configuration window " + path + " cannot be loaded";
+  return module;
+}
+
+// An export of the window module, or null with the reason.
+void* WindowExport(const char* name, std::string* reason) {
+  platform::ModuleHandle module = WindowModule(reason);
+  if (!module) return nullptr;
+  void* entry = platform::Modules().find_export(module, name);
+  if (!entry) *reason = std::string(window::kWindowModuleName) + " has no " + name;
   return entry;
+}
+
+// The host's error box for a configuration that cannot be loaded: in a box of the window's
+// module where a display can show one (the console line stays), else on the console alone.
+void ShowLoadFailure(const char* path) {
+  std::string reason;
+  auto show = reinterpret_cast<window::ShowErrorFn>(WindowExport(window::kShowErrorName, &reason));
+  if (show && show(2002, 1, path, &reason) == 0) return;
+  CTarkoError::ErrMsg(2002, 1, path);
 }
 
 }  // namespace
@@ -47,12 +56,12 @@ int32_t RunConfigure(CVeldraneDoc& doc, const char* path) {
   struct stat st {};
   if (path && ::stat(path, &st) == 0) {
     if (!doc.Load(path)) {
-      CTarkoError::ErrMsg(2002, 1, path);
+      ShowLoadFailure(path);
       return 0;
     }
   }
   std::string reason;
-  window::RunWindowFn run = WindowEntry(&reason);
+  auto run = reinterpret_cast<window::RunWindowFn>(WindowExport(window::kWindowEntryName, &reason));
   int32_t result = -1;
   if (run) {
     WindowDocument::BrowseFn browse;

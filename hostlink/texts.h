@@ -143,6 +143,21 @@ inline constexpr const char* kEnterRange =
     "%u\xBF\xA1\xBC\xAD %u \xBB\xE7\xC0\xCC\xC0\xC7 \xC1\xA4\xBC\xF6\xB8\xA6 "
     "\xC0\xD4\xB7\xC2\xC7\xCF\xBD\xCA\xBD\xC3\xBF\xC0.";
 
+// Text that a configuration cannot store: a character that code page 949 lacks, in a field of
+// the station dialog (%1 the character) and in pasted lines (%1 the line, %2 the character's
+// place in it, %3 the character). Filled with QString::arg, since the character has no bytes here.
+// '%1' 문자는 코드 페이지 949에 없어 쓸 수 없습니다.
+inline constexpr const char* kNotCp949Field =
+    "'%1' \xB9\xAE\xC0\xDA\xB4\xC2 \xC4\xDA\xB5\xE5 \xC6\xE4\xC0\xCC\xC1\xF6 949\xBF\xA1 "
+    "\xBE\xF8\xBE\xEE \xBE\xB5 \xBC\xF6 \xBE\xF8\xBD\xC0\xB4\xCF\xB4\xD9.";
+// %1번째 줄 %2번째 문자 '%3'은(는) 코드 페이지 949에 없는 문자입니다. 아무것도 붙여넣지
+// 않았습니다.
+inline constexpr const char* kNotCp949Paste =
+    "%1\xB9\xF8\xC2\xB0 \xC1\xD9 %2\xB9\xF8\xC2\xB0 \xB9\xAE\xC0\xDA '%3'\xC0\xBA(\xB4\xC2) "
+    "\xC4\xDA\xB5\xE5 \xC6\xE4\xC0\xCC\xC1\xF6 949\xBF\xA1 \xBE\xF8\xB4\xC2 "
+    "\xB9\xAE\xC0\xDA\xC0\xD4\xB4\xCF\xB4\xD9. \xBE\xC6\xB9\xAB\xB0\xCD\xB5\xB5 "
+    "\xBA\xD9\xBF\xA9\xB3\xD6\xC1\xF6 \xBE\xCA\xBE\xD2\xBD\xC0\xB4\xCF\xB4\xD9.";
+
 // The driver's string table as the host's error box finds it: the texts of 2700 to 2705; null
 // for any other id.
 inline constexpr const char* StringTableText(int id) {

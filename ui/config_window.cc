@@ -1,10 +1,14 @@
 #include "ui/config_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <exception>
 
 #include "hostlink/texts.h"
@@ -50,12 +54,25 @@ QPushButton* Button(QWidget* parent, const DialogUnits& du, const char* name, co
                     int x, int y) {
   auto* button = new QPushButton(FromCp949(text), parent);
   button->setObjectName(QString::fromLatin1(name));
-  button->setAutoDefault(false);
+  // Enter presses the focused button; the default button takes it from other controls.
+  button->setAutoDefault(true);
   Place(button, du, x, y, 48, 14);
   return button;
 }
 
 }  // namespace
+
+QString NotCp949PasteText(const QString& text, qsizetype at) {
+  qsizetype line_start = text.lastIndexOf(QLatin1Char('\n'), at - 1) + 1;
+  if (at == 0) line_start = 0;
+  qsizetype line = text.left(line_start).count(QLatin1Char('\n')) + 1;
+  // The place in the line in characters, a pair of UTF-16 units counting as one.
+  qsizetype column = 1;
+  for (qsizetype i = line_start; i < at; ++i) {
+    if (!text[i].isLowSurrogate()) ++column;
+  }
+  return FromCp949(texts::kNotCp949Paste).arg(line).arg(column).arg(CharacterAt(text, at));
+}
 
 CDriverConfigDlg::CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidget* parent)
     : QDialog(parent), doc_(doc), ui_(ui), error_box_(ui) {
@@ -78,8 +95,6 @@ CDriverConfigDlg::CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidg
   paste_ = Button(this, du, "paste", texts::kPasteButton, 188, 105);
   save_ = Button(this, du, "save", texts::kSaveButton, 188, 132);
   exit_ = Button(this, du, "exit", texts::kExitButton, 188, 151);
-  QWidget* order[] = {tabs_, edit_, delete_, add_, copy_, paste_, save_, exit_};
-  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   connect(edit_, &QPushButton::clicked, this, [this] { OnEdit(); });
   connect(delete_, &QPushButton::clicked, this, [this] { OnDelete(); });
@@ -101,6 +116,30 @@ CDriverConfigDlg::CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidg
   sheet_.AddPage(port_page_);
   sheet_.SetActivePage(0);
   station_page_->UpdateButtons();
+
+  // The template's tab order: the tabs, the controls of the page shown (the hidden page's are
+  // passed over), then the buttons.
+  const CCommPortPage& port = *port_page_;
+  QWidget* order[] = {tabs_,
+                      station_page_->tree(),
+                      port.port_list(),
+                      port.baud_list(),
+                      port.parity_button(0),
+                      port.parity_button(1),
+                      port.parity_button(2),
+                      port.data_bits_button(0),
+                      port.data_bits_button(1),
+                      port.stop_bits_button(0),
+                      port.stop_bits_button(1),
+                      port.handshake_box(),
+                      edit_,
+                      delete_,
+                      add_,
+                      copy_,
+                      paste_,
+                      save_,
+                      exit_};
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 CDriverConfigDlg::~CDriverConfigDlg() {
@@ -164,7 +203,16 @@ void CDriverConfigDlg::OnPaste() {
   try {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data || !data->hasText()) return;
-    if (station_page_->PasteText(ToCp949(data->text()))) dirty_ = 1;
+    // A character that code page 949 lacks would be stored as '?' and could merge two
+    // stations: such a paste changes nothing and says where the character is.
+    const QString text = data->text();
+    std::string lines;
+    qsizetype bad = 0;
+    if (!ToCp949Exact(text, &lines, &bad)) {
+      ui_.ShowMessage(this, kNotCp949Message, NotCp949PasteText(text, bad));
+      return;
+    }
+    if (station_page_->PasteText(lines)) dirty_ = 1;
   } catch (const std::exception& e) {
     ui_.ShowMessage(this, 0, QString::fromLocal8Bit(e.what()));
   }

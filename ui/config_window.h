@@ -21,6 +21,10 @@ class CCommPortPage;
 class CStationDlg;
 class CStationPage;
 
+// The message for pasted text whose character at `at` has no code page 949 form: its line and
+// its place in the line, counted from 1.
+QString NotCp949PasteText(const QString& text, qsizetype at);
+
 class CDriverConfigDlg : public QDialog, public PageOwner {
  public:
   CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidget* parent = nullptr);

@@ -3,6 +3,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 
 namespace veldrane::ui {
@@ -42,6 +43,12 @@ QRect DialogUnits::Rect(int x, int y, int width, int height) const {
 
 void Place(QWidget* widget, const DialogUnits& du, int x, int y, int width, int height) {
   widget->setGeometry(du.Rect(x, y, width, height));
+}
+
+void PlaceWhole(QWidget* widget, const DialogUnits& du, int x, int y, int width, int height) {
+  QRect rect = du.Rect(x, y, width, height);
+  rect.setWidth(std::max(rect.width(), widget->sizeHint().width()));
+  widget->setGeometry(rect);
 }
 
 }  // namespace veldrane::ui

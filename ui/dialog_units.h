@@ -31,5 +31,8 @@ class DialogUnits {
 
 // Puts `widget` at its template position.
 void Place(QWidget* widget, const DialogUnits& du, int x, int y, int width, int height);
+// Puts `widget` at its template position, wider where its text needs more than the template
+// gives at this font (a radio button's mark and text, say): nothing is cut.
+void PlaceWhole(QWidget* widget, const DialogUnits& du, int x, int y, int width, int height);
 
 }  // namespace veldrane::ui

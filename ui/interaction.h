@@ -2,8 +2,10 @@
 // that tests answer them without a modal loop.
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 #include "tarko/header.h"
 
@@ -15,6 +17,8 @@ namespace veldrane::ui {
 // Message ids of the toolkit's own refusals, beside the string-table ids of the error box.
 inline constexpr int32_t kEnterIntegerMessage = -1;
 inline constexpr int32_t kEnterRangeMessage = -2;
+// Text with a character that code page 949 lacks, refused in a field or a paste.
+inline constexpr int32_t kNotCp949Message = -3;
 
 class Interaction {
  public:
@@ -22,11 +26,18 @@ class Interaction {
   // A question with Yes and No; true for Yes.
   virtual bool AskYesNo(QWidget* parent, int32_t id, const QString& text) = 0;
   // A message with an OK button: an error box of the host (its code) or a refusal of the
-  // toolkit (kEnterIntegerMessage, kEnterRangeMessage).
+  // toolkit (kEnterIntegerMessage, kEnterRangeMessage) or of the window (kNotCp949Message).
   virtual void ShowMessage(QWidget* parent, int32_t id, const QString& text) = 0;
   // Runs a dialog modally; its result (QDialog::Accepted or Rejected).
   virtual int RunDialog(QDialog& dialog) = 0;
 };
+
+// The width a box needs for its caption to show uncut in a title bar.
+int CaptionWidth(const QString& caption);
+// A box with the window's caption, at least as wide as that caption needs.
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, QMessageBox::Icon icon,
+                                            const QString& text,
+                                            QMessageBox::StandardButtons buttons);
 
 // Real message boxes and modal loops.
 class BoxInteraction : public Interaction {

@@ -9,6 +9,7 @@
 
 #include "hostlink/texts.h"
 #include "ui/dialog_units.h"
+#include "ui/drop_down.h"
 #include "ui/page_owner.h"
 #include "ui/ui_text.h"
 
@@ -19,21 +20,10 @@ constexpr int kPortRows = 36;
 constexpr const char* kBaudRows[] = {"  300", "  600", " 1200", " 2400",
                                      " 4800", " 9600", "19200", "38400"};
 
-// A drop-down list at its template position: the template's height is that of the open list.
-QComboBox* DropDown(QWidget* parent, const DialogUnits& du, const char* name, int x, int y, int w,
-                    int h) {
-  auto* list = new QComboBox(parent);
-  list->setObjectName(QString::fromLatin1(name));
-  int closed = list->sizeHint().height();
-  list->setGeometry(du.X(x), du.Y(y), du.X(w), closed);
-  list->setMaxVisibleItems(std::max(1, (du.Y(h) - closed) / list->fontMetrics().height()));
-  return list;
-}
-
 QRadioButton* Radio(QWidget* parent, const DialogUnits& du, QButtonGroup* group, int id,
                     const char* text, int x, int y, int w, int h) {
   auto* button = new QRadioButton(QString::fromLatin1(text), parent);
-  Place(button, du, x, y, w, h);
+  PlaceWhole(button, du, x, y, w, h);
   group->addButton(button, id);
   return button;
 }
@@ -47,8 +37,18 @@ void Panel(QWidget* parent, const DialogUnits& du, int x, int y, int w, int h) {
 QLabel* Label(QWidget* parent, const DialogUnits& du, const QString& text, int x, int y, int w,
               int h) {
   auto* label = new QLabel(text, parent);
-  Place(label, du, x, y, w, h);
+  PlaceWhole(label, du, x, y, w, h);
   return label;
+}
+
+// Tab enters a group of radio buttons at its checked button (the first when none is checked);
+// the arrow keys move within the group. The others take the focus only by a click.
+void TabToChecked(QButtonGroup* group) {
+  const QList<QAbstractButton*> buttons = group->buttons();
+  QAbstractButton* entry = group->checkedButton();
+  if (!entry && !buttons.isEmpty()) entry = buttons.first();
+  for (QAbstractButton* b : buttons)
+    b->setFocusPolicy(b == entry ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 // Checks the button `id` of an exclusive group, or none for an id without a button.
@@ -56,6 +56,7 @@ void SelectInGroup(QButtonGroup* group, int id) {
   group->setExclusive(false);
   for (QAbstractButton* b : group->buttons()) b->setChecked(group->id(b) == id);
   group->setExclusive(true);
+  TabToChecked(group);
 }
 
 }  // namespace
@@ -91,11 +92,13 @@ CCommPortPage::CCommPortPage(QWidget* parent) : QWidget(parent) {
   Panel(this, du, 16, 91, 60, 36);
   Panel(this, du, 84, 91, 72, 36);
   Label(this, du, FromCp949(texts::kPortPageCaption), 16, 17, 28, 8);
-  port_list_ = DropDown(this, du, "port", 46, 14, 36, 78);
-  for (int i = 0; i < kPortRows; ++i) port_list_->addItem(QStringLiteral("COM%1").arg(i + 1));
+  QStringList ports;
+  for (int i = 0; i < kPortRows; ++i) ports << QStringLiteral("COM%1").arg(i + 1);
+  port_list_ = MakeDropDown(this, du, "port", ports, 46, 14, 36, 78);
   Label(this, du, FromCp949(texts::kBaudLabel), 90, 17, 28, 8);
-  baud_list_ = DropDown(this, du, "baud", 120, 14, 36, 80);
-  for (const char* row : kBaudRows) baud_list_->addItem(QString::fromLatin1(row));
+  QStringList bauds;
+  for (const char* row : kBaudRows) bauds << QString::fromLatin1(row);
+  baud_list_ = MakeDropDown(this, du, "baud", bauds, 120, 14, 36, 80);
   Label(this, du, QStringLiteral("Parity"), 16, 39, 24, 8);
   parity_group_ = new QButtonGroup(this);
   parity_[0] = Radio(this, du, parity_group_, 0, "None", 28, 53, 32, 10);
@@ -111,7 +114,7 @@ CCommPortPage::CCommPortPage(QWidget* parent) : QWidget(parent) {
   stop_bits_[1] = Radio(this, du, stop_bits_group_, 1, "2 Stop Bits", 96, 113, 51, 10);
   handshake_ = new QCheckBox(FromCp949(texts::kRtsCtsCheck), this);
   handshake_->setObjectName(QStringLiteral("handshake"));
-  Place(handshake_, du, 16, 135, 64, 10);
+  PlaceWhole(handshake_, du, 16, 135, 64, 10);
 
   QWidget* order[] = {port_list_,    baud_list_,    parity_[0],    parity_[1],    parity_[2],
                       data_bits_[0], data_bits_[1], stop_bits_[0], stop_bits_[1], handshake_};
@@ -127,6 +130,8 @@ CCommPortPage::CCommPortPage(QWidget* parent) : QWidget(parent) {
   }
   for (QButtonGroup* group : {parity_group_, data_bits_group_, stop_bits_group_}) {
     connect(group, &QButtonGroup::buttonClicked, this, touched);
+    connect(group, &QButtonGroup::buttonToggled, this, [group] { TabToChecked(group); });
+    TabToChecked(group);
   }
   connect(handshake_, &QCheckBox::clicked, this, touched);
 }

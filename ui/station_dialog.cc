@@ -7,11 +7,13 @@
 #include <QValidator>
 #include <iterator>
 #include <limits>
+#include <utility>
 
 #include "fw/cstring.h"
 #include "hostlink/texts.h"
 #include "tarko/header.h"
 #include "ui/dialog_units.h"
+#include "ui/drop_down.h"
 #include "ui/interaction.h"
 #include "ui/ui_text.h"
 #include "ui/up_down.h"
@@ -38,13 +40,33 @@ class UpperAsciiValidator : public QValidator {
 QLabel* Label(QWidget* parent, const DialogUnits& du, const QString& text, int x, int y, int w,
               int h) {
   auto* label = new QLabel(text, parent);
-  Place(label, du, x, y, w, h);
+  PlaceWhole(label, du, x, y, w, h);
   return label;
 }
 
+// Selects the whole text with the cursor at its start, so that the field shows the start of a
+// long text (selecting from the start leaves the cursor, and the view, at its end).
+void SelectAllFromStart(QLineEdit* field) {
+  const qsizetype length = field->text().size();
+  field->setSelection(static_cast<int>(length), -static_cast<int>(length));
+}
+
+// A text field that shows the start of its text when the focus comes to it, selected whole as
+// the keyboard brings it (the dialog's first field gets the focus that way as it opens).
+class TextField : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+
+ protected:
+  void focusInEvent(QFocusEvent* event) override {
+    QLineEdit::focusInEvent(event);
+    if (!text().isEmpty() && selectedText() == text()) SelectAllFromStart(this);
+  }
+};
+
 QLineEdit* Field(QWidget* parent, const DialogUnits& du, const char* object_name, int x, int y,
                  int w, int h) {
-  auto* field = new QLineEdit(parent);
+  auto* field = new TextField(parent);
   field->setObjectName(QString::fromLatin1(object_name));
   field->setMaxLength(std::numeric_limits<int>::max());  // no limit of its own
   Place(field, du, x, y, w, h);
@@ -92,11 +114,9 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
   name_ = Field(this, du, "name", 56, 8, 88, 14);
   name_->setValidator(new UpperAsciiValidator(name_));
   Label(this, du, FromCp949(texts::kKindLabel), 8, 33, 46, 8);
-  kind_ = new QComboBox(this);
-  kind_->setObjectName(QStringLiteral("kind"));
-  for (const char* row : texts::kKindNames) kind_->addItem(FromCp949(row));
-  kind_->setGeometry(du.X(56), du.Y(30), du.X(88), kind_->sizeHint().height());
-  kind_->setMaxVisibleItems(kKindRows);
+  QStringList kinds;
+  for (const char* row : texts::kKindNames) kinds << FromCp949(row);
+  kind_ = MakeDropDown(this, du, "kind", kinds, 56, 30, 88, 66, kKindRows);
   Label(this, du, FromCp949(texts::kNumberLabel), 8, 55, 46, 8);
   number_ = Field(this, du, "number", 56, 52, 32, 14);
   number_spin_ = new UpDown(this);
@@ -111,7 +131,6 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
   Label(this, du, QStringLiteral("(0 - 7)"), 92, 78, 28, 8);
   browse_ = new QPushButton(QStringLiteral("..."), this);
   browse_->setObjectName(QStringLiteral("browse"));
-  browse_->setAutoDefault(false);
   Place(browse_, du, 128, 80, 16, 14);
   Label(this, du, FromCp949(texts::kTagLabel), 8, 99, 46, 8);
   tag_ = Field(this, du, "tag", 56, 96, 88, 14);
@@ -125,7 +144,6 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
   Place(ok_, du, 152, 8, 40, 14);
   cancel_ = new QPushButton(FromCp949(texts::kCancelButton), this);
   cancel_->setObjectName(QStringLiteral("cancel"));
-  cancel_->setAutoDefault(false);
   Place(cancel_, du, 152, 30, 40, 14);
 
   QWidget* order[] = {name_, kind_, number_, decimals_, browse_, tag_, description_, ok_, cancel_};
@@ -135,10 +153,14 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
   connect(cancel_, &QPushButton::clicked, this, &CStationDlg::reject);
   connect(browse_, &QPushButton::clicked, this, [this] { OnBrowse(); });
 
-  // Opening: the values into the controls, then the up-downs' ranges.
-  name_->setText(FromCp949(values_.name));
-  description_->setText(FromCp949(values_.description));
-  tag_->setText(FromCp949(values_.tag));
+  // Opening: the values into the controls, each text field showing its start, then the
+  // up-downs' ranges.
+  for (auto [field, text] :
+       {std::pair{name_, &values_.name}, std::pair{description_, &values_.description},
+        std::pair{tag_, &values_.tag}}) {
+    field->setText(FromCp949(*text));
+    field->setCursorPosition(0);
+  }
   number_->setText(QString::number(values_.number));
   decimals_->setText(QString::number(values_.decimals));
   kind_->setCurrentIndex(values_.kind >= 0 && values_.kind < kKindRows ? values_.kind : -1);
@@ -151,12 +173,21 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
 
 void CStationDlg::FocusField(QLineEdit* field) {
   field->setFocus(Qt::OtherFocusReason);
-  field->selectAll();
+  SelectAllFromStart(field);
+}
+
+bool CStationDlg::TransferText(QLineEdit* field, std::string* value) {
+  qsizetype bad = 0;
+  if (ToCp949Exact(field->text(), value, &bad)) return true;
+  QString text = FromCp949(texts::kNotCp949Field).arg(CharacterAt(field->text(), bad));
+  ui_.ShowMessage(this, kNotCp949Message, text);
+  FocusField(field);
+  return false;
 }
 
 bool CStationDlg::TransferFromControls() {
-  values_.description = ToCp949(description_->text());
-  values_.name = ToCp949(name_->text());
+  if (!TransferText(description_, &values_.description)) return false;
+  if (!TransferText(name_, &values_.name)) return false;
   int64_t v = 0;
   if (!ParseInteger(number_->text(), INT32_MIN, INT32_MAX, &v)) {
     ui_.ShowMessage(this, kEnterIntegerMessage, FromCp949(texts::kEnterInteger));
@@ -177,7 +208,7 @@ bool CStationDlg::TransferFromControls() {
     return false;
   }
   values_.decimals = static_cast<uint32_t>(v);
-  values_.tag = ToCp949(tag_->text());
+  if (!TransferText(tag_, &values_.tag)) return false;
   values_.kind = kind_->currentIndex();
   return true;
 }

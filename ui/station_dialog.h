@@ -57,6 +57,8 @@ class CStationDlg : public QDialog {
  private:
   // Reads the controls into the values, stopping at the first field refused (focus moved there).
   bool TransferFromControls();
+  // A text field into its value; a character that code page 949 lacks refuses the field.
+  bool TransferText(QLineEdit* field, std::string* value);
   // Shows the host's error box with `id` and moves the focus to `field`, its text selected.
   void Refuse(int32_t id, QLineEdit* field);
   void FocusField(QLineEdit* field);

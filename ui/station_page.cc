@@ -35,6 +35,13 @@ CStationPage::CStationPage(window::Document& doc, QWidget* parent)
   tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tree_->setExpandsOnDoubleClick(false);
   tree_->setIconSize(QSize(kImageCell, kImageCell));
+  // Labels are shown whole: the column is as wide as the widest label and the tree scrolls
+  // sideways when that is wider than the tree.
+  tree_->setTextElideMode(Qt::ElideNone);
+  tree_->header()->setStretchLastSection(false);
+  tree_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  tree_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  tree_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   connect(tree_, &QTreeWidget::itemSelectionChanged, this, [this] { OnSelectionChanged(); });
   connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem*, int) {
     if (owner_) owner_->EditCommand();
@@ -53,7 +60,7 @@ QTreeWidgetItem* CStationPage::AddStationItem(window::StationId station) {
 void CStationPage::RefreshTree() {
   tree_->setUpdatesEnabled(false);
   tree_->clear();
-  root_ = new QTreeWidgetItem(tree_, {FromCp949(doc_.Title())});
+  root_ = new QTreeWidgetItem(tree_, {FromFileName(doc_.Title())});
   root_->setIcon(0, StationImage(kRootImage));
   root_->setData(0, kStationRole, QVariant::fromValue(quintptr{0}));
   root_->setData(0, kImageRole, kRootImage);

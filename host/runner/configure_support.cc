@@ -4,9 +4,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "platform/cp949.h"
+#include "platform/file_io.h"
 #include "veldrane/config_window.h"
 
 namespace veldrane::host {
@@ -32,6 +35,25 @@ bool HasConfigWindow(const std::string& driver_path) {
   std::string folder = slash == std::string::npos ? "." : driver_path.substr(0, slash);
   struct stat st {};
   return ::stat((folder + "/" + window::kWindowModuleName).c_str(), &st) == 0;
+}
+
+FileStamp StampOf(const std::string& path) {
+  FileStamp stamp;
+  platform::FileInfo info{};
+  if (platform::Files().info(path.c_str(), &info) != 0) return stamp;
+  stamp.exists = true;
+  stamp.device = info.device;
+  stamp.inode = info.inode;
+  std::error_code error;
+  auto modified = std::filesystem::last_write_time(path, error);
+  if (!error) stamp.modified = modified.time_since_epoch().count();
+  auto size = std::filesystem::file_size(path, error);
+  if (!error) stamp.size = static_cast<int64_t>(size);
+  return stamp;
+}
+
+bool WrittenSince(const FileStamp& before, const FileStamp& after) {
+  return after.exists && !(before == after);
 }
 
 }  // namespace veldrane::host

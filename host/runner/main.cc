@@ -31,6 +31,7 @@
 #include "host/runner/stop_signals.h"
 #include "host/runner/value_lines.h"
 #include "host/runner/value_reader.h"
+#include "host/sub/tarko_sub_host.h"
 #include "platform/console.h"
 #include "platform/display_text.h"
 #include "tarko/tagval.h"
@@ -83,7 +84,8 @@ void Usage(std::FILE* out) {
       "                    once). A line whose configuration or port does not open is left out\n"
       "                    while the others run\n"
       "  configure CONFIG  open the configuration window on CONFIG (a new file when it does not\n"
-      "                    exist); exit status 0 when it was saved, 1 when not (also when no\n"
+      "                    exist); exit status 0 when the file was written, 1 when not (also\n"
+      "                    when every save failed, with the cause, and when no\n"
       "                    window could open: the reason is printed), 7 when this\n"
       "                    installation has no configuration window\n"
       "  version           print the driver's version and name\n"
@@ -525,10 +527,20 @@ int Configure(const Options& options) {
     return kNoDriver;
   }
   const std::string& config = options.configs[0];
+  // DrvConfigure's 1 says that the save steps ran, not that the file was written: whether it
+  // was is told by the file itself.
+  veldrane::host::FileStamp before = veldrane::host::StampOf(config);
   int32_t saved = driver.Configure(config.c_str());
   if (saved) {
-    std::printf("DrvConfigure(%s) = 1: the configuration was saved\n", config.c_str());
-    return kOk;
+    if (veldrane::host::WrittenSince(before, veldrane::host::StampOf(config))) {
+      std::printf("DrvConfigure(%s) = 1: the configuration was saved\n", config.c_str());
+      return kOk;
+    }
+    char cause[2048];
+    bool failed = TarkoSubLastErrMsg(2005, cause, sizeof cause) != 0;
+    std::printf("DrvConfigure(%s) = 1, but the configuration was not saved: %s\n", config.c_str(),
+                failed ? cause : "the file was not written during the run");
+    return kNotSaved;
   }
   std::printf("DrvConfigure(%s) = 0: nothing was saved\n", config.c_str());
   if (!veldrane::host::HasConfigWindow(options.driver)) {

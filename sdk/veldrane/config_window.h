@@ -4,9 +4,11 @@
 // through the Document interface below; the module never sees the driver's classes.
 //
 // ABI conventions:
-//  - One export, kWindowEntryName, of type RunWindowFn. Both modules are built from one tree
+//  - Two exports: kWindowEntryName, of type RunWindowFn, and kShowErrorName, of type ShowErrorFn.
+//  Both modules are built from one tree
 //    with one compiler and share the C++ standard library, so the interface is plain C++.
 //  - Texts are code page 949 bytes in std::string; the module converts them where it shows them.
+//    File names and paths (the title) are the system's own (UTF-8 here), not code page 949.
 //  - Everything runs on the thread that called DrvConfigure. No exception leaves the entry.
 #pragma once
 
@@ -20,6 +22,7 @@ namespace veldrane::window {
 
 inline constexpr const char* kWindowModuleName = "VeldraneWindow" TARKO_MODULE_SUFFIX;
 inline constexpr const char* kWindowEntryName = "VeldraneRunWindow";
+inline constexpr const char* kShowErrorName = "VeldraneShowError";
 
 // The six configured fields of one station.
 struct StationFields {
@@ -49,7 +52,8 @@ class Document {
  public:
   virtual ~Document() = default;
 
-  // The configuration file's name without folder and extension.
+  // The configuration file's name without folder and extension, in the system's encoding of
+  // file names.
   virtual std::string Title() const = 0;
 
   virtual PortFields GetPort() const = 0;
@@ -89,5 +93,11 @@ class Document {
 // steps ran at least once, else 0), or -1 when no window could be opened, with the reason (in
 // English) in *reason.
 extern "C" typedef int32_t (*RunWindowFn)(Document* doc, std::string* reason);
+
+// Reports CTarkoError::ErrMsg(code, mode, text) while a message box of the module is the host's
+// error box, for a failure before any window opens. Returns 0 once reported, or -1 when no box
+// could be shown (nothing was reported then), with the reason in *reason.
+extern "C" typedef int32_t (*ShowErrorFn)(int32_t code, int32_t mode, const char* text,
+                                          std::string* reason);
 
 }  // namespace veldrane::window

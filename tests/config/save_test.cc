@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -115,11 +116,41 @@ TEST_F(SaveTest, EveryFailingStepLeavesTheOldFile) {
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].code, 2005);
     EXPECT_EQ(boxes_[0].mode, 1);
-    EXPECT_EQ(boxes_[0].text, path_);
+    // The box names the file and the system's reason.
+    EXPECT_NE(boxes_[0].text.find(path_), std::string::npos) << boxes_[0].text;
+    EXPECT_NE(boxes_[0].text.find(std::strerror(fault.error)), std::string::npos) << boxes_[0].text;
     EXPECT_EQ(ReadFile(path_), old_bytes_);
     EXPECT_EQ(Mode(path_), 0640u);
     EXPECT_EQ(dir_.List(), std::set<std::string>{"line1.cfg"});
     EXPECT_EQ(doc_.Stations().size(), 400u);
+  }
+}
+
+// The box says what to do: a read-only file, a folder where the save cannot make its new file,
+// a read-only file system, a full disk.
+TEST_F(SaveTest, FailedSaveSaysTheRemedy) {
+  struct Case {
+    std::vector<FaultScript::Fault> faults;
+    std::string remedy;
+  };
+  const Case cases[] = {
+      {{{"check_writable", 1, EACCES}, {"check_writable", 2, EACCES}},
+       "read-only for this user: make it writable (chmod u+w " + path_ + ")"},
+      {{{"create_new", 1, EACCES}}, "write permission on the folder " + dir_.path()},
+      {{{"replace", 1, EPERM}}, "write permission on the folder " + dir_.path()},
+      {{{"create_new", 1, EROFS}}, "is mounted read-only"},
+      {{{"write", 2, ENOSPC}}, "the disk that holds " + dir_.path() + " is full"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.faults[0].call);
+    boxes_.clear();
+    files_.emplace();
+    Faults().Set(c.faults);
+    doc_.Save();
+    files_.reset();
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_NE(boxes_[0].text.find(c.remedy), std::string::npos) << boxes_[0].text;
+    EXPECT_EQ(ReadFile(path_), old_bytes_);
   }
 }
 
@@ -290,7 +321,7 @@ TEST_F(SaveTest, MissingDirectory) {
   doc_.SetPath(nowhere.c_str());
   doc_.Save();
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, nowhere);
+  EXPECT_EQ(boxes_[0].text.rfind("cannot create " + nowhere, 0), 0u) << boxes_[0].text;
 }
 
 }  // namespace

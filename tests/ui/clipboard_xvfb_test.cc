@@ -4,13 +4,17 @@
 // imports it.
 #include <gtest/gtest.h>
 
+#include <xcb/xcb.h>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTreeWidget>
+
 #include <cstdio>
+#include <cstdlib>
 
 #include "tests/ui/ui_test_support.h"
+#include "ui/clipboard_keeper.h"
 #include "ui/config_window.h"
 #include "ui/station_page.h"
 
@@ -118,6 +122,62 @@ TEST_F(ClipboardTest, SpreadsheetTextFromXclipIsPastedAndSavedAsImported) {
   owner.kill();
   owner.waitForFinished(kBoundMs);
   EXPECT_EQ(Shown(path_).toStdString(), Shown(reference).toStdString());
+}
+
+// A window of this process that holds the selection CLIPBOARD_MANAGER while it lives, as a
+// desktop's clipboard manager does.
+class FakeClipboardManager {
+ public:
+  FakeClipboardManager() {
+    c_ = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+    window_ = xcb_generate_id(c_);
+    xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    const char name[] = "CLIPBOARD_MANAGER";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, sizeof name - 1, name), nullptr);
+    xcb_set_selection_owner(c_, window_, atom->atom, XCB_CURRENT_TIME);
+    std::free(atom);
+    xcb_flush(c_);
+  }
+  ~FakeClipboardManager() {
+    xcb_destroy_window(c_, window_);  // the selection goes with it
+    xcb_flush(c_);
+  }
+
+ private:
+  xcb_connection_t* c_;
+  xcb_window_t window_;
+};
+
+// As the window's application ends: nothing to keep when it does not own the clipboard; left to
+// a clipboard manager where one runs; else the keeper serves the text, which outlives this
+// program's ownership, until another program takes the clipboard.
+TEST_F(ClipboardTest, ClipboardIsHandedToAManagerOrTheKeeper) {
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  std::string reason;
+  clipboard->clear();
+  EXPECT_EQ(ui::KeepClipboard(VELDRANE_CLIPKEEPER, &reason), ui::ClipboardHandOver::kNotOwned);
+
+  window_->station_page().tree()->setCurrentItem(window_->station_page().root());
+  Click(window_->copy_button());
+  {
+    FakeClipboardManager manager;
+    EXPECT_EQ(ui::KeepClipboard(VELDRANE_CLIPKEEPER, &reason), ui::ClipboardHandOver::kManager);
+  }
+  const QByteArray copied = clipboard->text().toUtf8();
+  ASSERT_EQ(ui::KeepClipboard(VELDRANE_CLIPKEEPER, &reason), ui::ClipboardHandOver::kKeeper)
+      << reason;
+  QElapsedTimer timer;
+  timer.start();
+  while (clipboard->ownsClipboard() && timer.elapsed() < kBoundMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  EXPECT_FALSE(clipboard->ownsClipboard()) << "the keeper took the clipboard";
+  EXPECT_EQ(RunProgram("xclip", {"-o", "-selection", "clipboard"}).toStdString(),
+            copied.toStdString());
+  clipboard->setText(QStringLiteral("taken back"));  // the keeper ends
 }
 
 }  // namespace

@@ -7,13 +7,17 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTreeWidget>
+#include <cerrno>
+#include <deque>
 
 #include "hostlink/texts.h"
 #include "platform/file_io.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/config_window.h"
+#include "ui/interaction.h"
 #include "ui/port_page.h"
 #include "ui/station_dialog.h"
 #include "ui/station_page.h"
@@ -156,11 +160,11 @@ TEST_F(WindowTest, PasteWithoutAcceptableLinesChangesNothing) {
 }
 
 TEST_F(WindowTest, PasteUpdatesByNameInPlaceAndAppendsTheRest) {
-  // Spreadsheet text: tabs and CR LF; Korean names in Unicode; a character that code page 949
-  // lacks becomes '?'.
-  QGuiApplication::clipboard()->setText(QString::fromUtf8(
-      "pump2\t3\t5\t1\tlevel2\tnew text\r\n"
-      "\xEC\x88\x98\xEC\x9C\x84\t4\t11\t0\ttag\t\xF0\x9F\x98\x80 emoji\r\n"));  // 수위, 😀
+  // Spreadsheet text: tabs and CR LF; Korean names and signs in Unicode, stored in code page 949.
+  QGuiApplication::clipboard()->setText(
+      QString::fromUtf8("pump2\t3\t5\t1\tlevel2\tnew text\r\n"
+                        "\xEC\x88\x98\xEC\x9C\x84\t4\t11\t0\ttag\t\xC2\xB0"
+                        "C\r\n"));  // 수위, °C
   Click(window_->paste_button());
   EXPECT_EQ(window_->Dirty(), 1);
   ASSERT_EQ(config_.doc().Stations().size(), 4u);
@@ -172,7 +176,9 @@ TEST_F(WindowTest, PasteUpdatesByNameInPlaceAndAppendsTheRest) {
   EXPECT_EQ(updated.description, "new text");
   const CStationInfo& added = config_.station(3);
   EXPECT_EQ(added.name, "\xBC\xF6\xC0\xA7");  // 수위 in code page 949
-  EXPECT_EQ(added.description, "? emoji");
+  EXPECT_EQ(added.description,
+            "\xA1\xC6"
+            "C");  // °C in code page 949
   EXPECT_EQ(Labels().size(), 4);
   EXPECT_EQ(Labels()[1], QString::fromUtf8("PUMP2 (5\xEA\xB5\xAD) : LEVEL2"));
   EXPECT_TRUE(page().root()->isExpanded());
@@ -386,6 +392,182 @@ TEST(PortPage, MapsSettingsToRowsAndBackWithMinusOneForNothing) {
     EXPECT_EQ(s.stop_bits, c.saved.stop_bits);
     EXPECT_EQ(s.option_flags, c.saved.option_flags);
   }
+}
+
+// Enter presses the focused push button; from a control that is not a button it goes to the
+// default button (edit), which edits the selected station.
+TEST_F(WindowTest, EnterPressesTheFocusedButton) {
+  struct Case {
+    const char* what;
+    QWidget* focused;
+    std::deque<bool> answers;
+    int dialogs;    // station dialogs opened
+    int32_t asked;  // question asked, 0 for none
+    bool written;   // the file was saved
+    bool copied;    // the station went to the clipboard
+  };
+  const Case cases[] = {
+      {"the tree", page().tree(), {}, 1, 0, false, false},
+      {"delete", window_->delete_button(), {false}, 0, 2704, false, false},
+      {"copy", window_->copy_button(), {}, 0, 0, false, true},
+      {"save", window_->save_button(), {}, 0, 0, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Select(Item(0));
+    QGuiApplication::clipboard()->setText(QStringLiteral("(before)"));
+    ui_.dialogs = 0;
+    ui_.questions.clear();
+    ui_.answers = c.answers;
+    const ino_t before = config_.FileId();
+    QTest::keyClick(c.focused, Qt::Key_Return);
+    EXPECT_EQ(ui_.dialogs, c.dialogs);
+    EXPECT_EQ(ui_.questions.empty() ? 0 : ui_.questions[0].id, c.asked);
+    EXPECT_EQ(config_.FileId() != before, c.written);
+    EXPECT_EQ(Clipboard().startsWith(QStringLiteral("PUMP1\t")), c.copied)
+        << Clipboard().toStdString();
+    EXPECT_EQ(config_.doc().Stations().size(), 3u);
+  }
+}
+
+// A paste holding a character that code page 949 lacks changes nothing (no '?' that could make
+// two stations one) and names the line and the character's place in it.
+TEST_F(WindowTest, PasteWithACharacterOutsideCodePage949ChangesNothing) {
+  struct Case {
+    const char* what;
+    const char* utf8;
+    int line, column;
+    const char* character;
+  };
+  const Case cases[] = {
+      {"names that differ in an emoji only",
+       "EMO\xF0\x9F\x98\x80\t0\t1\t0\t\t\r\nEMO\xF0\x9F\x99\x82\t0\t2\t0\t\t\r\n", 1, 4,
+       "\xF0\x9F\x98\x80"},
+      {"a description on the second line",
+       "OK\t0\t1\t0\t\tfine\r\nNAME\t0\t2\t0\t\tna\xC3\xAFve\r\n", 2, 15, "\xC3\xAF"},
+  };
+  Select(page().root());
+  const QStringList labels = Labels();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ui_.messages.clear();
+    QGuiApplication::clipboard()->setText(QString::fromUtf8(c.utf8));
+    Click(window_->paste_button());
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].id, ui::kNotCp949Message);
+    EXPECT_EQ(
+        ui_.messages[0].text,
+        Q(texts::kNotCp949Paste).arg(c.line).arg(c.column).arg(QString::fromUtf8(c.character)));
+    EXPECT_EQ(config_.doc().Stations().size(), 3u);
+    EXPECT_EQ(window_->Dirty(), 0);
+    EXPECT_EQ(Labels(), labels);
+  }
+}
+
+// File names are the system's (UTF-8): the tree's root and the save error's path show them
+// as they are.
+TEST(WindowFileNames, TitleAndErrorPathsShowUtf8Names) {
+  struct Case {
+    const char* file;
+    const char* title;
+  };
+  const Case cases[] = {{"\xEB\x9D\xBC\xEC\x9D\xB8"
+                         "1.cfg",
+                         "\xEB\x9D\xBC\xEC\x9D\xB8"
+                         "1"},  // 라인1
+                        {"caf\xC3\xA9 line.cfg", "caf\xC3\xA9 line"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    OpenConfig config(kStations, {}, {}, c.file);
+    ScriptedUi ui;
+    CDriverConfigDlg window(config.view(), ui);
+    window.show();
+    EXPECT_EQ(window.station_page().root()->text(0), QString::fromUtf8(c.title));
+    static platform::FileApi failing = platform::SystemFileApi();
+    failing.create_new = [](const char*, uint32_t) {
+      errno = EACCES;
+      return platform::kBadFile;
+    };
+    platform::SetFileApi(&failing);
+    Click(window.save_button());
+    platform::SetFileApi(nullptr);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].id, 2005);
+    // The path as it is, the cause and what to do.
+    EXPECT_NE(ui.messages[0].text.indexOf(QString::fromUtf8(config.path().c_str())), -1)
+        << ui.messages[0].text.toStdString();
+    EXPECT_NE(ui.messages[0].text.indexOf(QStringLiteral("Permission denied")), -1);
+    EXPECT_NE(ui.messages[0].text.indexOf(QStringLiteral("write permission on the folder")), -1);
+  }
+}
+
+// Tab goes from the tabs through the controls of the page shown to the buttons, passing over
+// disabled buttons.
+TEST_F(WindowTest, TabGoesThroughThePageShownToTheButtons) {
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  struct Case {
+    const char* what;
+    int page;
+    std::vector<QWidget*> after_the_tabs;
+  };
+  ui::CCommPortPage& port = window_->port_page();
+  const Case cases[] = {
+      {"the station page", 0, {page().tree(), window_->add_button(), window_->copy_button()}},
+      {"the port page", 1, {port.port_list(), port.baud_list(), port.parity_button(0)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    window_->tabs()->setCurrentIndex(c.page);
+    window_->tabs()->tabBar()->setFocus(Qt::TabFocusReason);
+    for (QWidget* expected : c.after_the_tabs) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      EXPECT_EQ(QApplication::focusWidget(), expected)
+          << QApplication::focusWidget()->metaObject()->className();
+    }
+  }
+}
+
+// Tab enters each radio group of the port page at its checked button (the first when none is),
+// and a click that checks another button moves the entry with it.
+TEST(PortPageTab, TabLandsOnTheCheckedButtonOfEachGroup) {
+  struct Case {
+    const char* what;
+    window::PortFields port;
+    int parity, data_bits, stop_bits;  // the button Tab lands on in each group
+  };
+  const Case cases[] = {
+      {"the defaults: none, 8 bits, 1 stop bit", {}, 0, 1, 0},
+      {"even, 7 bits, 2 stop bits", {0, 5, 1, 0, 1, 0}, 1, 0, 1},
+      {"nothing selected", {0, 5, -1, -1, -1, 0}, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OpenConfig config({}, c.port);
+    ScriptedUi ui;
+    CDriverConfigDlg window(config.view(), ui);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.tabs()->setCurrentIndex(1);
+    ui::CCommPortPage& page = window.port_page();
+    page.baud_list()->setFocus();
+    const QWidget* expected[] = {page.parity_button(c.parity), page.data_bits_button(c.data_bits),
+                                 page.stop_bits_button(c.stop_bits), page.handshake_box()};
+    for (const QWidget* w : expected) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      EXPECT_EQ(QApplication::focusWidget(), w)
+          << QApplication::focusWidget()->metaObject()->className();
+    }
+  }
+  OpenConfig config({});
+  ScriptedUi ui;
+  CDriverConfigDlg window(config.view(), ui);
+  window.show();
+  window.tabs()->setCurrentIndex(1);
+  QTest::mouseClick(window.port_page().parity_button(2), Qt::LeftButton);
+  EXPECT_EQ(window.port_page().parity_button(2)->focusPolicy(), Qt::StrongFocus);
+  EXPECT_EQ(window.port_page().parity_button(0)->focusPolicy(), Qt::ClickFocus);
 }
 
 }  // namespace

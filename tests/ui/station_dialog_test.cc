@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QPushButton>
 
 #include "config/station_limits.h"
 #include "hostlink/texts.h"
@@ -216,6 +217,98 @@ TEST_F(StationDialogTest, TagBrowseFillsTheFieldOnlyOnAPick) {
     if (b.browser) {
       EXPECT_EQ(seen, "FLOW1");
     }
+  }
+}
+
+// Enter presses the focused button: cancel cancels, the browse button browses; from a field it
+// is OK.
+TEST_F(StationDialogTest, EnterPressesTheFocusedButton) {
+  struct Case {
+    const char* what;
+    QPushButton* (CStationDlg::*button)() const;  // null: the name field
+    int result;
+    bool visible;
+    int browses;
+  };
+  const Case cases[] = {
+      {"cancel", &CStationDlg::cancel_button, QDialog::Rejected, false, 0},
+      {"browse", &CStationDlg::browse_button, QDialog::Rejected, true, 1},
+      {"OK", &CStationDlg::ok_button, QDialog::Accepted, false, 0},
+      {"the name field", nullptr, QDialog::Accepted, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int browses = 0;
+    OpenConfig config(kTwo, {}, [&](CString*) {
+      ++browses;
+      return 0;
+    });
+    CStationDlg dialog(nullptr, config.view(), &config.station(0), ui_);
+    dialog.show();
+    QWidget* focused = c.button ? static_cast<QWidget*>((dialog.*c.button)()) : dialog.name_field();
+    QTest::keyClick(focused, Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), c.result);
+    EXPECT_EQ(dialog.isVisible(), c.visible);
+    EXPECT_EQ(browses, c.browses);
+  }
+}
+
+// A character that code page 949 lacks refuses its field, in the transfer order (description,
+// name, tag), with the focus there; nothing is turned into '?'.
+TEST_F(StationDialogTest, RefusesCharactersOutsideCodePage949) {
+  struct Case {
+    const char* what;
+    const char* name;
+    const char* tag;
+    const char* description;
+    const char* character;
+    const char* focused;
+  };
+  const Case cases[] = {
+      {"an emoji in the name", "EMO\xF0\x9F\x98\x80", "", "", "\xF0\x9F\x98\x80", "name"},
+      {"a letter with diaeresis", "na\xC3\xAFve", "", "", "\xC3\xAF", "name"},
+      {"in the tag", "NEW", "T\xE2\x9C\x93", "", "\xE2\x9C\x93", "tag"},
+      {"the description before the name", "X\xF0\x9F\x99\x82", "", "caf\xC3\xA9", "\xC3\xA9",
+       "description"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OpenConfig config(kTwo);
+    ui_.messages.clear();
+    CStationDlg dialog(nullptr, config.view(), nullptr, ui_);
+    dialog.show();
+    // As pasted into the fields (an emoji has no key of its own).
+    auto paste = [](QLineEdit* field, const char* utf8) {
+      field->selectAll();
+      field->insert(QString::fromUtf8(utf8));
+    };
+    paste(dialog.name_field(), c.name);
+    paste(dialog.tag_field(), c.tag);
+    paste(dialog.description_field(), c.description);
+    paste(dialog.number_field(), "9");
+    Click(dialog.ok_button());
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].id, ui::kNotCp949Message);
+    EXPECT_EQ(ui_.messages[0].text, Q(texts::kNotCp949Field).arg(QString::fromUtf8(c.character)));
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_NE(dialog.focusWidget(), nullptr);
+    EXPECT_EQ(dialog.focusWidget()->objectName(), QString::fromLatin1(c.focused));
+  }
+}
+
+// Each text field opens showing the start of its text, however long.
+TEST_F(StationDialogTest, FieldsOpenShowingTheirStart) {
+  const std::string longer(120, 'W');
+  OpenConfig config(
+      {{"N" + longer, 1, 3, 2, "T" + longer, "Main header pressure (bar) " + longer}});
+  CStationDlg dialog(nullptr, config.view(), &config.station(0), ui_);
+  dialog.show();
+  for (QLineEdit* field : {dialog.name_field(), dialog.tag_field(), dialog.description_field()}) {
+    SCOPED_TRACE(field->objectName().toStdString());
+    EXPECT_EQ(field->cursorPosition(), 0);
+    // The view is at the start: the cursor is drawn at the field's left edge.
+    QRect cursor = field->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    EXPECT_LT(cursor.left(), field->width() / 4);
   }
 }
 

@@ -126,8 +126,9 @@ inline std::string ReadBytes(const std::string& path) {
 class OpenConfig {
  public:
   explicit OpenConfig(const std::vector<StationSpec>& stations, const window::PortFields& port = {},
-                      WindowDocument::BrowseFn browse = {})
-      : path_(dir_.File("line1.cfg")) {
+                      WindowDocument::BrowseFn browse = {},
+                      const std::string& file_name = "line1.cfg")
+      : path_(dir_.File(file_name)) {
     WriteConfig(path_, stations, port);
     doc_.SetPath(path_.c_str());
     if (!doc_.Load(path_.c_str())) ADD_FAILURE() << "cannot load " << path_;
