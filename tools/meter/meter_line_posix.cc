@@ -1,6 +1,8 @@
 // The meter's line on termios: raw mode, the line settings, no flow control, read with poll.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,6 +20,26 @@ namespace {
 
 std::string SystemError(const std::string& what) {
   return what + ": " + std::strerror(errno);
+}
+
+// Gives the terminal open at `fd` to `group` (a name or a number), readable and writable by it.
+bool GiveToGroup(int fd, const std::string& name, const std::string& group, std::string& error) {
+  gid_t gid = 0;
+  if (const struct group* g = getgrnam(group.c_str())) {
+    gid = g->gr_gid;
+  } else if (!group.empty() && group.find_first_not_of("0123456789") == std::string::npos &&
+             group.size() < 10) {
+    gid = static_cast<gid_t>(std::strtoul(group.c_str(), nullptr, 10));
+  } else {
+    error = "--pty-group: no group " + group + " on this machine";
+    return false;
+  }
+  if (fchown(fd, static_cast<uid_t>(-1), gid) != 0 || fchmod(fd, 0660) != 0) {
+    error = SystemError("cannot give " + name + " to the group " + group +
+                        " (root may give it to any group, a user to a group of its own)");
+    return false;
+  }
+  return true;
 }
 
 bool Configure(int fd, const LineSettings& settings, std::string& error) {
@@ -110,7 +132,8 @@ std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
   return line;
 }
 
-std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings, std::string& error) {
+std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings,
+                                                const std::string& group, std::string& error) {
   auto line = std::make_unique<TerminalLine>("", settings);
   line->read_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   char name[128];
@@ -125,6 +148,7 @@ std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings, st
     error = SystemError("cannot open " + line->name_);
     return nullptr;
   }
+  if (!group.empty() && !GiveToGroup(line->keep_fd_, line->name_, group, error)) return nullptr;
   // Writers get a raw line (no CR/LF translation) until they set their own.
   if (!Configure(line->keep_fd_, settings, error)) return nullptr;
   return line;
