@@ -2,8 +2,8 @@
 # A line as the service drives it, by a user who is not root (nobody in the group dialout):
 # the virtual meter's pseudo-terminal given to dialout is opened by that user, and opened again
 # by the next runner while the meter keeps it open (the exclusive mark does not outlive a
-# runner); a second runner on a port that a first one drives is refused as busy, naming the
-# first, on a terminal and on a device server's address spelled two ways.
+# runner, even one killed); a second runner on a port that a first one drives is refused as
+# busy, naming the first, on a terminal and on a device server's address spelled two ways.
 # Usage: line_as_service_test.sh BIN_DIR
 set -euo pipefail
 bin=$1
@@ -44,6 +44,16 @@ for run in 1 2 3; do
   [ "$status" = 0 ] || fail "run $run as nobody exited $status"
 done
 wait_tenths 30 grep -q "station=1 kind=1" "$tmp/meter.out" || fail "no frame reached the meter"
+# Killed while it drives the port, a runner clears nothing: the next one opens it all the same.
+"${as_service[@]}" "$bin/veldrane-host" run "$tmp/line.cfg" --plain --seconds 20 \
+  >"$tmp/killed.out" 2>&1 &
+killed=$!
+wait_tenths 50 grep -q "통신시작" "$tmp/killed.out" || fail "the runner to kill did not start"
+kill -KILL "$killed"
+wait "$killed" 2>/dev/null || true
+sleep 0.2
+"${as_service[@]}" "$bin/veldrane-host" run "$tmp/line.cfg" --plain --seconds 1.5 \
+  >"$tmp/after_kill.out" 2>&1 || fail "the port did not open after a runner was killed"
 
 # Expects the runner on CONFIG, started while another runner drives its port, to exit 4 naming
 # that runner's process.

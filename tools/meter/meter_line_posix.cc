@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -104,6 +106,19 @@ class TerminalLine final : public MeterLine {
   int keep_fd_ = -1;  // the pseudo-terminal's other side, held open
 
  private:
+  // A writer that ended without clearing the terminal's exclusive mark (killed, crashed) would
+  // leave it refusing every later writer but root while this side keeps it open. The mark
+  // with no writer holding the terminal's lock is such a leftover, and goes.
+  void ClearLeftExclusiveMark() {
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    if (keep_fd_ < 0 || ioctl(keep_fd_, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
+    if (flock(keep_fd_, LOCK_EX | LOCK_NB) != 0) return;  // a writer holds it
+    ioctl(keep_fd_, TIOCNXCL);
+    flock(keep_fd_, LOCK_UN);
+#endif
+  }
+
   // A writer on the pseudo-terminal (a driver, a device server) set other line settings.
   void WatchSettings() {
     termios tio{};
@@ -156,6 +171,7 @@ std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings,
 
 long TerminalLine::Read(uint8_t* buffer, size_t size, int timeout_ms, std::string& error) {
   WatchSettings();
+  ClearLeftExclusiveMark();
   pollfd pfd{read_fd_, POLLIN, 0};
   int ready = poll(&pfd, 1, timeout_ms);
   if (ready < 0) return errno == EINTR ? 0 : (error = SystemError("poll"), -1);
