@@ -6,6 +6,9 @@
 set -euo pipefail
 conf=$1 bin=$2
 command -v logrotate >/dev/null || { echo "FAIL: logrotate missing (Debian: logrotate)" >&2; exit 1; }
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../e2e/device_server_lib.sh
+. "$here/../e2e/device_server_lib.sh"  # wait_tenths
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/veldrane-logrotate.XXXXXX")
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$tmp"' EXIT
@@ -13,12 +16,6 @@ fail() {
   echo "FAIL: $*" >&2
   for f in "$tmp"/logs/* "$tmp"/*.out; do echo "--- $f" >&2; cat -v "$f" >&2; done
   exit 1
-}
-within() {
-  local tenths=$1 _
-  shift
-  for _ in $(seq "$tenths"); do "$@" && return 0; sleep 0.1; done
-  return 1
 }
 
 mkdir -p "$tmp/logs" "$tmp/ports"
@@ -29,12 +26,12 @@ grep -q "^$tmp/logs/\*.log {" "$tmp/logrotate.conf" || fail "the file does not n
 printf 'P1\t1\t1\t0\tT1\t\n' | "$bin/veldrane-cfg" import "$tmp/line1.cfg" --utf8 >/dev/null
 "$bin/veldrane-meter" --pty --link "$tmp/ports/com1" --plain --seconds 30 >"$tmp/meter.out" 2>&1 &
 pids+=($!)
-within 50 test -e "$tmp/ports/com1" || fail "the meter made no pseudo-terminal"
+wait_tenths 50 test -e "$tmp/ports/com1" || fail "the meter made no pseudo-terminal"
 "$bin/veldrane-host" run "$tmp/line1.cfg" --plain --seconds 3 --log "$tmp/logs/line1.log" \
   >"$tmp/host.out" 2>&1 &
 host=$!
 pids+=("$host")
-within 50 test -s "$tmp/logs/line1.log" || fail "the runner wrote no log"
+wait_tenths 50 test -s "$tmp/logs/line1.log" || fail "the runner wrote no log"
 before=$(cat "$tmp/logs/line1.log")
 logrotate -f -s "$tmp/state" "$tmp/logrotate.conf" 2>"$tmp/logrotate.out" || fail "logrotate failed"
 wait "$host" || fail "the runner failed"
