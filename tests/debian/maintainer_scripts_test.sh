@@ -78,6 +78,7 @@ ln -s /lib/systemd/system/ssh.service /etc/systemd/system/multi-user.target.want
 touch /etc/systemd/system/veldrane-host@line1.service.d/override.conf
 mkdir -p /var/log/veldrane && touch /var/log/veldrane/line1.log
 run postrm remove
+has "systemctl --system daemon-reload" || fail "systemd was not told the unit file went"
 [ -L /etc/systemd/system/multi-user.target.wants/veldrane-host@line1.service ] ||
   fail "remove took the enablement link (a reinstall would not find it)"
 run postrm purge
