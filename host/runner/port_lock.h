@@ -5,8 +5,9 @@
 // as those programs name theirs; "LCK..pts_3" for /dev/pts/3), or after each address that a
 // device server's name resolves to ("LCK..veldrane-net-127.0.0.1-4001"), so that two spellings
 // of one server meet. It holds the process number in ten characters and a line end, as those
-// programs write it, and is held with flock: a runner that crashed holds nothing, and a file
-// whose process has ended is taken over. POSIX: port_lock_posix.cc; Windows opens a COM port
+// programs write it (then a line "veldrane-host"), and is held with flock: a runner that
+// crashed holds nothing, and its file is taken over, as is another program's file whose
+// process has ended. POSIX: port_lock_posix.cc; Windows opens a COM port
 // for one program alone and takes no lock (port_lock_windows.cc).
 #pragma once
 

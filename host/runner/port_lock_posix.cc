@@ -22,6 +22,10 @@ namespace {
 
 // A holder that ends just while its file is taken over: a few tries settle it.
 constexpr int kTakeTries = 5;
+// The line after the process number that marks a runner's file. A runner holds its file's
+// flock while it lives, so such a file without the flock is left over, whatever process now
+// has its number.
+constexpr char kRunnerMark[] = "veldrane-host\n";
 
 // "LCK..ttyUSB0" for /dev/ttyUSB0, "LCK..pts_3" for /dev/pts/3.
 std::string DeviceLockName(const std::string& device) {
@@ -59,10 +63,11 @@ std::vector<std::string> NetLockNames(const platform::NetAddress& address) {
   return names;
 }
 
-// The process number a lock file holds; 0 when it holds none.
-long ReadPid(int fd) {
-  char text[32] = {};
+// The process number a lock file holds (0 when it holds none), and whether a runner wrote it.
+long ReadPid(int fd, bool* runners = nullptr) {
+  char text[64] = {};
   ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+  if (runners != nullptr) *runners = n > 0 && std::strstr(text, kRunnerMark) != nullptr;
   if (n <= 0) return 0;
   char* end = nullptr;
   long pid = std::strtol(text, &end, 10);
@@ -167,8 +172,9 @@ PortLock::Outcome PortLock::Take(const std::string& dir, const std::string& name
       continue;
     }
     // A program that keeps such files without flock holds the port while its process lives.
-    const long pid = ReadPid(fd);
-    if (pid > 0 && pid != ::getpid() && Alive(pid)) {
+    bool runners = false;
+    const long pid = ReadPid(fd, &runners);
+    if (!runners && pid > 0 && pid != ::getpid() && Alive(pid)) {
       ::close(fd);
       *text = Holder(pid, path);
       return Outcome::kBusy;
@@ -179,8 +185,9 @@ PortLock::Outcome PortLock::Take(const std::string& dir, const std::string& name
               "belongs to another user: remove it";
       return Outcome::kNoLock;
     }
-    char line[16];
-    const int size = std::snprintf(line, sizeof line, "%10ld\n", static_cast<long>(::getpid()));
+    char line[48];
+    const int size =
+        std::snprintf(line, sizeof line, "%10ld\n%s", static_cast<long>(::getpid()), kRunnerMark);
     // Readable by all whatever the umask, so that others can name the holder.
     ::fchmod(fd, 0644);
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, line, static_cast<size_t>(size), 0) != size) {

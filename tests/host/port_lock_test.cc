@@ -70,6 +70,9 @@ TEST(PortLock, AFileFoundIsJudgedByItsHolder) {
       {"no file", "", false, Outcome::kTaken},
       {"left by a process that ended", Pid(ended), false, Outcome::kTaken},
       {"kept without flock by a live process", Pid(::getppid()), false, Outcome::kBusy},
+      // A runner's file without its flock is left over, though its number now names another.
+      {"left by a runner whose number was reused", Pid(::getppid()) + "veldrane-host\n", false,
+       Outcome::kTaken},
       {"held with flock", Pid(4242), true, Outcome::kBusy},
       {"held with flock, not yet written", "", true, Outcome::kBusy},
   };
@@ -89,7 +92,7 @@ TEST(PortLock, AFileFoundIsJudgedByItsHolder) {
     std::string text;
     EXPECT_EQ(lock.Take(dir.path(), "LCK..ttyS0", &text), c.outcome) << text;
     if (c.outcome == Outcome::kTaken) {
-      EXPECT_EQ(Read(path), Pid(::getpid()));
+      EXPECT_EQ(Read(path), Pid(::getpid()) + "veldrane-host\n");
       lock.Release();
       EXPECT_NE(::access(path.c_str(), F_OK), 0) << "not removed";
     } else {
