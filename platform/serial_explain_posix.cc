@@ -143,6 +143,14 @@ std::string ExplainSerialFailure(const std::string& port, const SerialResult& re
     case SerialFault::kPermissionDenied:
       return where + ": " + cause + PermissionRemedy(path);
     case SerialFault::kBusy:
+      if (result.error == EBUSY) {
+        // The open itself was refused: the terminal carries the exclusive mark, which a holder
+        // set or a program that ended left behind while something else keeps it open.
+        return where +
+               ": busy: the terminal is marked for one program alone (TIOCEXCL): another "
+               "program holds it, or one that ended left the mark while something else keeps "
+               "the terminal open (the mark goes when every program has closed it); stop them";
+      }
       return where + ": busy: another program holds the port; stop it first";
     case SerialFault::kNotSerialDevice:
       return where + ": " + cause;

@@ -184,7 +184,12 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   void Close() {
-    if (fd_ >= 0) Sys().close(fd_);
+    if (fd_ < 0) return;
+    // The exclusive mark belongs to the terminal, not to this descriptor: left set, it outlives
+    // the program while anything else keeps the terminal open (the far side of a
+    // pseudo-terminal), and every later open but root's is refused.
+    Sys().ioctl(fd_, TIOCNXCL, nullptr);
+    Sys().close(fd_);
     fd_ = -1;
   }
 

@@ -162,7 +162,9 @@ void MqttPublishToFrame(benchmark::State& state) {
         std::lock_guard<std::mutex> lock(mutex);
         set_at.emplace(std::make_pair(tag, value), now);
       },
-      [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+      [](veldrane::host::Priority, const std::string& text) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+      });
   mosquitto_lib_init();
   mosquitto* publisher = mosquitto_new("veldrane-bench-publisher", true, nullptr);
   bool ready = gateway.Start(&error) && publisher != nullptr &&

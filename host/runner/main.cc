@@ -320,8 +320,8 @@ std::unique_ptr<veldrane::host::MqttGateway> NewGateway(const veldrane::host::Mq
   }
   return std::make_unique<veldrane::host::MqttGateway>(
       options, std::move(status), [](const std::string& tag, double v) { ApplyValue(tag, v); },
-      [](const std::string& text) {
-        PrintLines(stderr, Priority::kWarning, "veldrane-host: " + text);
+      [](Priority priority, const std::string& text) {
+        PrintLines(stderr, priority, "veldrane-host: " + text);
       });
 }
 

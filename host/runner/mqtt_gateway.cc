@@ -14,9 +14,10 @@ ValueTopics TopicsOf(const std::string& prefix, const std::vector<StatusLine>& l
   for (const StatusLine& line : lines) {
     for (const StationRow& s : line.stations) {
       if (s.tag.empty() || topics.Add(s.tag)) continue;
-      log("MQTT: the tag '" + platform::Cp949ToUtf8(s.tag) + "' of station '" +
-          platform::Cp949ToUtf8(s.name) +
-          "' holds '+' or '#', which no topic name can: it takes no values from the broker");
+      log(Priority::kWarning,
+          "MQTT: the tag '" + platform::Cp949ToUtf8(s.tag) + "' of station '" +
+              platform::Cp949ToUtf8(s.name) +
+              "' holds '+' or '#', which no topic name can: it takes no values from the broker");
     }
   }
   return topics;
@@ -26,7 +27,8 @@ ValueTopics TopicsOf(const std::string& prefix, const std::vector<StatusLine>& l
 
 MqttGateway::MqttGateway(const MqttOptions& options, std::vector<StatusLine> lines,
                          MqttValues::Apply apply, MqttLink::Log log)
-    : values_(TopicsOf(options.prefix, lines, log), std::move(apply), log),
+    : values_(TopicsOf(options.prefix, lines, log), std::move(apply),
+              [log](const std::string& text) { log(Priority::kWarning, text); }),
       status_(StatusPrefix(options.prefix) + "/" + options.name, std::move(lines)) {
   MqttLinkConfig config;
   config.broker = options.broker;

@@ -121,10 +121,10 @@ void MqttLink::Run() {
     std::string reason;
     bool came_up = Connection(&reason, [&] {
       if (outage) {
-        log_("MQTT: the broker " + Where() + " is reached again after " +
-             std::to_string(SecondsSince(outage_start)) + " s");
+        log_(Priority::kNotice, "MQTT: the broker " + Where() + " is reached again after " +
+                                    std::to_string(SecondsSince(outage_start)) + " s");
       } else if (!ever) {
-        log_("MQTT: connected to the broker " + Where());
+        log_(Priority::kNotice, "MQTT: connected to the broker " + Where());
       }
       outage = false;
       ever = true;
@@ -134,9 +134,10 @@ void MqttLink::Run() {
     if (!outage) {
       outage = true;
       outage_start = Clock::now();
-      log_(std::string("MQTT: ") + (came_up ? "lost the broker " : "cannot reach the broker ") +
-           Where() + ": " + reason + "; trying again after " + Seconds(delay) +
-           ", doubling the wait up to " + Seconds(config_.last_retry));
+      log_(Priority::kWarning,
+           std::string("MQTT: ") + (came_up ? "lost the broker " : "cannot reach the broker ") +
+               Where() + ": " + reason + "; trying again after " + Seconds(delay) +
+               ", doubling the wait up to " + Seconds(config_.last_retry));
     }
     if (!WaitOrStop(delay)) break;
     delay = std::min(delay * 2, config_.last_retry);
@@ -206,8 +207,8 @@ void MqttLink::Subscribe() {
     int result = mosquitto_subscribe_multiple(client_, nullptr, static_cast<int>(chunk.size()),
                                               chunk.data(), kQos, 0, nullptr);
     if (result != MOSQ_ERR_SUCCESS) {
-      log_("MQTT: cannot subscribe to " + topics[first] +
-           " and the topics after it: " + ErrorText(result));
+      log_(Priority::kWarning, "MQTT: cannot subscribe to " + topics[first] +
+                                   " and the topics after it: " + ErrorText(result));
     }
   }
 }

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/runner/console_lines.h"
 #include "host/runner/mqtt_options.h"
 
 struct mosquitto;
@@ -42,7 +43,9 @@ class MqttLink {
  public:
   // Called on the link's thread.
   using OnMessage = std::function<void(const std::string& topic, std::string_view payload)>;
-  using Log = std::function<void(const std::string& text)>;
+  // The link's changes of state are notices (connected, reached again), its troubles
+  // warnings (the broker lost or not reached, a refused subscription).
+  using Log = std::function<void(Priority priority, const std::string& text)>;
 
   MqttLink(MqttLinkConfig config, OnMessage on_message, Log log);
   ~MqttLink();

@@ -134,10 +134,12 @@ bool ReadCredentials(MqttOptions* options, std::string* error) {
   }
   line(&options->password);  // a user without a password is allowed
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 0077) != 0) {
+  // The file's group is how a service user reads it (root:_veldrane, mode 640): only users
+  // outside its owner and group are a leak.
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IRWXO) != 0) {
     std::fprintf(stderr,
-                 "veldrane-host: warning: other users may read the credentials file %s "
-                 "(chmod 600 %s)\n",
+                 "veldrane-host: warning: users outside the owner and group of the credentials "
+                 "file %s may read it (chmod o-rwx %s)\n",
                  path.c_str(), path.c_str());
   }
   return true;

@@ -20,6 +20,26 @@ std::string PortTarget(const std::string& port) {
   return path.empty() ? port : platform::FinalTarget(path);
 }
 
+// The line's port lock; false, with the line not opened, when another process drives the port.
+bool TakePortLock(RunLine* line, const std::function<void(const std::string&)>& say) {
+  std::string text;
+  const std::string where =
+      platform::DisplayInput(line->config) + ": " + platform::DisplayInput(line->port);
+  switch (LockPort(line->port, &line->port_lock, &text)) {
+    case PortLock::Outcome::kBusy:
+      line->state = LineState::kPortNotOpened;
+      say(where + ": busy: another program holds the port: " + platform::DisplayInput(text) +
+          "; stop it first");
+      return false;
+    case PortLock::Outcome::kNoLock:
+      say(where + ": " + platform::DisplayInput(text) +
+          "; the line runs, but a second runner on its port is not refused");
+      return true;
+    default:
+      return true;
+  }
+}
+
 }  // namespace
 
 std::string RunLine::Title() const {
@@ -73,8 +93,10 @@ void StartLine(const DriverModule& driver, RunLine* line,
     return;
   }
   if (!line->read_error.empty()) say(line->read_error);
+  if (!TakePortLock(line, say)) return;
   if (driver.OpenPort(line->index) != 0) {
     line->state = LineState::kPortNotOpened;
+    line->port_lock.Release();
     say(platform::DisplayInput(line->config) + ": " + ExplainPortFailure(line->config));
     return;
   }

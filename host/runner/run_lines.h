@@ -11,6 +11,7 @@
 
 #include "host/loader/driver_module.h"
 #include "host/runner/line_watch.h"
+#include "host/runner/port_lock.h"
 #include "host/runner/station_list.h"
 
 namespace veldrane::host {
@@ -27,6 +28,7 @@ struct RunLine {
   int32_t index = -1;        // the driver's instance
   LineState state = LineState::kNotOpened;
   std::unique_ptr<LineWatch> watch;  // from the start on
+  PortLock port_lock;                // while the line drives its port
   // The line's totals (DrvGetStats without a station) at the last reading of its stations.
   int32_t sent = 0, failed = 0, result = -2;
 
@@ -41,8 +43,9 @@ struct RunLine {
 bool ReadLines(const std::vector<std::string>& configs, std::vector<RunLine>* lines,
                std::string* error);
 
-// DrvOpen, DrvOpenPort, DrvResolveTags and DrvSetActive for one line; `say` tells the user why
-// a line does not run. Leaves the line in kConfigNotOpened, kPortNotOpened or kRunning.
+// DrvOpen, the port's lock, DrvOpenPort, DrvResolveTags and DrvSetActive for one line; `say`
+// tells the user why a line does not run (a port that another runner drives among the causes).
+// Leaves the line in kConfigNotOpened, kPortNotOpened or kRunning.
 void StartLine(const DriverModule& driver, RunLine* line,
                const std::function<void(const std::string&)>& say);
 

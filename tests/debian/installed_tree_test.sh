@@ -2,8 +2,8 @@
 # The packages as an integrator gets them. veldrane depends on no Qt, in its control data and
 # in every ELF file; unpacked anywhere (dpkg-deb -x), its programs find their driver and
 # modules with no environment: version, cfg new/show, and a short run on a pseudo-terminal with
-# the virtual meter of the same tree, which must see the frames. Its unit, manual pages and
-# completion pass the checks that the source tree's pass.
+# the virtual meter of the same tree, which must see the frames. Its unit, manual pages,
+# completion, maintainer scripts and logrotate file pass the checks that the source tree's pass.
 # Usage: installed_tree_test.sh DEB_DIR
 set -euo pipefail
 debs=$(cd "$1" && pwd)
@@ -35,7 +35,7 @@ expect_in "$runtime" /usr/bin/veldrane-host /usr/bin/veldrane-meter /usr/bin/vel
   "$lib/host/TarkoRt.so" "$lib/host/TarkoEd.so" /etc/veldrane/ports/ \
   '(/usr)?/lib/systemd/system/veldrane-host@\.service' /usr/share/man/man7/veldrane\.7\.gz \
   /usr/share/bash-completion/completions/veldrane-cfg \
-  /usr/share/doc/veldrane/examples/70-veldrane-ports\.rules
+  /usr/share/doc/veldrane/examples/70-veldrane-ports\.rules /etc/logrotate\.d/veldrane
 expect_in "$window" "$lib/VeldraneWindow.so" "$lib/host/TarkoTg.so"
 expect_in "$dev" /usr/include/veldrane/veldrane/drv_table\.h '/usr/lib/[^/]+/pkgconfig/veldrane\.pc'
 contents "$runtime" | grep -qE 'VeldraneWindow|TarkoTg' && fail "veldrane holds the window's modules"
@@ -92,4 +92,8 @@ unit=$(find "$root" -name 'veldrane-host@.service' | head -n 1)
 "$here/service_unit_test.sh" "$unit" "$bin" "$root/usr/share/man"
 "$here/../docs/man_pages_test.sh" "$bin" "$root/usr/share/man" \
   "$root/usr/share/bash-completion/completions/veldrane-host"
+# The maintainer scripts as debhelper completed them.
+dpkg-deb -e "$runtime" "$tmp/control"
+"$here/maintainer_scripts_test.sh" "$tmp/control"
+"$here/logrotate_test.sh" "$root/etc/logrotate.d/veldrane" "$bin"
 echo "packages: contents, no Qt in veldrane, the unpacked tree runs a line"

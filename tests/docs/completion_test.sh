@@ -46,7 +46,13 @@ veldrane-host version |
 veldrane-meter --parity |even none odd
 veldrane-meter --config l|line1.cfg line2.cfg lines
 veldrane-meter --da|--data-bits
-veldrane-cfg |check export import new ports show
+veldrane-cfg |check export import new port ports show
+veldrane-cfg port line1.cfg --|--baud --com --data --help --parity --rts-cts --stop
+veldrane-cfg new line1.cfg --com 2 --ba|--baud
+veldrane-cfg port line1.cfg --baud 1|1200 19200
+veldrane-cfg port line1.cfg --parity |even none odd
+veldrane-cfg port line1.cfg --rts-cts |off on
+veldrane-meter --pty --pty-group dialou|dialout
 veldrane-cfg import line1.cfg --|--help --utf8 --wait
 veldrane-cfg export line1.cfg --|--cp949 --help --utf8
 veldrane-cfg show l|line1.cfg line2.cfg lines

@@ -48,12 +48,17 @@ line_with_meter "$tmp/road.cfg" 90 <"$here/road_stations.txt" ||
 # Retained before the runner starts: taken at start. T6 comes from --values beside MQTT.
 pub -t veldrane/values/T0 -r -m 12.25
 echo "T6 999999" >"$tmp/values.txt"
-VELDRANE_PORTS="$tmp/ports" "$bin/veldrane-host" run "$tmp/road.cfg" --plain --seconds 80 \
+# Its output taken for the journal's, as under systemd, so that each line shows its priority.
+: >"$tmp/host.out"
+JOURNAL_STREAM=$(stat -L -c %d:%i "$tmp/host.out") VELDRANE_PORTS="$tmp/ports" \
+  "$bin/veldrane-host" run "$tmp/road.cfg" --plain --seconds 80 \
   --values "$tmp/values.txt" --mqtt "mqtt://127.0.0.1:$broker_port" --mqtt-name gw \
   >"$tmp/host.out" 2>&1 &
 host=$!
 pids+=("$host")
 within 10 grep -q "connected to the broker" "$tmp/host.out" || fail "the runner did not connect"
+grep -q "^<5>veldrane-host: MQTT: connected to the broker" "$tmp/host.out" ||
+  fail "the connection is not a notice"
 
 # The road test's values, as numbers and as JSON; blanks and a line end around a number.
 pub -t veldrane/values/T1 -m '{"value": -3.125, "unit": "bar"}'
@@ -82,10 +87,14 @@ grep -q "veldrane/values/T4: the payload 'x\\\\x01y'" "$tmp/host.out" ||
 # The broker goes away and comes back: the runner says so once and takes later values.
 stop_broker
 within 5 grep -q "lost the broker" "$tmp/host.out" || fail "the lost broker was not reported"
+grep -q "^<4>veldrane-host: MQTT: lost the broker" "$tmp/host.out" ||
+  fail "the lost broker is not a warning"
 sleep 1.5
 restart_broker || fail "the broker did not restart"
 pub -t veldrane/values/T3 -r -m 7.5
 within 40 grep -q "reached again" "$tmp/host.out" || fail "the runner did not reconnect"
+grep -q "^<5>veldrane-host: MQTT: the broker .* is reached again" "$tmp/host.out" ||
+  fail "the broker's return is not a notice"
 expect_shows 12 7.5 10
 [ "$(grep -c "lost the broker" "$tmp/host.out")" = 1 ] || fail "the outage was reported twice"
 kill -0 "$host" || fail "the runner died with the broker"

@@ -59,6 +59,8 @@ std::string RequestName(unsigned long request) {
   switch (request) {
     case TIOCEXCL:
       return "TIOCEXCL";
+    case TIOCNXCL:
+      return "TIOCNXCL";
     case TIOCMBIS:
       return "TIOCMBIS";
     case TIOCMBIC:
@@ -301,6 +303,8 @@ TEST_F(PosixSerialTest, NoSecondOpenOfAPortThatIsInUse) {
   EXPECT_FALSE(second->Open("COM1", {}));
   EXPECT_EQ(Count("close"), 1);  // the refused open left nothing behind
   first.reset();
+  // The exclusive mark is cleared before the close: it would outlive the port's holder.
+  EXPECT_EQ(Count("ioctl TIOCNXCL"), 1);
   EXPECT_TRUE(second->Open("COM1", {}));
 }
 

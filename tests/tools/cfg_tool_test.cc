@@ -3,7 +3,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <thread>
 
 #include "config/doc.h"
 #include "platform/cp949.h"
@@ -62,6 +66,95 @@ TEST(CfgTool, NewCreatesTheDefaultAndKeepsAnExistingFile) {
   EXPECT_EQ(ReadFile(file), "keep me");
   EXPECT_EQ(Cfg({"new", file, "--force"}).status, 0);
   EXPECT_EQ(ReadFile(file), FileBytes({}));
+}
+
+// Each port setting as the port page stores it, set by `port` on a file with a station (kept)
+// and by `new`; every other value is refused with the allowed ones named, and nothing changes.
+TEST(CfgTool, PortSetsWhatThePortPageOffersAndRefusesTheRest) {
+  TempDir dir;
+  const std::string file = dir.File("a.cfg");
+  const std::string start = FileBytes({{"A"}}, Port{0, 5, 0, 1, 0, 4});  // an unknown flag bit
+  const struct {
+    std::vector<std::string> options;
+    Port port;
+  } sets[] = {
+      {{"--com", "2"}, {1, 5, 0, 1, 0, 4}},
+      {{"--com", "COM36"}, {35, 5, 0, 1, 0, 4}},
+      {{"--baud", "300"}, {0, 0, 0, 1, 0, 4}},
+      {{"--baud=38400"}, {0, 7, 0, 1, 0, 4}},
+      {{"--parity", "even"}, {0, 5, 1, 1, 0, 4}},
+      {{"--parity", "odd"}, {0, 5, 2, 1, 0, 4}},
+      {{"--data", "7"}, {0, 5, 0, 0, 0, 4}},
+      {{"--data", "8"}, {0, 5, 0, 1, 0, 4}},
+      {{"--stop", "2"}, {0, 5, 0, 1, 1, 4}},
+      {{"--rts-cts", "on"}, {0, 5, 0, 1, 0, 6}},
+      {{"--com", "3", "--baud", "19200", "--parity", "none", "--stop", "1", "--rts-cts", "off"},
+       {2, 6, 0, 1, 0, 4}},
+  };
+  for (const auto& c : sets) {
+    SCOPED_TRACE(c.options[0]);
+    WriteFile(file, start);
+    std::vector<std::string> args = {"port", file};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    Result r = Cfg(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(file), FileBytes({{"A"}}, c.port));
+  }
+  const struct {
+    std::string option, value, allowed;
+  } refused[] = {
+      {"--com", "0", "1 to 36 (COM1 to COM36)"},
+      {"--com", "37", "1 to 36 (COM1 to COM36)"},
+      {"--com", "02", "1 to 36 (COM1 to COM36)"},
+      {"--baud", "115200", "300, 600, 1200, 2400, 4800, 9600, 19200 or 38400"},
+      {"--baud", "9600.0", "or 38400"},
+      {"--parity", "mark", "none, even or odd"},
+      {"--data", "6", "7 or 8"},
+      {"--stop", "1.5", "1 or 2"},
+      {"--rts-cts", "yes", "on or off"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.option + " " + c.value);
+    WriteFile(file, start);
+    Result r = Cfg({"port", file, c.option, c.value});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(Contains(r.err, c.option + " takes ")) << r.err;
+    EXPECT_TRUE(Contains(r.err, c.allowed + ", not '" + c.value + "'")) << r.err;
+    EXPECT_EQ(ReadFile(file), start);
+    r = Cfg({"new", dir.File("b.cfg"), c.option, c.value});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("b.cfg")));
+  }
+  // Without options: shown; a file that is not there is not made.
+  WriteFile(file, start);
+  EXPECT_EQ(Cfg({"port", file}).out, "COM1, 9600, 8N1, no handshake\n");
+  EXPECT_EQ(Cfg({"port", dir.File("none.cfg"), "--com", "2"}).status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none.cfg")));
+  // The same options on new.
+  Result r = Cfg({"new", dir.File("c.cfg"), "--com", "2", "--baud", "19200", "--parity", "odd",
+                  "--data", "7", "--stop", "2", "--rts-cts", "on"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir.File("c.cfg")), FileBytes({}, Port{1, 6, 2, 0, 1, 2}));
+  EXPECT_TRUE(Contains(r.out, "COM2, 19200, 7O2, RTS/CTS")) << r.out;
+}
+
+// `port` reads the file only once the program changing it has saved, so that nothing that
+// program wrote is lost.
+TEST(CfgTool, PortWaitsForTheFilesLockAndKeepsWhatWasSavedMeanwhile) {
+  TempDir dir;
+  const std::string file = dir.File("a.cfg");
+  WriteFile(file, FileBytes({{"A"}}));
+  auto other = std::make_unique<platform::FileLock>();
+  ASSERT_EQ(other->Lock(file, 0), platform::FileLock::Result::kLocked);
+  std::thread changer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    WriteFile(file, FileBytes({{"A"}, {"B"}}));
+    other.reset();
+  });
+  Result r = Cfg({"port", file, "--baud", "2400"});
+  changer.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(file), FileBytes({{"A"}, {"B"}}, Port{0, 3, 0, 1, 0, 0}));
 }
 
 TEST(CfgTool, ShowGivesThePortInWordsAndKoreanAsUtf8) {

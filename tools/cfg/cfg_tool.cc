@@ -19,6 +19,7 @@
 #include "platform/display_text.h"
 #include "platform/text_width.h"
 #include "platform/utf8.h"
+#include "tools/cfg/cfg_port_options.h"
 #include "tools/cfg/cfg_ports.h"
 
 namespace veldrane::cfg {
@@ -35,9 +36,14 @@ constexpr const char* kUsageText =
     "Inspects, creates and edits Veldrane configuration files.\n"
     "\n"
     "Commands:\n"
-    "  new FILE [--force]      create an empty configuration with the default port settings\n"
-    "                          (COM1, 9600, 8N1, no handshake); an existing FILE is kept\n"
-    "                          unless --force is given\n"
+    "  new FILE [--force] [PORT OPTIONS]\n"
+    "                          create an empty configuration with the default port settings\n"
+    "                          (COM1, 9600, 8N1, no handshake) but those given; an existing\n"
+    "                          FILE is kept unless --force is given\n"
+    "  port FILE [PORT OPTIONS]\n"
+    "                          without options, print the port settings; with them, set those\n"
+    "                          given and save FILE as import does (under its lock, replaced\n"
+    "                          only when the new one is complete)\n"
     "  show FILE               print the port settings and the stations (Korean as UTF-8)\n"
     "  export FILE [--utf8 | --cp949]\n"
     "                          write the station text lines to standard output: UTF-8 on a\n"
@@ -57,6 +63,14 @@ constexpr const char* kUsageText =
     "  ports                   list the serial devices of this machine with their stable\n"
     "                          names (/dev/serial/by-id/...) and the COM ports that the port\n"
     "                          map (/etc/veldrane/ports, then /dev/veldrane) leads to each\n"
+    "\n"
+    "Port options (the values the window's port page offers):\n"
+    "  --com N                 the port, 1 to 36 (COM1 to COM36)\n"
+    "  --baud B                300, 600, 1200, 2400, 4800, 9600, 19200 or 38400\n"
+    "  --parity P              none, even or odd\n"
+    "  --data N                data bits, 7 or 8\n"
+    "  --stop N                stop bits, 1 or 2\n"
+    "  --rts-cts on|off        the RTS/CTS handshake around each frame\n"
     "\n"
     "Options:\n"
     "  -h, --help              this help\n"
@@ -148,21 +162,64 @@ std::string PortText(const CSerialPort& port) {
   return text;
 }
 
+// Takes the port options of `c` into `changes`, and --force when `force` is given; false after
+// saying what is wrong.
+bool TakePortOptions(const Command& c, const Streams& s, PortChanges* changes, bool* force,
+                     int* status) {
+  for (const std::string& o : c.options) {
+    std::string error;
+    if (force != nullptr && o == "--force") {
+      *force = true;
+    } else if (!ParsePortOption(o, changes, &error)) {
+      *status = Usage(s, c.name + ": " + error);
+      return false;
+    }
+  }
+  return true;
+}
+
 int CmdNew(const Command& c, const Streams& s) {
   bool force = false;
-  for (const std::string& o : c.options) {
-    if (o != "--force") return Usage(s, "new: unknown option '" + o + "'");
-    force = true;
-  }
+  PortChanges changes;
+  int status = kUsage;
+  if (!TakePortOptions(c, s, &changes, &force, &status)) return status;
   struct stat st {};
   if (!force && ::stat(c.file.c_str(), &st) == 0) {
     Error(s, c.file + " exists; it was left as it is (--force replaces it)");
     return kFailed;
   }
   CVeldraneDoc doc;
+  ApplyPortChanges(changes, &doc.Port());
   if (!SaveDoc(s, c.file, doc)) return kFailed;
   std::fprintf(s.out, "created %s: %s, no stations\n", c.file.c_str(),
                PortText(doc.Port()).c_str());
+  return FinishOutput(s) ? kOk : kFailed;
+}
+
+int CmdPort(const Command& c, const Streams& s) {
+  PortChanges changes;
+  int status = kUsage;
+  if (!TakePortOptions(c, s, &changes, nullptr, &status)) return status;
+  CVeldraneDoc doc;
+  if (changes.empty()) {
+    if (!LoadDoc(s, c.file, doc)) return kFailed;
+    std::fprintf(s.out, "%s\n", PortText(doc.Port()).c_str());
+    return FinishOutput(s) ? kOk : kFailed;
+  }
+  // Held from reading to saving, so that an import or a window saving meanwhile loses nothing.
+  if (!LoadDoc(s, c.file, doc, CVeldraneDoc::kLockWaitMs)) return kFailed;
+  CSerialPort before;
+  before.CopyFrom(doc.Port());
+  ApplyPortChanges(changes, &doc.Port());
+  const CSerialPort& after = doc.Port();
+  if (after.port_index == before.port_index && after.baud_index == before.baud_index &&
+      after.parity_index == before.parity_index && after.data_bits == before.data_bits &&
+      after.stop_bits == before.stop_bits && after.option_flags == before.option_flags) {
+    std::fprintf(s.out, "%s unchanged: %s\n", c.file.c_str(), PortText(after).c_str());
+    return FinishOutput(s) ? kOk : kFailed;
+  }
+  if (!SaveDoc(s, c.file, doc)) return kFailed;
+  std::fprintf(s.out, "saved %s: %s\n", c.file.c_str(), PortText(after).c_str());
   return FinishOutput(s) ? kOk : kFailed;
 }
 
@@ -384,8 +441,8 @@ int Run(const std::vector<std::string>& args, const Streams& s) {
   }
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--wait" && i + 1 < args.size()) {
-      c.options.push_back("--wait=" + args[++i]);
+    if ((a == "--wait" || IsPortOption(a)) && i + 1 < args.size()) {
+      c.options.push_back(a + "=" + args[++i]);
     } else if (a.size() > 1 && a[0] == '-') {
       c.options.push_back(a);
     } else if (c.name.empty()) {
@@ -403,11 +460,8 @@ int Run(const std::vector<std::string>& args, const Streams& s) {
     return ListPorts(s);
   }
   static const std::map<std::string, int (*)(const Command&, const Streams&)> kCommands = {
-      {"new", &CmdNew},
-      {"show", &CmdShow},
-      {"export", &CmdExport},
-      {"import", &CmdImport},
-      {"check", &CmdCheck}};
+      {"new", &CmdNew},       {"port", &CmdPort},     {"show", &CmdShow},
+      {"export", &CmdExport}, {"import", &CmdImport}, {"check", &CmdCheck}};
   auto it = kCommands.find(c.name);
   if (it == kCommands.end()) return Usage(s, "unknown command '" + c.name + "'");
   if (c.file.empty()) return Usage(s, c.name + ": no FILE given");

@@ -45,6 +45,8 @@ void Usage(std::FILE* out) {
       "  --port DEVICE     listen on a serial device (/dev/ttyUSB1, /dev/ttyS0, a pty)\n"
       "  --pty             create a pseudo-terminal, print its name and listen on it; the\n"
       "                    driver (or anything) writes frames to that name\n"
+      "  --pty-group GROUP with --pty: the pseudo-terminal belongs to GROUP, which may read\n"
+      "                    and write it (e.g. dialout, for a service's user)\n"
       "  --link PATH       with --pty: also make PATH a symbolic link to it while running\n"
       "                    (e.g. a port-map entry: --link \"$VELDRANE_PORTS/com1\"); only a\n"
       "                    symbolic link or nothing may be at PATH\n"
@@ -75,6 +77,7 @@ void Usage(std::FILE* out) {
 struct Options {
   std::string port;
   bool pty = false;
+  std::string pty_group;
   std::string link;
   std::string listen;
   std::string config;
@@ -122,6 +125,12 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       if (!take(options.port)) return false;
     } else if (arg == "--pty") {
       options.pty = true;
+    } else if (arg == "--pty-group") {
+      if (!take(options.pty_group)) return false;
+      if (options.pty_group.empty()) {
+        error = "--pty-group needs a group";
+        return false;
+      }
     } else if (arg == "--link") {
       if (!take(options.link)) return false;
     } else if (arg == "--listen") {
@@ -189,6 +198,10 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     error = "--link goes with --pty";
     return false;
   }
+  if (!options.pty_group.empty() && !options.pty) {
+    error = "--pty-group goes with --pty";
+    return false;
+  }
   return true;
 }
 
@@ -253,10 +266,10 @@ int main(int argc, char** argv) {
     if (!options.line_given[3]) options.line.stop_bits = config.line.stop_bits;
   }
 
-  std::unique_ptr<MeterLine> line = options.pty ? MeterLine::CreatePty(options.line, error)
-                                    : !options.listen.empty()
-                                        ? MeterLine::Listen(options.listen, options.line, error)
-                                        : MeterLine::OpenDevice(options.port, options.line, error);
+  std::unique_ptr<MeterLine> line =
+      options.pty               ? MeterLine::CreatePty(options.line, options.pty_group, error)
+      : !options.listen.empty() ? MeterLine::Listen(options.listen, options.line, error)
+                                : MeterLine::OpenDevice(options.port, options.line, error);
   if (!line) {
     std::fprintf(stderr, "veldrane-meter: %s\n", error.c_str());
     return kLineFailed;

@@ -28,7 +28,10 @@ class MeterLine {
                                                const LineSettings& settings, std::string& error);
   // A new pseudo-terminal; name() is the device to write to. The meter keeps that side open
   // too, so that writers may come and go, and tells when a writer changes its line settings.
-  static std::unique_ptr<MeterLine> CreatePty(const LineSettings& settings, std::string& error);
+  // With a `group` (a name or number; empty: none), that side belongs to it, which may read
+  // and write it, so that a service's user in that group can drive it.
+  static std::unique_ptr<MeterLine> CreatePty(const LineSettings& settings,
+                                              const std::string& group, std::string& error);
   // A device server at `address` ("tcp://HOST:PORT", or "rfc2217://HOST:PORT" to answer the
   // Telnet COM-PORT-OPTION and take the line settings its client sets): one client at a time,
   // a new one replacing the one before, whose line's bytes are read (meter_line_net.cc).

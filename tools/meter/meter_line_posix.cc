@@ -1,6 +1,10 @@
 // The meter's line on termios: raw mode, the line settings, no flow control, read with poll.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,6 +22,26 @@ namespace {
 
 std::string SystemError(const std::string& what) {
   return what + ": " + std::strerror(errno);
+}
+
+// Gives the terminal open at `fd` to `group` (a name or a number), readable and writable by it.
+bool GiveToGroup(int fd, const std::string& name, const std::string& group, std::string& error) {
+  gid_t gid = 0;
+  if (const struct group* g = getgrnam(group.c_str())) {
+    gid = g->gr_gid;
+  } else if (!group.empty() && group.find_first_not_of("0123456789") == std::string::npos &&
+             group.size() < 10) {
+    gid = static_cast<gid_t>(std::strtoul(group.c_str(), nullptr, 10));
+  } else {
+    error = "--pty-group: no group " + group + " on this machine";
+    return false;
+  }
+  if (fchown(fd, static_cast<uid_t>(-1), gid) != 0 || fchmod(fd, 0660) != 0) {
+    error = SystemError("cannot give " + name + " to the group " + group +
+                        " (root may give it to any group, a user to a group of its own)");
+    return false;
+  }
+  return true;
 }
 
 bool Configure(int fd, const LineSettings& settings, std::string& error) {
@@ -82,6 +106,19 @@ class TerminalLine final : public MeterLine {
   int keep_fd_ = -1;  // the pseudo-terminal's other side, held open
 
  private:
+  // A writer that ended without clearing the terminal's exclusive mark (killed, crashed) would
+  // leave it refusing every later writer but root while this side keeps it open. The mark
+  // with no writer holding the terminal's lock is such a leftover, and goes.
+  void ClearLeftExclusiveMark() {
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    if (keep_fd_ < 0 || ioctl(keep_fd_, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
+    if (flock(keep_fd_, LOCK_EX | LOCK_NB) != 0) return;  // a writer holds it
+    ioctl(keep_fd_, TIOCNXCL);
+    flock(keep_fd_, LOCK_UN);
+#endif
+  }
+
   // A writer on the pseudo-terminal (a driver, a device server) set other line settings.
   void WatchSettings() {
     termios tio{};
@@ -110,7 +147,8 @@ std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
   return line;
 }
 
-std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings, std::string& error) {
+std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings,
+                                                const std::string& group, std::string& error) {
   auto line = std::make_unique<TerminalLine>("", settings);
   line->read_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   char name[128];
@@ -125,6 +163,7 @@ std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings, st
     error = SystemError("cannot open " + line->name_);
     return nullptr;
   }
+  if (!group.empty() && !GiveToGroup(line->keep_fd_, line->name_, group, error)) return nullptr;
   // Writers get a raw line (no CR/LF translation) until they set their own.
   if (!Configure(line->keep_fd_, settings, error)) return nullptr;
   return line;
@@ -132,6 +171,7 @@ std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings, st
 
 long TerminalLine::Read(uint8_t* buffer, size_t size, int timeout_ms, std::string& error) {
   WatchSettings();
+  ClearLeftExclusiveMark();
   pollfd pfd{read_fd_, POLLIN, 0};
   int ready = poll(&pfd, 1, timeout_ms);
   if (ready < 0) return errno == EINTR ? 0 : (error = SystemError("poll"), -1);

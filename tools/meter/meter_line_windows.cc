@@ -81,7 +81,8 @@ std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
   return line;
 }
 
-std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings&, std::string& error) {
+std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings&, const std::string&,
+                                                std::string& error) {
   error =
       "Windows has no pseudo-terminals: listen on a COM port with --port COMn (a pair of "
       "virtual COM ports joins it to the driver's)";
