@@ -423,7 +423,7 @@ int Run(const Options& options) {
   if (options.mqtt.enabled()) sources["mqtt"] = "values from " + options.mqtt.url;
   auto web_view = [&](const std::vector<RunLine>& all, double elapsed, bool fresh) {
     veldrane::host::GatewayView view{&all, sink.Inputs(sources), elapsed, fresh};
-    view.inputs.push_back(web.input->Health());
+    if (!options.web.token.empty()) view.inputs.push_back(web.input->Health());
     return view;
   };
 

@@ -59,16 +59,16 @@ void StreamClient::Gone() {
   gone_ = true;
 }
 
-std::shared_ptr<StreamClient> EventStreams::Open(std::function<void()> suspend,
-                                                 std::function<void()> resume,
-                                                 const std::function<SharedText()>& first) {
+std::shared_ptr<StreamClient> EventStreams::Open(
+    std::function<void()> suspend, std::function<void()> resume,
+    const std::function<std::vector<SharedText>()>& first) {
   std::lock_guard<std::mutex> lock(mutex_);
   clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
                                 [](const std::weak_ptr<StreamClient>& c) { return c.expired(); }),
                  clients_.end());
   if (clients_.size() >= max_clients_) return nullptr;
   auto client = std::make_shared<StreamClient>(std::move(suspend), std::move(resume));
-  client->Add(first(), max_queued_);
+  for (const SharedText& text : first()) client->Add(text, max_queued_);
   clients_.push_back(client);
   return client;
 }

@@ -53,11 +53,11 @@ class EventStreams {
   EventStreams(size_t max_clients, size_t max_queued)
       : max_clients_(max_clients), max_queued_(max_queued) {}
 
-  // A new client whose stream starts with `first`; null when max_clients streams are open.
-  // `first` is taken under the same lock as Broadcast, so nothing falls between it and the
-  // events that follow.
+  // A new client whose stream starts with the texts `first` gives; null when max_clients streams
+  // are open. `first` is called under the same lock as Publish, so nothing falls between it and
+  // the events that follow.
   std::shared_ptr<StreamClient> Open(std::function<void()> suspend, std::function<void()> resume,
-                                     const std::function<SharedText()>& first);
+                                     const std::function<std::vector<SharedText>()>& first);
   // Sends `text` (whole events) to every client; forgets the clients that are gone.
   void Broadcast(const SharedText& text);
   // Runs `change` and the broadcast of what it returns (null: nothing) as one step, so that a

@@ -71,7 +71,7 @@ void WebService::Publish(std::shared_ptr<const Snapshot> snapshot) {
   streams_.Publish([&]() -> SharedText {
     std::lock_guard<std::mutex> lock(mutex_);
     snapshot_ = snapshot;
-    status_json_.reset();
+    documents_ = {};
     return std::make_shared<const std::string>(SseEvent("delta", StatusDelta(*snapshot)));
   });
 }
@@ -127,34 +127,43 @@ HttpResponse WebService::Handle(const HttpRequest& request) {
   return ErrorResponse(MHD_HTTP_NOT_FOUND, "no such page");
 }
 
-HttpResponse WebService::Status() {
+WebService::Documents WebService::CurrentDocuments() {
   std::shared_ptr<const Snapshot> snapshot;
-  std::shared_ptr<const std::string> json;
+  Documents documents;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     snapshot = snapshot_;
-    json = status_json_;
+    documents = documents_;
   }
-  if (!snapshot) return ErrorResponse(MHD_HTTP_SERVICE_UNAVAILABLE, "the runner is starting");
-  if (!json) {
-    // Made once per snapshot, outside the lock: the runner's thread never waits for it.
-    json = std::make_shared<const std::string>(StatusDocument(*snapshot));
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (snapshot_ == snapshot) status_json_ = json;
-  }
-  return Text(*json, "application/json");
+  if (!snapshot || documents.json) return documents;
+  // Made outside the lock: the runner's thread never waits for it.
+  auto json = std::make_shared<const std::string>(StatusDocument(*snapshot));
+  documents = {json, std::make_shared<const std::string>(SseEvent("status", *json))};
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (snapshot_ == snapshot) documents_ = documents;
+  return documents;
 }
 
-SharedText WebService::FirstStreamEvent() {
+HttpResponse WebService::Status() {
+  Documents documents = CurrentDocuments();
+  if (!documents.json) {
+    return ErrorResponse(MHD_HTTP_SERVICE_UNAVAILABLE, "the runner is starting");
+  }
+  return Text(*documents.json, "application/json");
+}
+
+std::vector<SharedText> WebService::FirstStreamEvents() {
+  static const SharedText kRetry = std::make_shared<const std::string>("retry: 2000\n\n");
+  std::vector<SharedText> first{kRetry};
+  // Under the streams' lock: no snapshot is published meanwhile.
+  if (SharedText event = CurrentDocuments().event) first.push_back(event);
   std::lock_guard<std::mutex> lock(mutex_);
-  std::string text = "retry: 2000\n\n";
-  if (snapshot_) text += SseEvent("status", StatusDocument(*snapshot_));
-  text += SseEvent("events", EventsDocument(events_));
-  return std::make_shared<const std::string>(std::move(text));
+  first.push_back(std::make_shared<const std::string>(SseEvent("events", EventsDocument(events_))));
+  return first;
 }
 
 HttpResponse WebService::Stream(const HttpRequest& request) {
-  auto client = streams_.Open(request.suspend, request.resume, [&] { return FirstStreamEvent(); });
+  auto client = streams_.Open(request.suspend, request.resume, [&] { return FirstStreamEvents(); });
   if (!client) {
     HttpResponse response =
         ErrorResponse(MHD_HTTP_SERVICE_UNAVAILABLE, "too many live pages open; try again later");

@@ -31,8 +31,9 @@ class WebService {
   // Event-log lines kept for /api/events and a new page.
   static constexpr size_t kKeptEvents = 200;
   static constexpr size_t kMaxStreams = 64;
-  // Unread bytes a stream may hold before it is closed (its browser reconnects afresh).
-  static constexpr size_t kMaxQueued = 8 * 1024 * 1024;
+  // Unread bytes a stream may hold before it is closed (its browser reconnects afresh). The
+  // texts are shared by every stream: what a stream holds is the events since it last read.
+  static constexpr size_t kMaxQueued = 4 * 1024 * 1024;
 
   explicit WebService(WebOptions options, HttpLimits limits = {});
   ~WebService() { Stop(); }
@@ -59,11 +60,16 @@ class WebService {
   HttpResponse Handle(const HttpRequest& request);
 
  private:
+  // The snapshot's status document and its event for the streams, made once per snapshot.
+  struct Documents {
+    SharedText json, event;
+  };
+  Documents CurrentDocuments();
   HttpResponse Status();
   HttpResponse Stream(const HttpRequest& request);
   HttpResponse Metrics();
   HttpResponse PutValue(const HttpRequest& request);
-  SharedText FirstStreamEvent();
+  std::vector<SharedText> FirstStreamEvents();
 
   const WebOptions options_;
   EventStreams streams_;
@@ -71,7 +77,7 @@ class WebService {
   std::mutex mutex_;  // guards everything below
   bool started_ = false;
   std::shared_ptr<const Snapshot> snapshot_;
-  std::shared_ptr<const std::string> status_json_;  // of snapshot_, made at the first request
+  Documents documents_;  // of snapshot_, made at the first request
   std::deque<EventEntry> events_;
   std::array<uint64_t, 3> event_counts_{};
   ValueHandler values_;

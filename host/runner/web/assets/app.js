@@ -205,7 +205,7 @@
   }
 
   function logLine(e) {
-    const li = el('li', e.level);
+    const li = el('li', 'event-' + e.level);
     const time = el('time', '', new Date(e.time).toLocaleTimeString());
     time.dateTime = e.time;
     li.append(time, el('span', '', e.text));
