@@ -66,6 +66,17 @@ def main():
         if not wait_until(lambda: road.shows().get(3) == "42", 10):
             road.fail("the meter of T2 did not show 42 set over HTTP: %s" % road.shows())
 
+        # Every answer: only the runner's own origin, no guessing of types; live data never cached.
+        for path, cache in (("/", "no-cache"), ("/app.js", "no-cache"), ("/api/status", "no-store"),
+                            ("/metrics", "no-store"), ("/api/values/T2", "no-store")):
+            _, headers, _ = road.get(path)
+            csp = headers.get("Content-Security-Policy", "")
+            if ("default-src 'self'" not in csp or headers.get("X-Content-Type-Options") != "nosniff"
+                    or headers.get("Cache-Control") != cache):
+                road.fail("%s: headers %s" % (path, headers))
+        if not road.get("/metrics")[1]["Content-Type"].startswith("text/plain; version=0.0.4"):
+            road.fail("/metrics is not of the text exposition format's type")
+
         # The JSON: station objects shaped as the MQTT status topics', then the page's members.
         status = road.json("/api/status")
         first = status["lines"][0]["stations"][0]
@@ -115,7 +126,7 @@ def main():
                       % refused)
         for name in ("process_resident_memory_bytes", "process_cpu_seconds_total",
                      "process_open_fds", "process_start_time_seconds"):
-            if not metrics.get((name, frozenset())):
+            if metrics.get((name, frozenset())) is None:
                 road.fail("no %s in the metrics" % name)
         print("web_api: tokens, values over HTTP, JSON and %d samples checked" % len(metrics))
     finally:

@@ -131,7 +131,9 @@ class Road:
             if p and p.poll() is None:
                 p.kill()
                 p.wait()
-        os.close(self.writer)
+        if self.writer is not None:
+            os.close(self.writer)
+            self.writer = None
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     # The values of host_meter_road_test.sh and what each meter must show for them.
