@@ -14,7 +14,7 @@ void WebOutput::Update(const GatewayView& view, std::chrono::steady_clock::time_
   if (auto snapshot = builder_.Build(view, now)) service_->Publish(std::move(snapshot));
   if (now >= next_keep_alive_) {
     if (next_keep_alive_ != std::chrono::steady_clock::time_point{}) service_->KeepAlive();
-    next_keep_alive_ = now + std::chrono::seconds(5);
+    next_keep_alive_ = now + std::chrono::seconds(15);
   }
 }
 

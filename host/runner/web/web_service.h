@@ -30,7 +30,7 @@ class WebService {
  public:
   // Event-log lines kept for /api/events and a new page.
   static constexpr size_t kKeptEvents = 200;
-  static constexpr size_t kMaxStreams = 64;
+  static constexpr size_t kMaxStreams = 256;
   // Unread bytes a stream may hold before it is closed (its browser reconnects afresh). The
   // texts are shared by every stream: what a stream holds is the events since it last read.
   static constexpr size_t kMaxQueued = 4 * 1024 * 1024;
