@@ -19,7 +19,7 @@ namespace veldrane::host {
 
 struct HttpLimits {
   unsigned connections = 512;            // at once, in all
-  unsigned per_address = 128;            // at once, from one client address
+  unsigned per_address = 256;            // at once, from one client address (a proxy is one)
   unsigned timeout_seconds = 10;         // a connection silent this long is closed
   size_t connection_memory = 32 * 1024;  // a request's headers must fit in it
   size_t max_body = 4096;                // a larger body is answered 413 unread
