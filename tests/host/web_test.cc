@@ -220,7 +220,7 @@ TEST(SnapshotBuilder, ShowsWhatTheMeterShowsAndTellsWhatChanged) {
   auto now = std::chrono::steady_clock::now();
   auto first = builder.Build(line.View(), now);
   ASSERT_TRUE(first);
-  EXPECT_EQ(first->stations[0].shows, "");        // no frame yet: a blank meter
+  EXPECT_EQ(first->stations[0]->shows, "");       // no frame yet: a blank meter
   EXPECT_FALSE(builder.Build(line.View(), now));  // nothing changed
 
   line.Frame(0, 1234);
@@ -228,9 +228,9 @@ TEST(SnapshotBuilder, ShowsWhatTheMeterShowsAndTellsWhatChanged) {
   line.Frame(2, 70000);
   auto second = builder.Build(line.View(), now);
   ASSERT_TRUE(second);
-  EXPECT_EQ(second->stations[0].shows, "1234");
-  EXPECT_EQ(second->stations[1].shows, "3.13");  // the frame's rounding, as the meter shows it
-  EXPECT_EQ(second->stations[2].shows, "4464");  // kind 4 keeps the low 16 bits
+  EXPECT_EQ(second->stations[0]->shows, "1234");
+  EXPECT_EQ(second->stations[1]->shows, "3.13");  // the frame's rounding, as the meter shows it
+  EXPECT_EQ(second->stations[2]->shows, "4464");  // kind 4 keeps the low 16 bits
 
   // A value kind 5 cannot show makes no frame: the meter keeps 1234. A value only set (no frame
   // yet) is not on the meter either.
@@ -238,9 +238,9 @@ TEST(SnapshotBuilder, ShowsWhatTheMeterShowsAndTellsWhatChanged) {
   line.statuses[2].value = 5;
   auto third = builder.Build(line.View(), now);
   ASSERT_TRUE(third);
-  EXPECT_EQ(third->stations[0].shows, "1234");
-  EXPECT_EQ(third->stations[0].health, StationHealth::kFailing);
-  EXPECT_EQ(third->stations[2].shows, "4464");
+  EXPECT_EQ(third->stations[0]->shows, "1234");
+  EXPECT_EQ(third->stations[0]->health, StationHealth::kFailing);
+  EXPECT_EQ(third->stations[2]->shows, "4464");
   std::string delta = StatusDelta(*third);
   EXPECT_NE(delta.find("\"0\":{\"state\":\"failing\""), std::string::npos) << delta;
   EXPECT_EQ(delta.find("\"1\":"), std::string::npos) << delta;  // unchanged: not sent again

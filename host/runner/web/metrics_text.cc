@@ -55,28 +55,28 @@ void Stations(std::string* out, const Snapshot& snapshot) {
   static const char* kStates[] = {"ok", "failing", "lost", "disabled"};
   std::vector<std::string> labels;
   labels.reserve(snapshot.stations.size());
-  for (const StationSnapshot& s : snapshot.stations) labels.push_back(StationLabels(snapshot, s));
+  for (const auto& s : snapshot.stations) labels.push_back(StationLabels(snapshot, *s));
   Family sent(out, "veldrane_station_frames_sent_total", "counter",
               "Frames sent to the station's meter.");
   for (size_t i = 0; i < labels.size(); ++i)
-    sent.Sample(labels[i], snapshot.stations[i].status.sent);
+    sent.Sample(labels[i], snapshot.stations[i]->status.sent);
   Family failed(out, "veldrane_station_frames_failed_total", "counter",
                 "Frames to the station's meter that failed.");
   for (size_t i = 0; i < labels.size(); ++i) {
-    failed.Sample(labels[i], snapshot.stations[i].status.failed);
+    failed.Sample(labels[i], snapshot.stations[i]->status.failed);
   }
   Family state(out, "veldrane_station_state", "gauge",
                "1 for the station's state (ok, failing, lost, disabled), 0 for the others.");
   for (size_t i = 0; i < labels.size(); ++i) {
     for (int k = 0; k < 4; ++k) {
       state.Sample(labels[i] + ",state=\"" + kStates[k] + "\"",
-                   static_cast<int>(snapshot.stations[i].health) == k ? 1 : 0);
+                   static_cast<int>(snapshot.stations[i]->health) == k ? 1 : 0);
     }
   }
   Family value(out, "veldrane_station_value", "gauge",
                "The last value of the station's tag (stations with a tag).");
   for (size_t i = 0; i < labels.size(); ++i) {
-    const StationSnapshot& s = snapshot.stations[i];
+    const StationSnapshot& s = *snapshot.stations[i];
     if (!s.status.has_value) continue;
     value.Sample(labels[i] + ",tag=\"" + LabelValue(platform::Cp949ToUtf8(s.row.tag)) + "\"",
                  s.status.value);

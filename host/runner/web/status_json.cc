@@ -85,7 +85,7 @@ std::string StatusDocument(const Snapshot& snapshot) {
     object.pop_back();
     text += (l ? "," : "") + object + ",\"stations\":[";
     for (size_t i = 0; i < line.count; ++i) {
-      text += (i ? "," : "") + snapshot.stations[line.first + i].json;
+      text += (i ? "," : "") + snapshot.stations[line.first + i]->json;
     }
     text += "]}";
   }
@@ -98,7 +98,7 @@ std::string StatusDelta(const Snapshot& snapshot) {
   std::string text = Head(snapshot) + ",\"lines\":" + Dump(lines) + ",\"stations\":{";
   bool first = true;
   for (size_t i = 0; i < snapshot.stations.size(); ++i) {
-    const StationSnapshot& s = snapshot.stations[i];
+    const StationSnapshot& s = *snapshot.stations[i];
     if (s.changed != snapshot.version) continue;
     text += (first ? "\"" : ",\"") + std::to_string(i) + "\":" + s.json;
     first = false;

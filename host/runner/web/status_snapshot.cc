@@ -62,72 +62,119 @@ double UpdateRate(int64_t frames, std::chrono::steady_clock::time_point now, dou
   return *per_second;
 }
 
+LineSnapshot LineOf(const RunLine& line, size_t first) {
+  LineSnapshot ls;
+  ls.name = platform::Cp949ToUtf8(LineName(line.config));
+  ls.config = platform::Cp949ToUtf8(line.config);
+  ls.port = line.port;
+  ls.state = StateName(line.state);
+  ls.problem = !line.read_error.empty() ? line.read_error : line.port_problem;
+  ls.port_open = line.running();
+  ls.sent = line.sent;
+  ls.failed = line.failed;
+  ls.first = first;
+  ls.count = line.watch ? line.watch->size() : line.stations.size();
+  return ls;
+}
+
+StationHealth HealthOf(const RunLine& line, size_t i) {
+  return line.watch ? line.watch->health(i) : StationHealth::kDisabled;
+}
+
+StationStatus StatusOf(const RunLine& line, size_t i) {
+  return line.watch ? line.watch->status(i) : StationStatus{};
+}
+
+// The station's next snapshot from the one before (null: its first).
+std::shared_ptr<const StationSnapshot> NextStation(const RunLine& line, size_t l, size_t i,
+                                                   const StationSnapshot* old,
+                                                   const std::string& line_name, uint64_t version) {
+  auto s = std::make_shared<StationSnapshot>();
+  s->line = l;
+  s->row = line.watch ? line.watch->stations()[i] : line.stations[i];
+  s->health = HealthOf(line, i);
+  s->status = StatusOf(line, i);
+  s->shows = old ? old->shows : "";
+  // The meter shows what the last frame carried: a failed frame, or a value no frame can carry,
+  // leaves it as it was.
+  bool frame_went = old ? s->status.sent > old->status.sent : s->status.sent > 0;
+  std::string shown;
+  if (frame_went && s->health == StationHealth::kOk && s->status.has_value &&
+      meter::ShownFor(s->row.kind, s->row.number, s->row.decimals, s->status.value, &shown)) {
+    s->shows = shown;
+  }
+  s->changed = version;
+  s->json = PageStationJson(*s, line_name);
+  return s;
+}
+
 }  // namespace
+
+bool SnapshotBuilder::Changed(const GatewayView& view,
+                              const std::vector<LineSnapshot>& lines) const {
+  const Snapshot* before = last_.get();
+  if (!before || before->inputs.size() != view.inputs.size() ||
+      before->lines.size() != lines.size()) {
+    return true;
+  }
+  for (size_t i = 0; i < view.inputs.size(); ++i) {
+    if (!SameInput(before->inputs[i], view.inputs[i])) return true;
+  }
+  for (size_t l = 0; l < lines.size(); ++l) {
+    const LineSnapshot& old = before->lines[l];
+    if (old.first != lines[l].first || old.count != lines[l].count || !SameLine(old, lines[l])) {
+      return true;
+    }
+    const RunLine& line = (*view.lines)[l];
+    for (size_t i = 0; i < old.count; ++i) {
+      if (!SameStatus(*before->stations[old.first + i], HealthOf(line, i), StatusOf(line, i))) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
 
 std::shared_ptr<const Snapshot> SnapshotBuilder::Build(const GatewayView& view,
                                                        std::chrono::steady_clock::time_point now) {
-  auto next = std::make_shared<Snapshot>();
+  static const std::vector<RunLine> kNoLines;
+  GatewayView seen = view;
+  if (!seen.lines) seen.lines = &kNoLines;
+  const std::vector<RunLine>& lines = *seen.lines;
+  if (rates_.size() != lines.size()) rates_.assign(lines.size(), Rate{});
+  std::vector<LineSnapshot> line_snapshots;
+  size_t first = 0;
+  for (size_t l = 0; l < lines.size(); ++l) {
+    LineSnapshot ls = LineOf(lines[l], first);
+    Rate& rate = rates_[l];
+    ls.frames_per_second =
+        UpdateRate(ls.sent + ls.failed, now, &rate.per_second, &rate.frames, &rate.at);
+    first += ls.count;
+    line_snapshots.push_back(std::move(ls));
+  }
+  if (!Changed(seen, line_snapshots)) return nullptr;
+
   const Snapshot* before = last_.get();
+  auto next = std::make_shared<Snapshot>();
   next->version = version_ + 1;
   next->elapsed = view.elapsed;
   next->inputs = view.inputs;
-  bool changed = !before || before->inputs.size() != next->inputs.size();
-  for (size_t i = 0; !changed && i < next->inputs.size(); ++i) {
-    changed = !SameInput(before->inputs[i], next->inputs[i]);
-  }
-  static const std::vector<RunLine> kNoLines;
-  const std::vector<RunLine>& lines = view.lines ? *view.lines : kNoLines;
-  if (rates_.size() != lines.size()) rates_.assign(lines.size(), Rate{});
+  next->lines = std::move(line_snapshots);
+  next->stations.reserve(first);
   for (size_t l = 0; l < lines.size(); ++l) {
-    const RunLine& line = lines[l];
-    LineSnapshot ls;
-    ls.name = platform::Cp949ToUtf8(LineName(line.config));
-    ls.config = platform::Cp949ToUtf8(line.config);
-    ls.port = line.port;
-    ls.state = StateName(line.state);
-    ls.problem = !line.read_error.empty() ? line.read_error : line.port_problem;
-    ls.port_open = line.running();
-    ls.sent = line.sent;
-    ls.failed = line.failed;
-    Rate& rate = rates_[l];
-    ls.frames_per_second =
-        UpdateRate(line.sent + line.failed, now, &rate.per_second, &rate.frames, &rate.at);
-    ls.first = next->stations.size();
-    const LineWatch* watch = line.watch.get();
-    ls.count = watch ? watch->size() : line.stations.size();
+    const LineSnapshot& ls = next->lines[l];
     bool same_layout = before && l < before->lines.size() && before->lines[l].first == ls.first &&
                        before->lines[l].count == ls.count;
-    changed = changed || !same_layout || !SameLine(before->lines[l], ls);
     for (size_t i = 0; i < ls.count; ++i) {
-      const StationSnapshot* old = same_layout ? &before->stations[ls.first + i] : nullptr;
-      StationHealth health = watch ? watch->health(i) : StationHealth::kDisabled;
-      StationStatus status = watch ? watch->status(i) : StationStatus{};
-      if (old && SameStatus(*old, health, status)) {
+      const auto* old = same_layout ? &before->stations[ls.first + i] : nullptr;
+      if (old && SameStatus(**old, HealthOf(lines[l], i), StatusOf(lines[l], i))) {
         next->stations.push_back(*old);
-        continue;
+      } else {
+        next->stations.push_back(
+            NextStation(lines[l], l, i, old ? old->get() : nullptr, ls.name, next->version));
       }
-      StationSnapshot s;
-      s.line = l;
-      s.row = watch ? watch->stations()[i] : line.stations[i];
-      s.health = health;
-      s.status = status;
-      s.shows = old ? old->shows : "";
-      std::string shown;
-      // The meter shows what the last frame carried: a failed frame, or a value no frame can
-      // carry, leaves it as it was.
-      bool frame_went = old ? status.sent > old->status.sent : status.sent > 0;
-      if (frame_went && health == StationHealth::kOk && status.has_value &&
-          meter::ShownFor(s.row.kind, s.row.number, s.row.decimals, status.value, &shown)) {
-        s.shows = shown;
-      }
-      s.changed = next->version;
-      s.json = PageStationJson(s, ls.name);
-      next->stations.push_back(std::move(s));
-      changed = true;
     }
-    next->lines.push_back(std::move(ls));
   }
-  if (!changed) return nullptr;
   version_ = next->version;
   last_ = next;
   return last_;

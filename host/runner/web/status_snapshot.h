@@ -41,7 +41,9 @@ struct Snapshot {
   uint64_t version = 0;
   double elapsed = 0;
   std::vector<LineSnapshot> lines;
-  std::vector<StationSnapshot> stations;
+  // Shared with the snapshots before and after while the station does not change: a snapshot of
+  // thousands of stations costs little when few change.
+  std::vector<std::shared_ptr<const StationSnapshot>> stations;
   std::vector<InputHealth> inputs;
 };
 
@@ -49,7 +51,8 @@ struct Snapshot {
 // (a value no frame can carry leaves the meter as it was) and the lines' frame rates.
 class SnapshotBuilder {
  public:
-  // The next snapshot, or null when nothing a viewer sees changed since the last one.
+  // The next snapshot, or null when nothing a viewer sees changed since the last one (found
+  // without making anything: an idle runner's update costs a comparison per station).
   std::shared_ptr<const Snapshot> Build(const GatewayView& view,
                                         std::chrono::steady_clock::time_point now);
   const std::shared_ptr<const Snapshot>& last() const { return last_; }
@@ -61,6 +64,8 @@ class SnapshotBuilder {
     double per_second = 0;
   };
   std::shared_ptr<const Snapshot> last_;
+  bool Changed(const GatewayView& view, const std::vector<LineSnapshot>& lines) const;
+
   std::vector<Rate> rates_;
   uint64_t version_ = 0;
 };
