@@ -32,7 +32,9 @@ class StreamClient {
   bool Add(const SharedText& text, size_t limit);
   // Ends the stream at its next read.
   void Close();
-  // The server dropped the connection: no resume may follow.
+  // The server dropped the connection: no resume may follow. Called by libmicrohttpd as it frees
+  // the response, without a lock of its own held, so that waiting for a resume under way (which
+  // takes libmicrohttpd's lock) cannot deadlock.
   void Gone();
 
  private:

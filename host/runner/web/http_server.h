@@ -54,8 +54,8 @@ class HttpServer {
 
   // Listens on the options' address; false with the reason.
   bool Start(const WebOptions& options, std::string* error);
-  // Closes every connection and ends the server's thread. `before` runs first (it ends the event
-  // streams, which must be resumed to end).
+  // Closes every connection and ends the server's thread. The event streams must be ended
+  // first (EventStreams::CloseAll): a suspended stream ends only once resumed.
   void Stop();
   const HttpLimits& limits() const { return limits_; }
 
