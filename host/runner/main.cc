@@ -550,7 +550,8 @@ int Run(const Options& options) {
   }
   PrintStatistics(lines);
   if (web.output) {
-    web.output->Finish(web_view(lines, 0, true));
+    auto ran = std::chrono::steady_clock::now() - start;
+    web.output->Finish(web_view(lines, std::chrono::duration<double>(ran).count(), true));
     web.output->Stop();
   }
   if (!stopped) {

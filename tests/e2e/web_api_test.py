@@ -39,7 +39,7 @@ def main():
     os.unlink(token)
     os.rmdir(token_dir)
     try:
-        road.values(Road.ROAD_VALUES)
+        road.road_values()
         bearer = {"Authorization": "Bearer " + TOKEN}
         # (headers, path, body, expected status)
         cases = [
@@ -50,6 +50,7 @@ def main():
             ({"Authorization": "Basic " + TOKEN}, "/api/values/T2", b"42", 401),
             (bearer, "/api/values/T2", b"many", 400),
             (bearer, "/api/values/NOSUCH", b"1", 404),
+            (bearer, "/api/values/T2", b"nan", 422),
             (bearer, "/api/values/T2", b"x" * 5000, 413),
             (bearer, "/api/values/T2", b'{"value": 42, "unit": "m3/h"}', 200),
         ]
@@ -117,12 +118,13 @@ def main():
                 (int(total.group(1)), int(total.group(2))):
             road.fail("line totals differ from the statistics: %s" % total.group(0))
         inputs = {k[1]: v for k, v in metrics.items() if k[0] == "veldrane_input_values_total"}
-        expected = {frozenset({("input", "values")}): 7, frozenset({("input", "http")}): 1}
+        # The road's 14 value lines (road_values) and the one PUT that was taken.
+        expected = {frozenset({("input", "values")}): 14, frozenset({("input", "http")}): 1}
         if inputs != expected:
             road.fail("values by input %s, expected %s" % (inputs, expected))
         refused = metrics.get(("veldrane_input_refused_total", frozenset({("input", "http")})))
-        if refused != 2:
-            road.fail("the http input refused %s values, expected 2 (a bad one, an unknown tag)"
+        if refused != 3:
+            road.fail("the http input refused %s values, expected 3 (bad, unknown tag, NaN)"
                       % refused)
         for name in ("process_resident_memory_bytes", "process_cpu_seconds_total",
                      "process_open_fds", "process_start_time_seconds"):

@@ -61,7 +61,7 @@ def main():
         return took
 
     try:
-        road.values(Road.ROAD_VALUES)
+        road.road_values()
         normal_client("at the start")
         rss_before = rss_kib(road.host.pid)
 

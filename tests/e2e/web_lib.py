@@ -76,6 +76,14 @@ class Road:
         self.meter.send_signal(signal.SIGINT)
         self.meter.wait(10)
 
+    def road_values(self):
+        """Gives the road's values once the line carries frames (the meter may miss the frames
+        of the line's first moments), so that each meter must show ROAD_SHOWS."""
+        self.values("".join("T%d %d\n" % (i, i + 1) for i in range(7)))
+        if not wait_until(lambda: self.shows(), 15):
+            self.fail("the meter decoded no frame within 15 s")
+        self.values(self.ROAD_VALUES)
+
     def values(self, text):
         os.write(self.writer, text.encode())
 

@@ -40,7 +40,7 @@ def main():
     road = Road(sys.argv[1])
     driver = None
     try:
-        road.values(Road.ROAD_VALUES)
+        road.road_values()
         driver = browser()
         driver.get(road.origin + "/")
         if not wait_until(lambda: len(page_rows(driver)) == 7, 5):
