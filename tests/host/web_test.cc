@@ -188,7 +188,7 @@ struct SyntheticLine {
 
   SyntheticLine() {
     RunLine line;
-    line.config = "hall/line1.cfg";
+    line.config = "hall/라인1.cfg";  // a path is UTF-8, not code page 949
     line.port = "COM1";
     line.state = LineState::kRunning;
     line.stations = {{"K5", 5, 200, 0, "T5"}, {"K1\"x", 1, 2, 2, "T1"}, {"K4", 4, 100, 0, "T4"}};
@@ -246,16 +246,16 @@ TEST(SnapshotBuilder, ShowsWhatTheMeterShowsAndTellsWhatChanged) {
   EXPECT_EQ(delta.find("\"1\":"), std::string::npos) << delta;  // unchanged: not sent again
   std::string all = StatusDocument(*third);
   EXPECT_NE(all.find("\"station\":\"K1\\\"x\""), std::string::npos) << all;
-  EXPECT_NE(all.find("\"line\":\"line1\""), std::string::npos) << all;
+  EXPECT_NE(all.find("\"line\":\"라인1\""), std::string::npos) << all;
 
   std::string metrics = MetricsText(*third, {}, {});
   for (const char* expected : {
-           "veldrane_station_frames_sent_total{line=\"line1\",station=\"K1\\\"x\",number=\"2\"} "
+           "veldrane_station_frames_sent_total{line=\"라인1\",station=\"K1\\\"x\",number=\"2\"} "
            "1\n",
-           "veldrane_station_state{line=\"line1\",station=\"K5\",number=\"200\",state=\"failing\"} "
+           "veldrane_station_state{line=\"라인1\",station=\"K5\",number=\"200\",state=\"failing\"} "
            "1\n",
-           "veldrane_station_frames_failed_total{line=\"line1\",station=\"K5\",number=\"200\"} 1\n",
-           "veldrane_line_port_open{line=\"line1\",port=\"COM1\"} 1\n",
+           "veldrane_station_frames_failed_total{line=\"라인1\",station=\"K5\",number=\"200\"} 1\n",
+           "veldrane_line_port_open{line=\"라인1\",port=\"COM1\"} 1\n",
            "# TYPE veldrane_line_frames_sent_total counter\n",
        }) {
     EXPECT_NE(metrics.find(expected), std::string::npos) << expected;

@@ -5,7 +5,6 @@
 #include "host/runner/mqtt_topics.h"
 #include "host/runner/run_lines.h"
 #include "host/runner/web/status_json.h"
-#include "platform/cp949.h"
 #include "tools/meter/meter_face.h"
 
 namespace veldrane::host {
@@ -64,8 +63,9 @@ double UpdateRate(int64_t frames, std::chrono::steady_clock::time_point now, dou
 
 LineSnapshot LineOf(const RunLine& line, size_t first) {
   LineSnapshot ls;
-  ls.name = platform::Cp949ToUtf8(LineName(line.config));
-  ls.config = platform::Cp949ToUtf8(line.config);
+  // A path is the file system's bytes (UTF-8 here), not code page 949 as the stations' names.
+  ls.name = LineName(line.config);
+  ls.config = line.config;
   ls.port = line.port;
   ls.state = StateName(line.state);
   ls.problem = !line.read_error.empty() ? line.read_error : line.port_problem;
