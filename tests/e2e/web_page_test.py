@@ -32,7 +32,8 @@ def page_rows(driver):
           number: tr.querySelector('td.name .small').textContent.split(' ').pop(),
           class: tr.className,
           value: tr.children[3].textContent,
-          shows: tr.querySelector('svg').getAttribute('data-shows')}));""")
+          shows: tr.querySelector('svg') &&
+                 tr.querySelector('svg').getAttribute('data-shows')}));""")
     return {int(r["number"]): r for r in rows}
 
 

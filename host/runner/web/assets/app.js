@@ -15,6 +15,15 @@
   const stations = [];
   const rows = [];
   let lines = [];
+  // The digits are drawn for the rows in sight only: a gateway of thousands of meters stays
+  // light in the browser.
+  const observer = 'IntersectionObserver' in window ? new IntersectionObserver(function (seen) {
+    for (const entry of seen) {
+      const index = Number(entry.target.dataset.index);
+      rows[index].visible = entry.isIntersecting;
+      drawFace(index);
+    }
+  }, { rootMargin: '300px' }) : null;
 
   function el(tag, cls, text) {
     const e = document.createElement(tag);
@@ -67,6 +76,7 @@
   function makeRow(index) {
     const tr = el('tr');
     tr.id = 'station-' + index;
+    tr.dataset.index = index;
     const cells = {
       name: el('td', 'name'), model: el('td'), tag: el('td'), value: el('td', 'num'),
       face: el('td', 'face-cell'), sent: el('td', 'num'), failed: el('td', 'num'),
@@ -78,7 +88,8 @@
     cells.failed.dataset.label = 'failed';
     cells.model.dataset.label = 'meter';
     for (const k of Object.keys(cells)) tr.appendChild(cells[k]);
-    rows[index] = { tr: tr, cells: cells, shows: null };
+    rows[index] = { tr: tr, cells: cells, shows: null, visible: !observer };
+    if (observer) observer.observe(tr);
     return tr;
   }
 
@@ -95,12 +106,16 @@
     c.sent.textContent = s.sent;
     c.failed.textContent = s.failed;
     c.state.textContent = s.state;
-    if (row.shows !== s.shows) {
-      const box = el('span', 'face');
-      box.appendChild(face(s.shows, s.width));
-      c.face.replaceChildren(box);
-      row.shows = s.shows;
-    }
+    drawFace(index);
+  }
+
+  function drawFace(index) {
+    const s = stations[index], row = rows[index];
+    if (!s || !row || !row.visible || row.shows === s.shows) return;
+    const box = el('span', 'face');
+    box.appendChild(face(s.shows, s.width));
+    row.cells.face.replaceChildren(box);
+    row.shows = s.shows;
   }
 
   function counts(line) {
@@ -153,6 +168,7 @@
   }
 
   function full(doc) {
+    if (observer) observer.disconnect();
     stations.length = 0;
     rows.length = 0;
     lines = [];
