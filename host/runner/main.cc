@@ -416,16 +416,6 @@ int Run(const Options& options) {
       return kUsage;
     }
   }
-  // The sources of values the web page lists.
-  std::map<std::string, std::string> sources;
-  if (!options.values.empty()) sources["values"] = "'TAG VALUE' lines from " + options.values;
-  if (options.simulate) sources["simulate"] = "moving test values";
-  if (options.mqtt.enabled()) sources["mqtt"] = "values from " + options.mqtt.url;
-  auto web_view = [&](const std::vector<RunLine>& all, double elapsed, bool fresh) {
-    veldrane::host::GatewayView view{&all, sink.Inputs(sources), elapsed, fresh};
-    if (!options.web.token.empty()) view.inputs.push_back(web.input->Health());
-    return view;
-  };
 
   bool live = !options.quiet && !options.plain && veldrane::platform::PrepareLiveView();
   g_events.SetEcho(!live);
@@ -479,6 +469,22 @@ int Run(const Options& options) {
       status = kUsage;
     }
   }
+
+  // The sources of values the web page lists, and whether the broker is connected.
+  std::map<std::string, std::string> sources;
+  if (!options.values.empty()) sources["values"] = "'TAG VALUE' lines from " + options.values;
+  if (options.simulate) sources["simulate"] = "moving test values";
+  if (options.mqtt.enabled()) sources["mqtt"] = options.mqtt.url;
+  auto web_view = [&](const std::vector<RunLine>& all, double elapsed, bool fresh) {
+    veldrane::host::GatewayView view{&all, sink.Inputs(sources), elapsed, fresh};
+    for (veldrane::host::InputHealth& input : view.inputs) {
+      if (input.name != "mqtt") continue;
+      input.ok = mqtt && mqtt->link().connected();
+      input.detail = (input.ok ? "connected to " : "not connected to ") + input.detail;
+    }
+    if (!options.web.token.empty()) view.inputs.push_back(web.input->Health());
+    return view;
+  };
 
   auto watch_line = [&](RunLine& line, bool details_due, bool values_moved) {
     veldrane::host::WatchLine(driver, &line, details_due, values_moved,
