@@ -38,16 +38,18 @@ ssize_t ReadStream(void* cls, uint64_t, char* out, size_t max) {
 }
 
 void FreeStream(void* cls) {
-  auto* holder = static_cast<StreamHolder*>(cls);
+  // Owned by the response since Queue, which gives it back here.
+  std::unique_ptr<StreamHolder> holder(static_cast<StreamHolder*>(cls));
   holder->client->Gone();
-  delete holder;  // NOLINT: owned by the response, which frees it here
 }
 
 MHD_Result Queue(MHD_Connection* connection, const HttpResponse& answer) {
   MHD_Response* response = nullptr;
   if (answer.stream) {
+    auto holder = std::make_unique<StreamHolder>(StreamHolder{answer.stream});
     response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, &ReadStream,
-                                                 new StreamHolder{answer.stream}, &FreeStream);
+                                                 holder.get(), &FreeStream);
+    if (response) holder.release();  // the response frees it (FreeStream)
   } else {
     response = MHD_create_response_from_buffer(
         answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
@@ -76,7 +78,7 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
   auto* server = static_cast<HttpServer*>(cls);
   auto* pending = static_cast<Pending*>(*state);
   if (!pending) {
-    *state = new Pending;  // NOLINT: freed by Completed
+    *state = std::make_unique<Pending>().release();  // Completed frees it
     // A body announced larger than allowed is refused before any of it is read.
     const char* length = Header(connection, MHD_HTTP_HEADER_CONTENT_LENGTH);
     if (*length && std::strtoull(length, nullptr, 10) > server->limits().max_body) {
@@ -109,7 +111,7 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url, const 
 }
 
 void Completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
-  delete static_cast<Pending*>(*state);  // NOLINT: made by Answer
+  std::unique_ptr<Pending> made_by_answer(static_cast<Pending*>(*state));
   *state = nullptr;
 }
 
