@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
 
 #include <chrono>
 #include <cstdio>
@@ -15,6 +16,7 @@
 
 #include "host/runner/run_lines.h"
 #include "host/runner/web/event_stream.h"
+#include "host/runner/web/http_server.h"
 #include "host/runner/web/metrics_text.h"
 #include "host/runner/web/status_json.h"
 #include "host/runner/web/status_snapshot.h"
@@ -94,6 +96,36 @@ TEST(WebOptions, ListenAddressesAndAddressBlocks) {
   lone.token_file = "/nonexistent";
   EXPECT_FALSE(FinishWebOptions(&lone, &error));
   EXPECT_NE(error.find("need --http"), std::string::npos) << error;
+}
+
+TEST(HttpServer, OnlyTheAllowedBlocksMayConnect) {
+  WebOptions options;
+  std::string error;
+  ASSERT_TRUE(SetWebOption("--http-allow", "10.0.0.0/8,fd00::/8", &options, &error));
+  options.host = "127.0.0.1";  // port 0: any free one, for the test
+  HttpServer server([](const HttpRequest&) { return HttpResponse{}; }, HttpLimits{});
+  ASSERT_TRUE(server.Start(options, &error)) << error;
+  auto v4 = [](const char* text) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, text, &a.sin_addr);
+    return a;
+  };
+  auto v6 = [](const char* text) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    inet_pton(AF_INET6, text, &a.sin6_addr);
+    return a;
+  };
+  sockaddr_in in_block = v4("10.1.2.3"), outside = v4("127.0.0.1");
+  sockaddr_in6 in_block6 = v6("fd00::7"), mapped = v6("::ffff:10.9.9.9"), outside6 = v6("::1");
+  EXPECT_TRUE(server.Allowed(&in_block, sizeof in_block));
+  EXPECT_FALSE(server.Allowed(&outside, sizeof outside));
+  EXPECT_TRUE(server.Allowed(&in_block6, sizeof in_block6));
+  EXPECT_TRUE(server.Allowed(&mapped, sizeof mapped));
+  EXPECT_FALSE(server.Allowed(&outside6, sizeof outside6));
+  EXPECT_FALSE(server.Allowed(&in_block, 4));  // a short address is no address
+  server.Stop();
 }
 
 TEST(WebOptions, TheTokenIsTheFirstLineOfASmallRegularFile) {
