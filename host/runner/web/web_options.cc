@@ -17,7 +17,8 @@ namespace veldrane::host {
 const char* const kWebUsage =
     "  --http ADDR:PORT  serve the live page, /api/status, /api/events, /metrics and /healthz\n"
     "                    on ADDR:PORT (127.0.0.1:8640; an IPv6 address in brackets)\n"
-    "  --http-allow CIDR,...  only these address blocks may connect (10.0.0.0/8,fd00::/8)\n"
+    "  --http-allow CIDR,...\n"
+    "                    only these address blocks may connect (10.0.0.0/8,fd00::/8)\n"
     "  --http-token FILE the token (first line of FILE) that PUT /api/values/TAG must carry\n"
     "                    as 'Authorization: Bearer TOKEN'; without it values over HTTP are\n"
     "                    refused\n";
