@@ -31,6 +31,7 @@
 #include "host/runner/stop_signals.h"
 #include "host/runner/value_lines.h"
 #include "host/runner/value_reader.h"
+#include "host/runner/web/web_parts.h"
 #include "host/sub/tarko_sub_host.h"
 #include "platform/console.h"
 #include "platform/display_text.h"
@@ -98,7 +99,7 @@ void Usage(std::FILE* out) {
       "  --log FILE        append the event log to FILE (raw code page 949 lines)\n"
       "  --quiet           no live table; only the event log and the final statistics\n"
       "  --plain           plain lines even on a terminal\n"
-      "%s"
+      "%s%s"
       "\n"
       "Options for configure:\n"
       "  --tags FILE       tag names (one a line) that the tag browser offers, beside the tags\n"
@@ -121,7 +122,7 @@ void Usage(std::FILE* out) {
       "not opened, 4 a port not opened (3 or 4 also when the other lines ran: 3 when a\n"
       "configuration failed, else 4), 5 driver not loaded, 6 the driver did not stop a line\n"
       "within 1.2 s (the statistics are those before the stop), 7 no configuration window.\n",
-      veldrane::host::kMqttUsage);
+      veldrane::host::kMqttUsage, veldrane::host::kWebUsage);
 }
 
 struct Options {
@@ -136,6 +137,7 @@ struct Options {
   bool quiet = false;
   bool plain = false;
   veldrane::host::MqttOptions mqtt;
+  veldrane::host::WebOptions web;
 };
 
 // Event-log lines as UTF-8, kept for the live table and printed in plain mode.
@@ -155,6 +157,7 @@ class EventLines {
     lines_.push_back(std::move(text));
     if (lines_.size() > kKept) lines_.pop_front();
   }
+  uint64_t NextSequence() { return sequence_.fetch_add(1) + 1; }
   std::deque<std::string> Recent() {
     std::lock_guard<std::mutex> lock(mutex_);
     return lines_;
@@ -174,12 +177,19 @@ class EventLines {
   std::mutex mutex_;
   std::deque<std::string> lines_;
   std::atomic<bool> echo_{true};
+  std::atomic<uint64_t> sequence_{0};
 };
 
 EventLines g_events;
 
-void OnEventLine(int32_t, int32_t level_word, const char* line, void*) {
+// `output`: the web page's status output, which takes each line too; or null.
+void OnEventLine(int32_t, int32_t level_word, const char* line, void* output) {
   g_events.Add(level_word, line);
+  if (!output) return;
+  veldrane::host::EventEntry entry{std::chrono::system_clock::now(), level_word & 0xFF,
+                                   veldrane::platform::DisplayCp949(line), line,
+                                   g_events.NextSequence()};
+  static_cast<veldrane::host::StatusOutput*>(output)->OnEvent(entry);
 }
 
 // The last value the runner gave each tag.
@@ -218,6 +228,44 @@ bool ApplyValue(const std::string& tag, double value) {
   SetTag(tag, value);
   return true;
 }
+
+// Where the web server's values go, and what each source of values did, for the web page.
+class RunnerSink : public veldrane::host::ValueSink {
+ public:
+  Result SetValue(const std::string& tag, double value, std::string_view input) override {
+    Result result = !std::isfinite(value)    ? Result::kNotFinite
+                    : ApplyValue(tag, value) ? Result::kSet
+                                             : Result::kUnknownTag;
+    Count(std::string(input), result == Result::kSet);
+    return result;
+  }
+  bool LastValue(const std::string& tag, double* value) const override {
+    return g_values.Get(tag, value);
+  }
+  void Count(const std::string& input, bool set) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    veldrane::host::InputHealth& health = inputs_[input];
+    health.name = input;
+    ++(set ? health.values : health.refused);
+  }
+  // Each source as it is now; `details` gives each one's line for a person.
+  std::vector<veldrane::host::InputHealth> Inputs(
+      const std::map<std::string, std::string>& details) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<veldrane::host::InputHealth> all;
+    for (const auto& [name, detail] : details) {
+      veldrane::host::InputHealth health = inputs_[name];
+      health.name = name;
+      health.detail = detail;
+      all.push_back(health);
+    }
+    return all;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, veldrane::host::InputHealth> inputs_;
+};
 
 // A station's statistics through the entry table, and its tag's last value.
 veldrane::host::StationStatus StatusOf(const DriverModule& driver, int32_t index,
@@ -308,7 +356,8 @@ bool CheckMqttLineNames(const std::vector<RunLine>& lines, std::string* error) {
 
 // The lines' states for the broker, read through the runner's watch of each running line.
 std::unique_ptr<veldrane::host::MqttGateway> NewGateway(const veldrane::host::MqttOptions& options,
-                                                        const std::vector<RunLine>& lines) {
+                                                        const std::vector<RunLine>& lines,
+                                                        RunnerSink* sink) {
   std::vector<veldrane::host::StatusLine> status;
   for (const RunLine& line : lines) {
     if (!line.watch) continue;
@@ -319,7 +368,8 @@ std::unique_ptr<veldrane::host::MqttGateway> NewGateway(const veldrane::host::Mq
     status.push_back(std::move(s));
   }
   return std::make_unique<veldrane::host::MqttGateway>(
-      options, std::move(status), [](const std::string& tag, double v) { ApplyValue(tag, v); },
+      options, std::move(status),
+      [sink](const std::string& tag, double v) { sink->Count("mqtt", ApplyValue(tag, v)); },
       [](Priority priority, const std::string& text) {
         PrintLines(stderr, priority, "veldrane-host: " + text);
       });
@@ -358,9 +408,20 @@ int Run(const Options& options) {
     }
   }
 
+  // The web server listens before any line starts: a port it cannot have ends the run here.
+  RunnerSink sink;
+  veldrane::host::WebParts web;
+  if (options.web.enabled()) {
+    web = veldrane::host::MakeWeb(options.web);
+    if (!web.output->Start(&error) || !web.input->Start(&sink, &error)) {
+      Say(error);
+      return kUsage;
+    }
+  }
+
   bool live = !options.quiet && !options.plain && veldrane::platform::PrepareLiveView();
   g_events.SetEcho(!live);
-  EventLogSetListener(&OnEventLine, nullptr);
+  EventLogSetListener(&OnEventLine, web.output.get());
 
   DriverModule driver;
   if (!driver.Load(options.driver, &error)) {
@@ -391,12 +452,18 @@ int Run(const Options& options) {
   veldrane::host::StopCleanlyOnSignal();
   std::thread reader;
   if (!options.values.empty()) {
-    reader = std::thread([&] { veldrane::host::ReadValueFile(options.values, stop, ApplyValue); });
+    reader = std::thread([&] {
+      veldrane::host::ReadValueFile(options.values, stop, [&](const std::string& tag, double v) {
+        bool set = ApplyValue(tag, v);
+        sink.Count("values", set);
+        return set;
+      });
+    });
   }
   int status = kOk;
   std::unique_ptr<veldrane::host::MqttGateway> mqtt;
   if (options.mqtt.enabled()) {
-    mqtt = NewGateway(options.mqtt, lines);
+    mqtt = NewGateway(options.mqtt, lines, &sink);
     if (!mqtt->Start(&error)) {
       // Options the client refuses (say, a name that is not UTF-8): as a usage error.
       Say(error);
@@ -404,6 +471,22 @@ int Run(const Options& options) {
       status = kUsage;
     }
   }
+
+  // The sources of values the web page lists, and whether the broker is connected.
+  std::map<std::string, std::string> sources;
+  if (!options.values.empty()) sources["values"] = "'TAG VALUE' lines from " + options.values;
+  if (options.simulate) sources["simulate"] = "moving test values";
+  if (options.mqtt.enabled()) sources["mqtt"] = options.mqtt.url;
+  auto web_view = [&](const std::vector<RunLine>& all, double elapsed, bool fresh) {
+    veldrane::host::GatewayView view{&all, sink.Inputs(sources), elapsed, fresh};
+    for (veldrane::host::InputHealth& input : view.inputs) {
+      if (input.name != "mqtt") continue;
+      input.ok = mqtt && mqtt->link().connected();
+      input.detail = (input.ok ? "connected to " : "not connected to ") + input.detail;
+    }
+    if (!options.web.token.empty()) view.inputs.push_back(web.input->Health());
+    return view;
+  };
 
   auto watch_line = [&](RunLine& line, bool details_due, bool values_moved) {
     veldrane::host::WatchLine(driver, &line, details_due, values_moved,
@@ -420,7 +503,7 @@ int Run(const Options& options) {
   auto next_draw = start;
   // How often the stations' counts and values are wanted: for the live table as often as it
   // is drawn; for the broker once a second, as often as a station's state may go out.
-  const auto details_every = std::chrono::milliseconds(live ? 500 : 1000);
+  const auto details_every = std::chrono::milliseconds(live || web.output ? 500 : 1000);
   uint64_t values_seen = ~uint64_t{0};
   while (!stop.load()) {
     auto now = std::chrono::steady_clock::now();
@@ -429,17 +512,19 @@ int Run(const Options& options) {
     if (options.simulate && now >= next_value) {
       for (size_t i = 0; i < simulator.size(); ++i) {
         SetTag(simulator.tag(i).name, simulator.ValueAt(i, elapsed));
+        sink.Count("simulate", true);
       }
       next_value += std::chrono::seconds(1);
     }
     // A quarter second keeps the failure runs exact: the engine sends a station at most once a
     // pass of half a second.
     if (now >= next_watch) {
-      bool details_due = (live || mqtt) && now >= next_details;
+      bool details_due = (live || mqtt || web.output) && now >= next_details;
       if (details_due) next_details = now + details_every;
       uint64_t version = g_values.version();
       watch(details_due, version != values_seen);
       if (details_due) values_seen = version;
+      if (web.output) web.output->Update(web_view(lines, elapsed, details_due), now);
       next_watch = now + std::chrono::milliseconds(250);
     }
     if (live && now >= next_draw) {
@@ -461,6 +546,7 @@ int Run(const Options& options) {
 
   veldrane::host::RequestStop();
   if (mqtt) mqtt->Stop();
+  if (web.input) web.input->Stop();
   g_events.SetEcho(true);
   // The counts before the stop, in case a line's driver does not return from it in time.
   watch(true, true);
@@ -471,6 +557,11 @@ int Run(const Options& options) {
     if (line.state == LineState::kStopped) watch_line(line, true, true);
   }
   PrintStatistics(lines);
+  if (web.output) {
+    auto ran = std::chrono::steady_clock::now() - start;
+    web.output->Finish(web_view(lines, std::chrono::duration<double>(ran).count(), true));
+    web.output->Stop();
+  }
   if (!stopped) {
     for (const RunLine& line : lines) {
       if (line.running()) {
@@ -600,6 +691,12 @@ int main(int argc, char** argv) {
         Say(error);
         return kUsage;
       }
+    } else if (veldrane::host::IsWebOption(arg)) {
+      std::string error;
+      if (!veldrane::host::SetWebOption(arg, need_value(arg.c_str()), &options.web, &error)) {
+        Say(error);
+        return kUsage;
+      }
     } else if (arg == "--quiet") {
       options.quiet = true;
     } else if (arg == "--plain") {
@@ -631,7 +728,8 @@ int main(int argc, char** argv) {
     return kUsage;
   }
   std::string mqtt_error;
-  if (!veldrane::host::FinishMqttOptions(&options.mqtt, &mqtt_error)) {
+  if (!veldrane::host::FinishMqttOptions(&options.mqtt, &mqtt_error) ||
+      !veldrane::host::FinishWebOptions(&options.web, &mqtt_error)) {
     Say(mqtt_error);
     return kUsage;
   }

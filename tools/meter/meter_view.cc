@@ -12,14 +12,6 @@
 namespace veldrane::meter {
 namespace {
 
-// Characters of each model's display, sign included: as many as its widest value; eight where
-// the display has no fixed digits.
-size_t FaceWidth(int32_t kind) {
-  const MeterKind* model = FindMeterKind(kind);
-  if (!model || !model->bounded) return 8;
-  return std::max(std::to_string(model->lowest).size(), std::to_string(model->highest).size());
-}
-
 std::string Format(const char* format, double value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
@@ -54,10 +46,6 @@ std::string ModelName(int32_t kind) {
   const MeterKind* model = FindMeterKind(kind);
   if (!model) return "kind " + std::to_string(kind);
   return platform::Cp949ToUtf8(std::string(model->name));
-}
-
-std::string MeterFace(int32_t kind, const std::string& shown) {
-  return "[" + platform::PadLeft(shown, FaceWidth(kind)) + "]";
 }
 
 std::string PlainFrameLine(const MeterFrame& frame, const VirtualMeter& meter, bool configured,

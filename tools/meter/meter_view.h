@@ -8,6 +8,7 @@
 
 #include "tools/meter/frame_match.h"
 #include "tools/meter/meter_board.h"
+#include "tools/meter/meter_face.h"
 
 namespace veldrane::meter {
 
@@ -17,8 +18,6 @@ std::string ClockText(WallTime when);
 std::string HexText(const std::vector<uint8_t>& bytes);
 // The model of a meter kind as the station dialog names it, in UTF-8.
 std::string ModelName(int32_t kind);
-// The meter's face: what it shows right-aligned in the model's digits, "[   12.5]".
-std::string MeterFace(int32_t kind, const std::string& shown);
 
 // "12:00:01.234 station=1 kind=1 shows=12.5 name=PUMP1", with " ambiguous" when the bytes
 // allowed another reading and " unconfigured" when a configuration was given without this meter.
