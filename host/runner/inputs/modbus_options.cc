@@ -12,7 +12,8 @@ namespace veldrane::host {
 const char* const kModbusUsage =
     "  --modbus URL      serve holding registers to PLCs and SCADA (Modbus TCP): writes set\n"
     "                    tag values, reads give them back; tcp://ADDR[:PORT] (port 502;\n"
-    "                    IPv6 in brackets; tcp://0.0.0.0 for every interface)\n"
+    "                    IPv6 in brackets; tcp://0.0.0.0 for every interface); the\n"
+    "                    statistics name the clients connected and the writes taken\n"
     "  --modbus-map FILE the registers: 'REGISTER TYPE TAG [SCALE]' lines (default: every\n"
     "                    linked tag as a float32 from register 0; see veldrane-cfg modbus-map)\n"
     "  --modbus-unit N   answer only unit identifier N (default: any)\n"
