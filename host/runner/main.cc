@@ -22,6 +22,7 @@
 #include "host/rt/event_log_api.h"
 #include "host/runner/configure_support.h"
 #include "host/runner/console_lines.h"
+#include "host/runner/inputs/modbus_input.h"
 #include "host/runner/mqtt_gateway.h"
 #include "host/runner/mqtt_topics.h"
 #include "host/runner/run_lines.h"
@@ -99,7 +100,7 @@ void Usage(std::FILE* out) {
       "  --log FILE        append the event log to FILE (raw code page 949 lines)\n"
       "  --quiet           no live table; only the event log and the final statistics\n"
       "  --plain           plain lines even on a terminal\n"
-      "%s%s"
+      "%s%s%s"
       "\n"
       "Options for configure:\n"
       "  --tags FILE       tag names (one a line) that the tag browser offers, beside the tags\n"
@@ -122,7 +123,7 @@ void Usage(std::FILE* out) {
       "not opened, 4 a port not opened (3 or 4 also when the other lines ran: 3 when a\n"
       "configuration failed, else 4), 5 driver not loaded, 6 the driver did not stop a line\n"
       "within 1.2 s (the statistics are those before the stop), 7 no configuration window.\n",
-      veldrane::host::kMqttUsage, veldrane::host::kWebUsage);
+      veldrane::host::kMqttUsage, veldrane::host::kWebUsage, veldrane::host::kModbusUsage);
 }
 
 struct Options {
@@ -138,6 +139,7 @@ struct Options {
   bool plain = false;
   veldrane::host::MqttOptions mqtt;
   veldrane::host::WebOptions web;
+  veldrane::host::ModbusOptions modbus;
 };
 
 // Event-log lines as UTF-8, kept for the live table and printed in plain mode.
@@ -266,6 +268,24 @@ class RunnerSink : public veldrane::host::ValueSink {
   std::mutex mutex_;
   std::map<std::string, veldrane::host::InputHealth> inputs_;
 };
+
+// The Modbus server on `sink`, its map checked against the lines' tags (in station order); null
+// when not asked for. False with the reason when it cannot serve: a usage error.
+bool StartModbus(const Options& options, const std::vector<RunLine>& lines, RunnerSink* sink,
+                 std::unique_ptr<veldrane::host::ValueInput>* input, std::string* error) {
+  if (!options.modbus.enabled()) return true;
+  std::vector<std::string> linked;
+  for (const RunLine& line : lines) {
+    for (const StationRow& s : line.stations) linked.push_back(s.tag);
+  }
+  *input = veldrane::host::NewModbusInput(
+      options.modbus, linked,
+      [](const std::string& text) {
+        PrintLines(stderr, Priority::kWarning, "veldrane-host: " + text);
+      },
+      error);
+  return *input && (*input)->Start(sink, error);
+}
 
 // A station's statistics through the entry table, and its tag's last value.
 veldrane::host::StationStatus StatusOf(const DriverModule& driver, int32_t index,
@@ -409,7 +429,7 @@ int Run(const Options& options) {
   }
 
   // The web server listens before any line starts: a port it cannot have ends the run here.
-  RunnerSink sink;
+  RunnerSink sink;  // outlives the inputs
   veldrane::host::WebParts web;
   if (options.web.enabled()) {
     web = veldrane::host::MakeWeb(options.web);
@@ -417,6 +437,11 @@ int Run(const Options& options) {
       Say(error);
       return kUsage;
     }
+  }
+  std::unique_ptr<veldrane::host::ValueInput> modbus;
+  if (!StartModbus(options, lines, &sink, &modbus, &error)) {
+    Say(error);
+    return kUsage;
   }
 
   bool live = !options.quiet && !options.plain && veldrane::platform::PrepareLiveView();
@@ -485,6 +510,7 @@ int Run(const Options& options) {
       input.detail = (input.ok ? "connected to " : "not connected to ") + input.detail;
     }
     if (!options.web.token.empty()) view.inputs.push_back(web.input->Health());
+    if (modbus) view.inputs.push_back(modbus->Health());
     return view;
   };
 
@@ -547,6 +573,7 @@ int Run(const Options& options) {
   veldrane::host::RequestStop();
   if (mqtt) mqtt->Stop();
   if (web.input) web.input->Stop();
+  if (modbus) modbus->Stop();
   g_events.SetEcho(true);
   // The counts before the stop, in case a line's driver does not return from it in time.
   watch(true, true);
@@ -562,6 +589,7 @@ int Run(const Options& options) {
     web.output->Finish(web_view(lines, std::chrono::duration<double>(ran).count(), true));
     web.output->Stop();
   }
+  if (modbus) PrintLines(stdout, Priority::kInfo, "Modbus " + modbus->Health().detail + "\n");
   if (!stopped) {
     for (const RunLine& line : lines) {
       if (line.running()) {
@@ -697,6 +725,12 @@ int main(int argc, char** argv) {
         Say(error);
         return kUsage;
       }
+    } else if (veldrane::host::IsModbusOption(arg)) {
+      std::string error;
+      if (!veldrane::host::SetModbusOption(arg, need_value(arg.c_str()), &options.modbus, &error)) {
+        Say(error);
+        return kUsage;
+      }
     } else if (arg == "--quiet") {
       options.quiet = true;
     } else if (arg == "--plain") {
@@ -727,10 +761,11 @@ int main(int argc, char** argv) {
     Usage(stderr);
     return kUsage;
   }
-  std::string mqtt_error;
-  if (!veldrane::host::FinishMqttOptions(&options.mqtt, &mqtt_error) ||
-      !veldrane::host::FinishWebOptions(&options.web, &mqtt_error)) {
-    Say(mqtt_error);
+  std::string options_error;
+  if (!veldrane::host::FinishMqttOptions(&options.mqtt, &options_error) ||
+      !veldrane::host::FinishWebOptions(&options.web, &options_error) ||
+      !veldrane::host::FinishModbusOptions(options.modbus, &options_error)) {
+    Say(options_error);
     return kUsage;
   }
 

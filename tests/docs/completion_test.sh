@@ -42,11 +42,13 @@ veldrane-host run line1.cfg --s|--seconds --simulate
 veldrane-host configure x.cfg --|--driver --help --tags
 veldrane-host run x.cfg --values v|values.txt
 veldrane-host run x.cfg --mqtt |mqtt:// mqtts://
+veldrane-host run x.cfg --modbus-m|--modbus-map
+veldrane-cfg modbus-map line1.cfg l|line1.cfg line2.cfg lines
 veldrane-host version |
 veldrane-meter --parity |even none odd
 veldrane-meter --config l|line1.cfg line2.cfg lines
 veldrane-meter --da|--data-bits
-veldrane-cfg |check export import new port ports show
+veldrane-cfg |check export import modbus-map new port ports show
 veldrane-cfg port line1.cfg --|--baud --com --data --help --parity --rts-cts --stop
 veldrane-cfg new line1.cfg --com 2 --ba|--baud
 veldrane-cfg port line1.cfg --baud 1|1200 19200

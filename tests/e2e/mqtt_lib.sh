@@ -7,6 +7,9 @@
 #   start_broker DIR [EXTRA_CONFIG_LINES]   sets broker_port and broker_pid
 #   restart_broker                          the same broker again on the same port
 #   stop_broker
+#   within SECONDS COMMAND...               waits for COMMAND to succeed
+#   expect_shows STATION VALUE SECONDS      waits for the meter to show VALUE, else fail (the
+#                                           test's own)
 
 broker_dir= broker_port= broker_pid= broker_extra=
 # Debian puts the broker in /usr/sbin, which is not on every user's PATH.
@@ -88,4 +91,23 @@ line_with_meter() {
   local i
   for i in $(seq 50); do [ -e "$tmp/ports/com1" ] && return 0; sleep 0.1; done
   return 1
+}
+
+within() {
+  local seconds=$1 i
+  shift
+  for i in $(seq $((seconds * 10))); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+# The meter's latest reading of a station is VALUE.
+shows() {
+  local got
+  got=$(grep -E "station=$1 kind=[0-9] shows=" "$tmp/meter.out" | tail -n 1 |
+        sed -E 's/.* shows=([^ ]*).*/\1/')
+  [ "$got" = "$2" ]
+}
+
+expect_shows() {
+  within "$3" shows "$1" "$2" || fail "station $1 does not show '$2'"
 }

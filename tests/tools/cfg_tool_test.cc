@@ -208,6 +208,24 @@ TEST(CfgTool, ImportMergesLikeAPasteAndSaves) {
   EXPECT_EQ(ReadFile(file), FileBytes({{"PUMP1", "Tank A", 3, 10, 2, "FLOW1"}, {kGaNa, "", 2, 5}}));
 }
 
+TEST(CfgTool, ModbusMapOfSeveralLinesInStationOrder) {
+  TempDir dir;
+  std::string a = dir.File("a.cfg"), b = dir.File("b.cfg"), none = dir.File("none.cfg");
+  WriteFile(
+      a, FileBytes(
+             {{"S1", "", 0, 1, 0, "FLOW1"}, {"S2", "", 0, 2, 0, ""}, {"S3", "", 0, 3, 0, kGaNa}}));
+  WriteFile(b, FileBytes({{"S1", "", 0, 1, 0, "Tank 2"}, {"S2", "", 0, 2, 0, "FLOW1"}}));
+  WriteFile(none, FileBytes({{"S1", "", 0, 1, 0, ""}}));
+  Result r = Cfg({"modbus-map", a, b});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string body = r.out.substr(r.out.find("\n0 ") + 1);
+  EXPECT_EQ(body, "0 float32 FLOW1\n2 float32 " + kGaNaUtf8 + "\n4 float32 \"Tank 2\"\n");
+  r = Cfg({"modbus-map", none});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.err, "no station links a tag")) << r.err;
+  EXPECT_EQ(Cfg({"modbus-map", a, dir.File("missing.cfg")}).status, 1);
+}
+
 TEST(CfgTool, ImportTakesOnlyUtf8ThatCodePage949CanHold) {
   TempDir dir;
   std::string file = dir.File("a.cfg");

@@ -15,6 +15,7 @@
 #include "config/station_name.h"
 #include "config/text_lines.h"
 #include "fw/archive.h"
+#include "host/runner/inputs/modbus_map.h"
 #include "platform/cp949.h"
 #include "platform/display_text.h"
 #include "platform/text_width.h"
@@ -32,6 +33,7 @@ constexpr size_t kKindWidth = 28;
 constexpr const char* kUsageText =
     "Usage: veldrane-cfg COMMAND FILE [OPTIONS]\n"
     "       veldrane-cfg ports\n"
+    "       veldrane-cfg modbus-map FILE...\n"
     "\n"
     "Inspects, creates and edits Veldrane configuration files.\n"
     "\n"
@@ -60,6 +62,10 @@ constexpr const char* kUsageText =
     "  check FILE              report duplicate station names and numbers, numbers outside 0\n"
     "                          to 255, kinds outside 0 to 6, decimals outside 0 to 7, and\n"
     "                          port settings the driver refuses or ports outside COM1 to COM36\n"
+    "  modbus-map FILE...      print the register map that veldrane-host --modbus serves\n"
+    "                          without --modbus-map: every tag the FILEs link, in the order of\n"
+    "                          their stations, a float32 each from register 0, in the map\n"
+    "                          file's format (UTF-8), to start a map of your own from\n"
     "  ports                   list the serial devices of this machine with their stable\n"
     "                          names (/dev/serial/by-id/...) and the COM ports that the port\n"
     "                          map (/etc/veldrane/ports, then /dev/veldrane) leads to each\n"
@@ -82,6 +88,7 @@ constexpr const char* kUsageText =
 struct Command {
   std::string name;
   std::string file;
+  std::vector<std::string> more_files;  // modbus-map takes several
   std::vector<std::string> options;
 };
 
@@ -421,6 +428,33 @@ int CmdCheck(const Command& c, const Streams& s) {
   return problems == 0 ? kOk : kFailed;
 }
 
+// The map the runner makes of these configurations' tags.
+int CmdModbusMap(const Command& c, const Streams& s) {
+  if (!c.options.empty()) return Usage(s, "modbus-map: unknown option '" + c.options[0] + "'");
+  std::vector<std::string> tags;
+  std::vector<std::string> files = {c.file};
+  files.insert(files.end(), c.more_files.begin(), c.more_files.end());
+  for (const std::string& file : files) {
+    CVeldraneDoc doc;
+    if (!LoadDoc(s, file, doc)) return kFailed;
+    for (const auto& st : doc.Stations()) {
+      tags.emplace_back(st->tag_name.GetString(), st->tag_name.GetLength());
+    }
+  }
+  host::ModbusMap map;
+  std::string error;
+  if (!host::MakeModbusMap(tags, &map, &error)) {
+    Error(s, error);
+    return kFailed;
+  }
+  if (map.empty()) {
+    Error(s, "no station links a tag: the map would be empty");
+    return kFailed;
+  }
+  std::fputs(host::FormatModbusMap(map).c_str(), s.out);
+  return FinishOutput(s) ? kOk : kFailed;
+}
+
 }  // namespace
 
 bool FinishOutput(const Streams& s) {
@@ -449,6 +483,8 @@ int Run(const std::vector<std::string>& args, const Streams& s) {
       c.name = a;
     } else if (c.file.empty()) {
       c.file = a;
+    } else if (c.name == "modbus-map") {
+      c.more_files.push_back(a);
     } else {
       return Usage(s, "unexpected argument '" + a + "'");
     }
@@ -460,8 +496,13 @@ int Run(const std::vector<std::string>& args, const Streams& s) {
     return ListPorts(s);
   }
   static const std::map<std::string, int (*)(const Command&, const Streams&)> kCommands = {
-      {"new", &CmdNew},       {"port", &CmdPort},     {"show", &CmdShow},
-      {"export", &CmdExport}, {"import", &CmdImport}, {"check", &CmdCheck}};
+      {"new", &CmdNew},
+      {"port", &CmdPort},
+      {"show", &CmdShow},
+      {"export", &CmdExport},
+      {"import", &CmdImport},
+      {"check", &CmdCheck},
+      {"modbus-map", &CmdModbusMap}};
   auto it = kCommands.find(c.name);
   if (it == kCommands.end()) return Usage(s, "unknown command '" + c.name + "'");
   if (c.file.empty()) return Usage(s, c.name + ": no FILE given");
