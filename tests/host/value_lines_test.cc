@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "host/runner/simulator.h"
-#include "host/runner/value_lines.h"
+#include "host/runner/inputs/simulator.h"
+#include "host/runner/inputs/value_lines.h"
 #include "platform/cp949.h"
 #include "platform/display_text.h"
 #include "platform/utf8.h"

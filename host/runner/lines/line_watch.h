@@ -7,8 +7,8 @@
 #include <functional>
 #include <vector>
 
-#include "host/runner/station_health.h"
-#include "host/runner/station_list.h"
+#include "host/runner/lines/station_health.h"
+#include "host/runner/lines/station_list.h"
 
 namespace veldrane::host {
 

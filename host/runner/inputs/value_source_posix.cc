@@ -8,7 +8,7 @@
 #include <cstring>
 #include <thread>
 
-#include "host/runner/value_source.h"
+#include "host/runner/inputs/value_source.h"
 
 namespace veldrane::host {
 namespace {

@@ -1,4 +1,4 @@
-#include "host/runner/mqtt_options.h"
+#include "host/runner/mqtt/mqtt_options.h"
 
 #include <mosquitto.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
-#include "host/runner/mqtt_values.h"
+#include "host/runner/mqtt/mqtt_values.h"
 
-#include "host/runner/mqtt_payload.h"
+#include "host/runner/mqtt/mqtt_payload.h"
 #include "platform/display_text.h"
 
 namespace veldrane::host {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/runner/mqtt_topics.h"
+#include "host/runner/mqtt/mqtt_topics.h"
 
 namespace veldrane::host {
 

@@ -1,4 +1,4 @@
-#include "host/runner/port_probe.h"
+#include "host/runner/lines/port_probe.h"
 
 #include <exception>
 #include <memory>

@@ -3,7 +3,7 @@
 // the other. Windows has no FIFOs; the named pipe takes their place.
 #include <windows.h>
 
-#include "host/runner/value_source.h"
+#include "host/runner/inputs/value_source.h"
 #include "platform/win_text.h"
 
 namespace veldrane::host {

@@ -1,4 +1,4 @@
-#include "host/runner/station_list.h"
+#include "host/runner/lines/station_list.h"
 
 #include <exception>
 

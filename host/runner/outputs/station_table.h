@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/runner/line_watch.h"
+#include "host/runner/lines/line_watch.h"
 
 namespace veldrane::host {
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/runner/mqtt_options.h"
+#include "host/runner/mqtt/mqtt_options.h"
 
 struct mosquitto;
 struct mosquitto_message;

@@ -1,9 +1,9 @@
-#include "host/runner/mqtt_status.h"
+#include "host/runner/mqtt/mqtt_status.h"
 
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "host/runner/mqtt_topics.h"
+#include "host/runner/mqtt/mqtt_topics.h"
 #include "platform/cp949.h"
 
 namespace veldrane::host {

@@ -1,4 +1,4 @@
-#include "host/runner/value_lines.h"
+#include "host/runner/inputs/value_lines.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // The runner without MQTT (the Windows build: no libmosquitto there). The --mqtt options are
 // known, and refused with the reason; the link never connects.
-#include "host/runner/mqtt_link.h"
-#include "host/runner/mqtt_options.h"
+#include "host/runner/mqtt/mqtt_link.h"
+#include "host/runner/mqtt/mqtt_options.h"
 
 namespace veldrane::host {
 

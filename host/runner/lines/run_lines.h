@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "host/loader/driver_module.h"
-#include "host/runner/line_watch.h"
-#include "host/runner/station_list.h"
+#include "host/runner/lines/line_watch.h"
+#include "host/runner/lines/station_list.h"
 
 namespace veldrane::host {
 

@@ -1,4 +1,4 @@
-#include "host/runner/console_lines.h"
+#include "host/runner/outputs/console_lines.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "host/runner/station_table.h"
+#include "host/runner/outputs/station_table.h"
 
 #include <cstdio>
 

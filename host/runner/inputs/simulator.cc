@@ -1,4 +1,4 @@
-#include "host/runner/simulator.h"
+#include "host/runner/inputs/simulator.h"
 
 #include <algorithm>
 #include <cmath>

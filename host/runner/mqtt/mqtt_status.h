@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "host/runner/line_watch.h"
-#include "host/runner/station_health.h"
-#include "host/runner/station_list.h"
+#include "host/runner/lines/line_watch.h"
+#include "host/runner/lines/station_health.h"
+#include "host/runner/lines/station_list.h"
 
 namespace veldrane::host {
 

@@ -1,10 +1,10 @@
-#include "host/runner/run_lines.h"
+#include "host/runner/lines/run_lines.h"
 
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-#include "host/runner/port_probe.h"
+#include "host/runner/lines/port_probe.h"
 #include "platform/display_text.h"
 #include "platform/path.h"
 #include "platform/port_map.h"

@@ -1,4 +1,4 @@
-#include "host/runner/line_watch.h"
+#include "host/runner/lines/line_watch.h"
 
 namespace veldrane::host {
 

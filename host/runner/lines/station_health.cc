@@ -1,4 +1,4 @@
-#include "host/runner/station_health.h"
+#include "host/runner/lines/station_health.h"
 
 #include <algorithm>
 

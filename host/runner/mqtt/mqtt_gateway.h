@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "host/runner/mqtt_link.h"
-#include "host/runner/mqtt_options.h"
-#include "host/runner/mqtt_status.h"
-#include "host/runner/mqtt_values.h"
+#include "host/runner/mqtt/mqtt_link.h"
+#include "host/runner/mqtt/mqtt_options.h"
+#include "host/runner/mqtt/mqtt_status.h"
+#include "host/runner/mqtt/mqtt_values.h"
 
 namespace veldrane::host {
 

@@ -1,8 +1,8 @@
-#include "host/runner/mqtt_payload.h"
+#include "host/runner/mqtt/mqtt_payload.h"
 
 #include <nlohmann/json.hpp>
 
-#include "host/runner/value_lines.h"
+#include "host/runner/inputs/value_lines.h"
 
 namespace veldrane::host {
 namespace {

@@ -1,9 +1,9 @@
-#include "host/runner/value_reader.h"
+#include "host/runner/inputs/value_reader.h"
 
 #include <cstdio>
 
-#include "host/runner/value_lines.h"
-#include "host/runner/value_source.h"
+#include "host/runner/inputs/value_lines.h"
+#include "host/runner/inputs/value_source.h"
 #include "platform/display_text.h"
 #include "platform/report_limit.h"
 

@@ -1,4 +1,4 @@
-#include "host/runner/mqtt_gateway.h"
+#include "host/runner/mqtt/mqtt_gateway.h"
 
 #include <unistd.h>
 

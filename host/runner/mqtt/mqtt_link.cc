@@ -1,4 +1,4 @@
-#include "host/runner/mqtt_link.h"
+#include "host/runner/mqtt/mqtt_link.h"
 
 #include <mosquitto.h>
 

@@ -1,4 +1,4 @@
-#include "host/runner/mqtt_topics.h"
+#include "host/runner/mqtt/mqtt_topics.h"
 
 #include <strings.h>
 
