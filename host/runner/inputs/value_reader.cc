@@ -11,6 +11,13 @@ namespace veldrane::host {
 
 void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
                    const std::function<bool(const std::string&, double)>& apply) {
+  ReadValueFile(path, stop, [&](const std::string& tag, double value) {
+    return apply(tag, value) ? ValueSink::Result::kSet : ValueSink::Result::kUnknownTag;
+  });
+}
+
+void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
+                   const std::function<ValueSink::Result(const std::string&, double)>& set) {
   long line_number = 0;
   const std::string shown_path = platform::DisplayInput(path);
   platform::ReportLimit limit;
@@ -45,8 +52,12 @@ void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
       if (line.kind == ValueLine::kError) {
         report(line.error);
       } else if (line.kind == ValueLine::kValue) {
-        if (!apply(line.tag, line.value)) {
+        ValueSink::Result result = set(line.tag, line.value);
+        if (result == ValueSink::Result::kUnknownTag) {
           report("no station shows tag '" + platform::DisplayCp949(line.tag) + "'");
+        } else if (result == ValueSink::Result::kNotFinite) {
+          report("tag '" + platform::DisplayCp949(line.tag) +
+                 "': the value is not a finite number, which no meter can show");
         }
       }
     };

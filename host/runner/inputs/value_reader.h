@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "host/runner/gateway/value_input.h"
+
 namespace veldrane::host {
 
 // Checks, before the run, that `path` can be read as a source of values ('-', a file, a FIFO or
@@ -20,5 +22,9 @@ bool CheckValueSource(const std::string& path, std::string* error);
 // reported and the rest counted.
 void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
                    const std::function<bool(const std::string&, double)>& apply);
+// The same with set(tag, value) answering as the runner's sink does: a value it refuses is
+// reported as a bad line is.
+void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
+                   const std::function<ValueSink::Result(const std::string&, double)>& set);
 
 }  // namespace veldrane::host

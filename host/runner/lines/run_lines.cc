@@ -27,6 +27,17 @@ std::string RunLine::Title() const {
   return port.empty() ? title : title + " (" + port + ")";
 }
 
+std::string NotRunningNote(const RunLine& line) {
+  switch (line.state) {
+    case LineState::kConfigNotOpened:
+      return "not run: the configuration could not be opened";
+    case LineState::kPortNotOpened:
+      return "not run: the port did not open";
+    default:
+      return "not run";
+  }
+}
+
 bool ReadLines(const std::vector<std::string>& configs, std::vector<RunLine>* lines,
                std::string* error) {
   lines->clear();

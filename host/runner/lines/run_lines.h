@@ -35,6 +35,9 @@ struct RunLine {
   bool running() const { return state == LineState::kRunning; }
 };
 
+// Why a line does not run, for the live table and the statistics: "not run: ...".
+std::string NotRunningNote(const RunLine& line);
+
 // Reads every configuration's stations and port. False with a message when two of them are the
 // same file, or name the same port, or ports whose port-map entries lead to the same device:
 // each line needs its own.

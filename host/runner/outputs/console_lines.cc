@@ -78,4 +78,8 @@ void PrintLines(std::FILE* out, Priority priority, const std::string& text) {
   std::fflush(out);
 }
 
+void Tell(Priority priority, const std::string& text) {
+  PrintLines(stderr, priority, "veldrane-host: " + text);
+}
+
 }  // namespace veldrane::host

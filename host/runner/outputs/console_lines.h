@@ -24,5 +24,8 @@ void InitConsoleLines();
 bool OutputToJournal();
 // Writes each line of `text` to `out` (stdout or stderr) and flushes it.
 void PrintLines(std::FILE* out, Priority priority, const std::string& text);
+// The runner's own message, "veldrane-host: TEXT", on standard error after what standard output
+// holds.
+void Tell(Priority priority, const std::string& text);
 
 }  // namespace veldrane::host
