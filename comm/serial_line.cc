@@ -4,6 +4,8 @@
 #include "config/doc.h"
 #include "hostlink/report.h"
 
+using veldrane::platform::SerialResult;
+
 int32_t CCommEngine::OpenPort() {
   port_.reset();
   const CSerialPort& port = doc_.Port();
@@ -12,7 +14,12 @@ int32_t CCommEngine::OpenPort() {
   settings.rts_cts = rts_cts_;
   std::unique_ptr<veldrane::platform::SerialDevice> device = environment_.NewSerialDevice();
   // Settings without a line value are refused, not run at whatever speed the device had.
-  if (!port.LineProblems().empty() || !device->Open(name, settings).ok()) {
+  const SerialResult result =
+      port.LineProblems().empty()
+          ? device->Open(name, settings)
+          : SerialResult{veldrane::platform::SerialFault::kSettingsRefused, 0};
+  last_serial_.store(result);
+  if (!result.ok()) {
     return veldrane::ReportMessage(veldrane::kMessagePortFailed, veldrane::kLevelSetup, name, 0);
   }
   port_ = std::move(device);
@@ -39,11 +46,9 @@ int32_t CCommEngine::WriteFrame(const uint8_t* frame, int32_t length) {
       }
     }
   }
-  if (!port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs).ok()) {
-    if (rts_cts_) port_->SetRts(false);
-    return kSendFailed;
-  }
-  int32_t result = port_->WaitTransmitted(kTransmitTimeoutMs).ok() ? 0 : kSendFailed;
+  SerialResult written = port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs);
+  if (written.ok()) written = port_->WaitTransmitted(kTransmitTimeoutMs);
+  last_serial_.store(written);
   if (rts_cts_) port_->SetRts(false);
-  return result;
+  return written.ok() ? 0 : kSendFailed;
 }

@@ -18,8 +18,6 @@ CVeldraneDoc::CVeldraneDoc() : header_(kHeaderType) {
 }
 
 CVeldraneDoc::~CVeldraneDoc() {
-  // The engine goes first: its thread reads the stations.
-  engine_.reset();
   stations_.clear();
 }
 

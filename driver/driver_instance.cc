@@ -1,15 +1,9 @@
-// The document's operations that reach its communication engine. Until the host has asked for
-// the port, there is no engine, and they answer as for a bad instance index.
-#include <memory>
+#include "driver/driver_instance.h"
 
 #include "comm/comm_engine.h"
-#include "config/doc.h"
 
+namespace veldrane {
 namespace {
-
-void DestroyEngine(CCommEngine* engine) {
-  std::unique_ptr<CCommEngine> owned(engine);
-}
 
 // Sums wrap as the counters themselves do.
 int32_t Add(int32_t a, int32_t b) {
@@ -18,38 +12,42 @@ int32_t Add(int32_t a, int32_t b) {
 
 }  // namespace
 
-int32_t CVeldraneDoc::OpenPort() {
-  // A second open stops and releases the previous engine (its thread, client and port) first.
+DriverInstance::DriverInstance() = default;
+
+DriverInstance::~DriverInstance() {
   engine_.reset();
-  engine_ = std::unique_ptr<CCommEngine, CommEngineDeleter>(
-      std::make_unique<CCommEngine>(*this).release(), CommEngineDeleter{&DestroyEngine});
+}
+
+int32_t DriverInstance::OpenPort() {
+  engine_.reset();
+  engine_ = std::make_unique<CCommEngine>(doc_);
   return engine_->OpenPort();
 }
 
-int32_t CVeldraneDoc::ResolveTags() {
+int32_t DriverInstance::ResolveTags() {
   return engine_ ? engine_->ResolveTags() : 0;
 }
 
-int32_t CVeldraneDoc::Stop() {
+int32_t DriverInstance::Stop() {
   return engine_ ? engine_->Stop() : 0;
 }
 
-void CVeldraneDoc::SetActive(const char* name, int32_t state) {
+void DriverInstance::SetActive(const char* name, int32_t state) {
   if (!name) {
     if (engine_) engine_->SetActive(state);
     return;
   }
-  if (CStationInfo* station = FindStation(name)) station->enabled.store(state);
+  if (CStationInfo* station = doc_.FindStation(name)) station->enabled.store(state);
 }
 
-int32_t CVeldraneDoc::GetStats(const char* name, int32_t* sent, int32_t* failed, int32_t* third,
-                               int32_t* fourth) {
+int32_t DriverInstance::GetStats(const char* name, int32_t* sent, int32_t* failed, int32_t* third,
+                                 int32_t* fourth) {
   if (!engine_) return -1;
   if (!engine_->PortOpen()) return 1;
   int32_t counters[4];
   int32_t* outputs[4] = {sent, failed, third, fourth};
   if (name) {
-    CStationInfo* station = FindStation(name);
+    CStationInfo* station = doc_.FindStation(name);
     if (!station) return -1;
     int32_t result = station->GetStats(counters[0], counters[1], counters[2], counters[3]);
     for (int i = 0; i < 4; ++i) {
@@ -59,7 +57,7 @@ int32_t CVeldraneDoc::GetStats(const char* name, int32_t* sent, int32_t* failed,
   }
   int32_t active = 0;
   int32_t failing = 0;
-  for (const auto& station : stations_) {
+  for (const auto& station : doc_.Stations()) {
     int32_t result = station->GetStats(counters[0], counters[1], counters[2], counters[3]);
     // The caller zeroed the outputs; disabled stations count in the sums too.
     for (int i = 0; i < 4; ++i) {
@@ -71,3 +69,5 @@ int32_t CVeldraneDoc::GetStats(const char* name, int32_t* sent, int32_t* failed,
   if (!engine_->Running() || active == 0) return -1;
   return failing > 0 ? 1 : 0;
 }
+
+}  // namespace veldrane
