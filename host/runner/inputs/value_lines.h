@@ -61,6 +61,9 @@ class LineSplitter {
       pending_.erase(0, platform::kUtf8Bom.size());
     }
     first_ = false;
+    // Room was kept for one more byte, the '\r' of a line end: a line that used it for text is
+    // over the limit.
+    if (pending_.size() > kMaxValueLine) too_long_ = true;
     on_line(pending_, too_long_);
     pending_.clear();
     too_long_ = false;
