@@ -38,7 +38,7 @@ auto Retry(Fn fn) {
 // does not answer costs the caller only its time-out. A lookup given up on while the service
 // still works on it is kept until it has ended, then freed.
 struct Lookup {
-  Lookup(const char* host, const char* service) : host(host), service(service) {
+  Lookup(const char* host_name, const char* service_name) : host(host_name), service(service_name) {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;

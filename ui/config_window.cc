@@ -162,9 +162,9 @@ void CDriverConfigDlg::OnCopy() {
 void CDriverConfigDlg::OnPaste() {
   if (sheet_.GetActiveIndex() != 0) return;
   try {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    if (!data || !data->hasText()) return;
-    if (station_page_->PasteText(ToCp949(data->text()))) dirty_ = 1;
+    const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+    if (!mime || !mime->hasText()) return;
+    if (station_page_->PasteText(ToCp949(mime->text()))) dirty_ = 1;
   } catch (const std::exception& e) {
     ui_.ShowMessage(this, 0, QString::fromLocal8Bit(e.what()));
   }

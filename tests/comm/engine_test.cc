@@ -246,7 +246,9 @@ TEST_P(LineModeTest, WithTheHandshakeEachFrameCarriesItsZeroByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LineModeTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "RtsCts" : "Normal"; });
+                         [](const auto& param_info) {
+                           return param_info.param ? "RtsCts" : "Normal";
+                         });
 
 TEST_F(EngineTest, EachStartOpensAClientAndTheFollowingStopClosesIt) {
   Add({"A", 1, 1, 0, "TA"});

@@ -169,7 +169,9 @@ TEST_P(WriteFrameTest, FailedWritesAndTransmitterWaits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, WriteFrameTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "RtsCts" : "Normal"; });
+                         [](const auto& param_info) {
+                           return param_info.param ? "RtsCts" : "Normal";
+                         });
 
 class HandshakeTest : public WriteFrameTest {};
 

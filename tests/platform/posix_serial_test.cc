@@ -292,7 +292,9 @@ TEST_P(LineSettingsTest, OpensRawWithTheLineSettingsAndSetsDtrAndRtsByMode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LineSettingsTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "RtsCts" : "Normal"; });
+                         [](const auto& param_info) {
+                           return param_info.param ? "RtsCts" : "Normal";
+                         });
 
 TEST_F(PosixSerialTest, NoSecondOpenOfAPortThatIsInUse) {
   auto first = platform::NewPosixSerialDevice();

@@ -263,10 +263,10 @@ TEST(CfgTool, CheckReportsEachProblem) {
   };
   for (const auto& c : ports) {
     WriteFile(file, FileBytes({{"P1", "", 0, 1}}, c.port));
-    Result r = Cfg({"check", file});
-    EXPECT_EQ(r.status, c.findings.empty() ? 0 : 1) << r.out;
+    Result checked = Cfg({"check", file});
+    EXPECT_EQ(checked.status, c.findings.empty() ? 0 : 1) << checked.out;
     for (const std::string& finding : c.findings) {
-      EXPECT_TRUE(Contains(r.out, finding)) << finding << "\n" << r.out;
+      EXPECT_TRUE(Contains(checked.out, finding)) << finding << "\n" << checked.out;
     }
   }
 }

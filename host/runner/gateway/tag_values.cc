@@ -7,13 +7,13 @@ void TagValues::Link(const std::string& tag) {
 }
 
 void TagValues::Set(const std::string& tag, double value) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   values_[tag] = value;
   version_.fetch_add(1);
 }
 
 bool TagValues::Get(const std::string& tag, double* value) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   auto it = values_.find(tag);
   if (it == values_.end()) return false;
   *value = it->second;
@@ -21,14 +21,14 @@ bool TagValues::Get(const std::string& tag, double* value) const {
 }
 
 void TagValues::Count(std::string_view input, bool set) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   auto it = counts_.find(input);
   if (it == counts_.end()) it = counts_.emplace(std::string(input), Counts{}).first;
   ++(set ? it->second.set : it->second.refused);
 }
 
 TagValues::Counts TagValues::CountsOf(const std::string& input) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   auto it = counts_.find(input);
   return it == counts_.end() ? Counts{} : it->second;
 }

@@ -5,9 +5,10 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
+
+#include "platform/thread_annotations.h"
 
 namespace veldrane::host {
 
@@ -30,9 +31,9 @@ class TagValues {
   Counts CountsOf(const std::string& input) const;
 
  private:
-  mutable std::mutex mutex_;
-  std::map<std::string, double> values_;               // guarded by mutex_
-  std::map<std::string, Counts, std::less<>> counts_;  // guarded by mutex_
+  mutable platform::Mutex mutex_;
+  std::map<std::string, double> values_ GUARDED_BY(mutex_);
+  std::map<std::string, Counts, std::less<>> counts_ GUARDED_BY(mutex_);
   std::atomic<uint64_t> version_{0};
 };
 

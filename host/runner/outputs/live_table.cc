@@ -19,14 +19,14 @@ void LiveTable::Update(const GatewayView& view, std::chrono::steady_clock::time_
 
 void LiveTable::OnEvent(const EventEntry& event) {
   std::string text = EventText(event);
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (echo_) PrintLines(stdout, EventTextPriority(event), text);
   events_.push_back(std::move(text));
   if (events_.size() > kEventsShown) events_.pop_front();
 }
 
 void LiveTable::Stopping() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   echo_ = true;
 }
 
@@ -52,7 +52,7 @@ void LiveTable::Draw(const GatewayView& view) {
   screen += FormatLiveLines(live, rows > kOther + 3 ? rows - kOther : 3);
   screen += "\nEvent log:\n";
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     for (const std::string& l : events_) screen += "  " + l + "\n";
   }
   std::fputs(screen.c_str(), stdout);

@@ -6,10 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
-#include <mutex>
 #include <string>
 
 #include "host/runner/gateway/status_output.h"
+#include "platform/thread_annotations.h"
 
 namespace veldrane::host {
 
@@ -31,9 +31,9 @@ class LiveTable final : public StatusOutput {
 
   bool drawn_ = false;  // the runner's thread only
   std::chrono::steady_clock::time_point next_draw_;
-  std::mutex mutex_;
-  std::deque<std::string> events_;  // guarded by mutex_: the newest kEventsShown
-  bool echo_ = false;               // guarded by mutex_: the run ended, print each line
+  platform::Mutex mutex_;
+  std::deque<std::string> events_ GUARDED_BY(mutex_);  // the newest kEventsShown
+  bool echo_ GUARDED_BY(mutex_) = false;               // the run ended: print each line
 };
 
 }  // namespace veldrane::host
