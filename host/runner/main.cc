@@ -193,12 +193,12 @@ bool ParseSeconds(const char* text, double* seconds) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  veldrane::host::InitConsoleLines();
-  Options options;
-  std::vector<std::string> positional;
+// Reads the options and the positional arguments; false with the exit status in *status when the
+// program ends here (--help, a usage error).
+bool ParseArguments(int argc, char** argv, Options* out, std::vector<std::string>* positional,
+                    int* status) {
+  Options& options = *out;
+  *status = kUsage;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto need_value = [&](const char* name) -> const char* {
@@ -210,7 +210,8 @@ int main(int argc, char** argv) {
     };
     if (arg == "-h" || arg == "--help") {
       Usage(stdout);
-      return kOk;
+      *status = kOk;
+      return false;
     } else if (arg == "--driver") {
       options.driver = need_value("--driver");
     } else if (arg == "--simulate") {
@@ -221,7 +222,7 @@ int main(int argc, char** argv) {
       const char* v = need_value("--seconds");
       if (!ParseSeconds(v, &options.seconds)) {
         Say(std::string("--seconds takes a number of seconds, not '") + v + "'");
-        return kUsage;
+        return false;
       }
     } else if (arg == "--tags") {
       options.tags = need_value("--tags");
@@ -231,7 +232,7 @@ int main(int argc, char** argv) {
       std::string error;
       if (!veldrane::host::SetMqttOption(arg, need_value(arg.c_str()), &options.mqtt, &error)) {
         Say(error);
-        return kUsage;
+        return false;
       }
     } else if (arg == "--quiet") {
       options.quiet = true;
@@ -240,34 +241,52 @@ int main(int argc, char** argv) {
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
       Say("unknown option '" + arg + "'");
       Usage(stderr);
-      return kUsage;
+      return false;
     } else {
-      positional.push_back(arg);
+      positional->push_back(arg);
     }
   }
+  return true;
+}
+
+// The command and its files from the positional arguments, and the options finished; false with
+// the reason said when they do not fit.
+bool TakeCommand(const std::vector<std::string>& positional, Options* options) {
   if (positional.empty()) {
     Usage(stderr);
-    return kUsage;
+    return false;
   }
-  options.command = positional[0];
-  options.configs.assign(positional.begin() + 1, positional.end());
-  bool is_run = options.command == "run", is_configure = options.command == "configure";
-  bool files_fit = is_run         ? !options.configs.empty()
-                   : is_configure ? options.configs.size() == 1
-                                  : options.configs.empty();
+  options->command = positional[0];
+  options->configs.assign(positional.begin() + 1, positional.end());
+  bool is_run = options->command == "run", is_configure = options->command == "configure";
+  bool files_fit = is_run         ? !options->configs.empty()
+                   : is_configure ? options->configs.size() == 1
+                                  : options->configs.empty();
   if (!files_fit) {
-    std::fprintf(stderr, "veldrane-host: '%s' %s\n", options.command.c_str(),
+    std::fprintf(stderr, "veldrane-host: '%s' %s\n", options->command.c_str(),
                  is_run         ? "needs one CONFIG file or more"
                  : is_configure ? "needs one CONFIG file"
                                 : "takes no file");
     Usage(stderr);
-    return kUsage;
+    return false;
   }
   std::string mqtt_error;
-  if (!veldrane::host::FinishMqttOptions(&options.mqtt, &mqtt_error)) {
+  if (!veldrane::host::FinishMqttOptions(&options->mqtt, &mqtt_error)) {
     Say(mqtt_error);
-    return kUsage;
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  veldrane::host::InitConsoleLines();
+  Options options;
+  std::vector<std::string> positional;
+  int status = kOk;
+  if (!ParseArguments(argc, argv, &options, &positional, &status)) return status;
+  if (!TakeCommand(positional, &options)) return kUsage;
 
   veldrane::host::InstallStopSignals();
   veldrane::platform::UseUtf8Output();
