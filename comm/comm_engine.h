@@ -72,7 +72,7 @@ class CCommEngine : public CObject {
   bool PortOpen() const { return port_ != nullptr; }
   // What the serial device answered last, to an open or a frame's write (line settings without a
   // line value: kSettingsRefused); the cause a host shows when the port failed. Any thread.
-  veldrane::platform::SerialResult LastSerialResult() const { return last_serial_.load(); }
+  veldrane::platform::SerialResult LastSerialResult() const;
   bool Running() const { return running_.load() != 0; }
   bool RtsCts() const { return rts_cts_; }
 
@@ -87,7 +87,10 @@ class CCommEngine : public CObject {
   veldrane::platform::StopSignal stop_request_;    // raised by Stop, cleared at each start
   std::atomic<int32_t> running_{0};
   std::unique_ptr<veldrane::platform::SerialDevice> port_;  // null while no port is open
-  std::atomic<veldrane::platform::SerialResult> last_serial_{};
+  // LastSerialResult as one word (the cause, then errno), which every target stores atomically
+  // without a library's help.
+  void KeepSerialResult(const veldrane::platform::SerialResult& result);
+  std::atomic<uint64_t> last_serial_{0};
   CVeldraneDoc& doc_;
   // The tag-database client of the running engine, -1 while none. Written on the host's thread
   // only while no transmit thread runs.

@@ -6,6 +6,17 @@
 
 using veldrane::platform::SerialResult;
 
+void CCommEngine::KeepSerialResult(const SerialResult& result) {
+  last_serial_.store(uint64_t{static_cast<uint32_t>(result.fault)} << 32 |
+                     static_cast<uint32_t>(result.error));
+}
+
+SerialResult CCommEngine::LastSerialResult() const {
+  const uint64_t kept = last_serial_.load();
+  return {static_cast<veldrane::platform::SerialFault>(kept >> 32),
+          static_cast<int>(static_cast<uint32_t>(kept))};
+}
+
 int32_t CCommEngine::OpenPort() {
   port_.reset();
   const CSerialPort& port = doc_.Port();
@@ -18,7 +29,7 @@ int32_t CCommEngine::OpenPort() {
       port.LineProblems().empty()
           ? device->Open(name, settings)
           : SerialResult{veldrane::platform::SerialFault::kSettingsRefused, 0};
-  last_serial_.store(result);
+  KeepSerialResult(result);
   if (!result.ok()) {
     return veldrane::ReportMessage(veldrane::kMessagePortFailed, veldrane::kLevelSetup, name, 0);
   }
@@ -48,7 +59,7 @@ int32_t CCommEngine::WriteFrame(const uint8_t* frame, int32_t length) {
   }
   SerialResult written = port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs);
   if (written.ok()) written = port_->WaitTransmitted(kTransmitTimeoutMs);
-  last_serial_.store(written);
+  KeepSerialResult(written);
   if (rts_cts_) port_->SetRts(false);
   return written.ok() ? 0 : kSendFailed;
 }
