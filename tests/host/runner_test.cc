@@ -18,8 +18,8 @@
 
 #include "host/dbm/tag_db_api.h"
 #include "host/runner/gateway/exit_status.h"
-#include "tests/config/file_bytes.h"
-#include "tests/config/temp_dir.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_pty.h"
 
 namespace veldrane::test {

@@ -24,8 +24,8 @@
 #include "platform/port_map.h"
 #include "platform/serial_device.h"
 #include "platform/serial_sys.h"
-#include "tests/config/temp_dir.h"
 #include "tests/support/fault_script.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_pty.h"
 
 namespace veldrane::test {

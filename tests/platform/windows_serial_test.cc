@@ -16,7 +16,7 @@
 #include "driver/driver_instance.h"
 #include "platform/serial_device.h"
 #include "platform/serial_win32.h"
-#include "platform/simulated_clock.h"
+#include "platform/testing/simulated_clock.h"
 #include "tests/support/fault_script.h"
 
 namespace veldrane::test {

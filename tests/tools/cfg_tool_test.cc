@@ -8,9 +8,9 @@
 #include "config/doc.h"
 #include "platform/cp949.h"
 #include "platform/file_lock.h"
-#include "tests/config/file_bytes.h"
-#include "tests/config/temp_dir.h"
 #include "tests/support/fault_script.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 #include "tools/cfg/cfg_tool.h"
 
 namespace veldrane::test {

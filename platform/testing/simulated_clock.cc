@@ -1,4 +1,4 @@
-#include "platform/simulated_clock.h"
+#include "platform/testing/simulated_clock.h"
 
 #include <algorithm>
 #include <chrono>

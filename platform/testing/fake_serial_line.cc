@@ -1,4 +1,4 @@
-#include "platform/fake_serial_line.h"
+#include "platform/testing/fake_serial_line.h"
 
 #include <cerrno>
 
