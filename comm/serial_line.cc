@@ -38,9 +38,17 @@ int32_t CCommEngine::OpenPort() {
   return 0;
 }
 
-int32_t CCommEngine::WriteFrame(const uint8_t* frame, int32_t length) {
+int32_t CCommEngine::ReportedResult(const veldrane::comm::SendResult& result) {
+  using Outcome = veldrane::comm::SendResult::Outcome;
+  if (result.outcome == Outcome::kSent) return 0;
+  return result.outcome == Outcome::kCutShort ? kSendCutShort : kSendFailed;
+}
+
+veldrane::comm::SendResult CCommEngine::SendFrame(const uint8_t* frame, int32_t length) {
+  using veldrane::comm::SendResult;
   using veldrane::platform::ModemLine;
-  if (!port_ || length < 0) return kSendFailed;
+  if (length < 0) return {SendResult::Outcome::kNotBuilt, {}};
+  if (!port_) return {SendResult::Outcome::kNoPort, {}};
   port_->Purge();
   if (rts_cts_) {
     // The meter may answer at once: the first look at CTS comes without a pause.
@@ -49,11 +57,11 @@ int32_t CCommEngine::WriteFrame(const uint8_t* frame, int32_t length) {
     while (port_->Cts() != ModemLine::kUp) {
       if (clock_.TickMs() - start >= kCtsWaitMs) {
         port_->SetRts(false);
-        return kSendFailed;
+        return {SendResult::Outcome::kNoCts, {}};
       }
       if (!clock_.SleepUnlessStopped(kCtsPollMs, stop_request_)) {
         port_->SetRts(false);
-        return kSendCutShort;
+        return {SendResult::Outcome::kCutShort, {}};
       }
     }
   }
@@ -61,5 +69,6 @@ int32_t CCommEngine::WriteFrame(const uint8_t* frame, int32_t length) {
   if (written.ok()) written = port_->WaitTransmitted(kTransmitTimeoutMs);
   KeepSerialResult(written);
   if (rts_cts_) port_->SetRts(false);
-  return written.ok() ? 0 : kSendFailed;
+  if (!written.ok()) return {SendResult::Outcome::kLineFailed, written};
+  return {};
 }

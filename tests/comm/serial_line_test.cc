@@ -165,6 +165,8 @@ TEST_P(WriteFrameTest, FailedWritesAndTransmitterWaits) {
     }
     EXPECT_EQ(env_.line.CountOf(Call::kRtsUp), env_.line.CountOf(Call::kRtsDown));
     EXPECT_EQ(env_.line.CountOf(Call::kRtsUp), rts_cts() ? 1 : 0);
+    // The device's own cause goes with the failure, for whoever reports it.
+    EXPECT_FALSE(line_.GetEngine()->LastSerialResult().ok());
   }
 }
 
