@@ -57,7 +57,7 @@ class StatusOutput {
   // On the runner's thread after each reading of the lines (four times a second).
   virtual void Update(const GatewayView& view, std::chrono::steady_clock::time_point now) = 0;
   // An event-log line, on the driver's thread: must not block or call the driver. Comes from
-  // before Start on (the lines' setting up) to the end of Finish.
+  // before Start on (the lines' setting up) until the driver is unloaded, after Stop.
   virtual void OnEvent(const EventEntry& event) { (void)event; }
   // The run ends: no Update follows; the lines stop next (their event-log lines still come).
   // Stopping and Finish reach every output of a run whose lines ran, also one that did not
