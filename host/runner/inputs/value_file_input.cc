@@ -16,12 +16,12 @@ bool ValueFileInput::Check(std::string* error) {
 }
 
 bool ValueFileInput::Start(ValueSink* sink, std::string*) {
-  reading_.store(true);
+  state_.store(State::kReading);
   reader_ = std::thread([this, sink] {
     ReadValueFile(path_, stop_, [&](const std::string& tag, double value) {
       return sink->SetValue(tag, value, Name());
     });
-    reading_.store(false);
+    state_.store(State::kDone);
   });
   return true;
 }
@@ -34,8 +34,12 @@ void ValueFileInput::Stop() {
 InputHealth ValueFileInput::Health() const {
   InputHealth health;
   health.name = Name();
-  health.ok = reading_.load();
-  health.detail = (health.ok ? "reading " : "done reading ") + platform::DisplayInput(path_);
+  const State state = state_.load();
+  health.ok = state == State::kReading;
+  health.detail = (state == State::kNotStarted ? "to read "
+                   : health.ok                 ? "reading "
+                                               : "done reading ") +
+                  platform::DisplayInput(path_);
   return health;
 }
 

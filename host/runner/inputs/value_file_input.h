@@ -24,7 +24,8 @@ class ValueFileInput final : public ValueInput {
  private:
   std::string path_;
   std::atomic<bool> stop_{false};
-  std::atomic<bool> reading_{false};
+  enum class State { kNotStarted, kReading, kDone };
+  std::atomic<State> state_{State::kNotStarted};
   std::thread reader_;
 };
 
