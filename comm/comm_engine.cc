@@ -147,17 +147,15 @@ void CCommEngine::SendCycle() {
     // A kind without a builder (outside 0 to 6) fails like a value that cannot be shown.
     int length = veldrane::BuildFrame(*station, frame);
     station->frames_sent.fetch_add(1);
-    int32_t result = kSendFailed;
-    if (length >= 0) {
-      // With the handshake the builder's trailing zero byte goes out too.
-      result = WriteFrame(frame, rts_cts_ ? length + 1 : length);
-    }
-    if (result == kSendCutShort) {
+    veldrane::comm::SendResult sent{veldrane::comm::SendResult::Outcome::kNotBuilt, {}};
+    // With the handshake the builder's trailing zero byte goes out too.
+    if (length >= 0) sent = SendFrame(frame, rts_cts_ ? length + 1 : length);
+    if (sent.outcome == veldrane::comm::SendResult::Outcome::kCutShort) {
       station->frames_sent.fetch_sub(1);
       return;
     }
-    if (result != 0) station->frames_failed.fetch_add(1);
-    station->RecordResult(result, 0);
+    if (!sent.sent()) station->frames_failed.fetch_add(1);
+    station->RecordResult(ReportedResult(sent), 0);
     station->pending.store(0);
     if (!clock_.SleepUnlessStopped(kFramePauseMs, stop_request_)) return;
   }

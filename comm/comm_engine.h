@@ -29,6 +29,26 @@
 
 class CVeldraneDoc;
 
+namespace veldrane::comm {
+
+// How one frame went: sent, or why not, with what the serial device answered where it failed.
+// It becomes a message number only where it is reported (ReportedResult).
+struct SendResult {
+  enum class Outcome : uint8_t {
+    kSent,
+    kNotBuilt,    // the value cannot be shown by the station's kind
+    kNoPort,      // no port is open
+    kNoCts,       // with the handshake, CTS did not come in time
+    kLineFailed,  // the device refused the write or the wait for the transmitter; see `serial`
+    kCutShort,    // a stop ended the wait for CTS: not sent, and no failure either
+  };
+  Outcome outcome = Outcome::kSent;
+  veldrane::platform::SerialResult serial;
+  bool sent() const { return outcome == Outcome::kSent; }
+};
+
+}  // namespace veldrane::comm
+
 class CCommEngine : public CObject {
  public:
   // The result of a frame that could not be built or sent: the number of its message.
@@ -58,9 +78,13 @@ class CCommEngine : public CObject {
 
   // The serial line (serial_line.cc). OpenPort: 0, or the reporter's result for message 4.
   int32_t OpenPort();
-  // One frame with the configured handshake: 0 sent, kSendFailed, or kSendCutShort when a stop
-  // ended the wait for CTS. Transmit thread only.
-  int32_t WriteFrame(const uint8_t* frame, int32_t length);
+  // One frame with the configured handshake. Transmit thread only.
+  veldrane::comm::SendResult SendFrame(const uint8_t* frame, int32_t length);
+  // The same as the station's statistics record it: 0 sent, kSendFailed, or kSendCutShort.
+  int32_t WriteFrame(const uint8_t* frame, int32_t length) {
+    return ReportedResult(SendFrame(frame, length));
+  }
+  static int32_t ReportedResult(const veldrane::comm::SendResult& result);
 
   // Looks up every station's tag (message 12 for each one missing). Always 0.
   int32_t ResolveTags();
@@ -70,6 +94,9 @@ class CCommEngine : public CObject {
   int32_t Stop();
 
   bool PortOpen() const { return port_ != nullptr; }
+  // What the serial device answered last, to an open or a frame's write (line settings without a
+  // line value: kSettingsRefused); the cause a host shows when the port failed. Any thread.
+  veldrane::platform::SerialResult LastSerialResult() const;
   bool Running() const { return running_.load() != 0; }
   bool RtsCts() const { return rts_cts_; }
 
@@ -84,6 +111,10 @@ class CCommEngine : public CObject {
   veldrane::platform::StopSignal stop_request_;    // raised by Stop, cleared at each start
   std::atomic<int32_t> running_{0};
   std::unique_ptr<veldrane::platform::SerialDevice> port_;  // null while no port is open
+  // LastSerialResult as one word (the cause, then errno), which every target stores atomically
+  // without a library's help.
+  void KeepSerialResult(const veldrane::platform::SerialResult& result);
+  std::atomic<uint64_t> last_serial_{0};
   CVeldraneDoc& doc_;
   // The tag-database client of the running engine, -1 while none. Written on the host's thread
   // only while no transmit thread runs.

@@ -4,6 +4,19 @@
 #include "config/doc.h"
 #include "hostlink/report.h"
 
+using veldrane::platform::SerialResult;
+
+void CCommEngine::KeepSerialResult(const SerialResult& result) {
+  last_serial_.store(uint64_t{static_cast<uint32_t>(result.fault)} << 32 |
+                     static_cast<uint32_t>(result.error));
+}
+
+SerialResult CCommEngine::LastSerialResult() const {
+  const uint64_t kept = last_serial_.load();
+  return {static_cast<veldrane::platform::SerialFault>(kept >> 32),
+          static_cast<int>(static_cast<uint32_t>(kept))};
+}
+
 int32_t CCommEngine::OpenPort() {
   port_.reset();
   const CSerialPort& port = doc_.Port();
@@ -12,7 +25,12 @@ int32_t CCommEngine::OpenPort() {
   settings.rts_cts = rts_cts_;
   std::unique_ptr<veldrane::platform::SerialDevice> device = environment_.NewSerialDevice();
   // Settings without a line value are refused, not run at whatever speed the device had.
-  if (!port.LineProblems().empty() || !device->Open(name, settings).ok()) {
+  const SerialResult result =
+      port.LineProblems().empty()
+          ? device->Open(name, settings)
+          : SerialResult{veldrane::platform::SerialFault::kSettingsRefused, 0};
+  KeepSerialResult(result);
+  if (!result.ok()) {
     return veldrane::ReportMessage(veldrane::kMessagePortFailed, veldrane::kLevelSetup, name, 0);
   }
   port_ = std::move(device);
@@ -20,9 +38,17 @@ int32_t CCommEngine::OpenPort() {
   return 0;
 }
 
-int32_t CCommEngine::WriteFrame(const uint8_t* frame, int32_t length) {
+int32_t CCommEngine::ReportedResult(const veldrane::comm::SendResult& result) {
+  using Outcome = veldrane::comm::SendResult::Outcome;
+  if (result.outcome == Outcome::kSent) return 0;
+  return result.outcome == Outcome::kCutShort ? kSendCutShort : kSendFailed;
+}
+
+veldrane::comm::SendResult CCommEngine::SendFrame(const uint8_t* frame, int32_t length) {
+  using veldrane::comm::SendResult;
   using veldrane::platform::ModemLine;
-  if (!port_ || length < 0) return kSendFailed;
+  if (length < 0) return {SendResult::Outcome::kNotBuilt, {}};
+  if (!port_) return {SendResult::Outcome::kNoPort, {}};
   port_->Purge();
   if (rts_cts_) {
     // The meter may answer at once: the first look at CTS comes without a pause.
@@ -31,19 +57,18 @@ int32_t CCommEngine::WriteFrame(const uint8_t* frame, int32_t length) {
     while (port_->Cts() != ModemLine::kUp) {
       if (clock_.TickMs() - start >= kCtsWaitMs) {
         port_->SetRts(false);
-        return kSendFailed;
+        return {SendResult::Outcome::kNoCts, {}};
       }
       if (!clock_.SleepUnlessStopped(kCtsPollMs, stop_request_)) {
         port_->SetRts(false);
-        return kSendCutShort;
+        return {SendResult::Outcome::kCutShort, {}};
       }
     }
   }
-  if (!port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs).ok()) {
-    if (rts_cts_) port_->SetRts(false);
-    return kSendFailed;
-  }
-  int32_t result = port_->WaitTransmitted(kTransmitTimeoutMs).ok() ? 0 : kSendFailed;
+  SerialResult written = port_->Write(frame, static_cast<size_t>(length), kWriteTimeoutMs);
+  if (written.ok()) written = port_->WaitTransmitted(kTransmitTimeoutMs);
+  KeepSerialResult(written);
   if (rts_cts_) port_->SetRts(false);
-  return result;
+  if (!written.ok()) return {SendResult::Outcome::kLineFailed, written};
+  return {};
 }

@@ -19,8 +19,6 @@ CVeldraneDoc::CVeldraneDoc() : header_(kHeaderType) {
 }
 
 CVeldraneDoc::~CVeldraneDoc() {
-  // The engine goes first: its thread reads the stations.
-  engine_.reset();
   stations_.clear();
 }
 
@@ -183,7 +181,7 @@ void CVeldraneDoc::SaveFile(const char* path) {
   }
   platform::AtomicFile out;
   if (!path || !out.Begin(path, &update_lock_)) {
-    if (out.error() == EWOULDBLOCK && std::string(out.failed_step()) == "lock") {
+    if (out.error() == EWOULDBLOCK && out.failed() == veldrane::platform::AtomicFile::Step::kLock) {
       ThrowLocked(path, platform::AtomicFile::kLockWaitMs);
     }
     ThrowFileError(std::string("cannot ") + out.failed_step(), path, out.error());

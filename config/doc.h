@@ -1,5 +1,5 @@
-// CVeldraneDoc: one opened configuration. Owns its stations, its port settings and, from the
-// host's open-port request on, its communication engine.
+// CVeldraneDoc: one opened configuration: its stations and its port settings. The engine that
+// runs it belongs to the driver's instance (driver/driver_instance.h).
 #pragma once
 
 #include <cstdint>
@@ -14,17 +14,6 @@
 #include "platform/file_lock.h"
 #include "tarko/header.h"
 
-class CCommEngine;
-
-// Destroys the engine with the function given by the code that made it (comm/), so that the
-// document, and the programs that only read and write configurations, carry no engine code.
-struct CommEngineDeleter {
-  void (*destroy)(CCommEngine* engine) = nullptr;
-  void operator()(CCommEngine* engine) const {
-    if (destroy) destroy(engine);
-  }
-};
-
 class CVeldraneDoc : public CObject {
   FW_DECLARE_SERIAL(CVeldraneDoc)
 
@@ -38,7 +27,7 @@ class CVeldraneDoc : public CObject {
   static constexpr const char* kHeaderDesc = "Veldrane.Dll";
 
   CVeldraneDoc();
-  ~CVeldraneDoc() override;  // stops a running engine before anything is released
+  ~CVeldraneDoc() override;
 
   // Path and title ("D:\proj\LINE1.cfg" gives LINE1).
   void SetPath(const char* path);
@@ -87,16 +76,6 @@ class CVeldraneDoc : public CObject {
   // new station at the end of the list, and returns that station.
   CStationInfo& MergeStation(const CStationInfo& record, CStationInfo* match);
 
-  // Operations that reach the communication engine: defined in comm/doc_engine_ops.cc, part of
-  // the driver, not of the configuration library.
-  int32_t OpenPort();
-  int32_t ResolveTags();
-  int32_t Stop();
-  void SetActive(const char* name, int32_t state);
-  int32_t GetStats(const char* name, int32_t* sent, int32_t* failed, int32_t* third,
-                   int32_t* fourth);
-  CCommEngine* GetEngine() const { return engine_.get(); }
-
   // Direct access for the engine and the configuration window.
   std::vector<std::unique_ptr<CStationInfo>>& Stations() { return stations_; }
   const std::vector<std::unique_ptr<CStationInfo>>& Stations() const { return stations_; }
@@ -107,7 +86,6 @@ class CVeldraneDoc : public CObject {
  private:
   CString path_;
   CString title_;
-  std::unique_ptr<CCommEngine, CommEngineDeleter> engine_;
   CTarkoHeader header_;
   NameList names_;
   CSerialPort port_;

@@ -1,5 +1,7 @@
 #include "config/station_name.h"
 
+#include "platform/ascii.h"
+
 namespace veldrane {
 namespace {
 
@@ -8,7 +10,7 @@ bool IsLeadByte(unsigned char c) {
 }
 
 unsigned char Upper(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
+  return static_cast<unsigned char>(platform::AsciiUpper(static_cast<char>(c)));
 }
 
 // Visits the characters of a name: fn(bytes, count) with count 1 or 2.

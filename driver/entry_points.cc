@@ -4,6 +4,7 @@
 
 #include "config/doc.h"
 #include "driver/configure.h"
+#include "driver/driver_instance.h"
 #include "driver/registry.h"
 #include "hostlink/host_modules.h"
 #include "hostlink/report.h"
@@ -13,12 +14,12 @@ namespace {
 
 constexpr const char* kDisplayName = "VELDRANE";
 
-// Runs body with the document at index; answers bad_index for a bad index or an exception.
+// Runs body with the instance at index; answers bad_index for a bad index or an exception.
 template <typename R, typename Body>
 R WithInstance(int32_t index, R bad_index, Body body) {
   try {
-    CVeldraneDoc* doc = FindInstance(index);
-    return doc ? body(*doc) : bad_index;
+    DriverInstance* instance = FindInstance(index);
+    return instance ? body(*instance) : bad_index;
   } catch (...) {
     return bad_index;
   }
@@ -27,7 +28,7 @@ R WithInstance(int32_t index, R bad_index, Body body) {
 template <typename Body>
 void WithInstance(int32_t index, Body body) {
   try {
-    if (CVeldraneDoc* doc = FindInstance(index)) body(*doc);
+    if (DriverInstance* instance = FindInstance(index)) body(*instance);
   } catch (...) {
   }
 }
@@ -41,8 +42,8 @@ int32_t DrvGetVersion() {
 int32_t DrvOpen(const char* path) {
   try {
     LoadRuntimeModules();
-    auto doc = std::make_unique<CVeldraneDoc>();
-    if (path && doc->Load(path)) return RegisterInstance(std::move(doc));
+    auto instance = std::make_unique<DriverInstance>();
+    if (path && instance->doc().Load(path)) return RegisterInstance(std::move(instance));
   } catch (...) {
   }
   ReportMessage(kMessageFileFailed, kLevelSetup, path ? path : "", 0);
@@ -65,24 +66,25 @@ int32_t DrvConfigure(const char* path) {
 }
 
 int32_t DrvOpenPort(int32_t index) {
-  return WithInstance<int32_t>(index, 0, [](CVeldraneDoc& doc) { return doc.OpenPort(); });
+  return WithInstance<int32_t>(index, 0, [](DriverInstance& line) { return line.OpenPort(); });
 }
 
 int32_t DrvResolveTags(int32_t index) {
-  return WithInstance<int32_t>(index, 0, [](CVeldraneDoc& doc) { return doc.ResolveTags(); });
+  return WithInstance<int32_t>(index, 0, [](DriverInstance& line) { return line.ResolveTags(); });
 }
 
 int32_t DrvStop(int32_t index) {
-  return WithInstance<int32_t>(index, 0, [](CVeldraneDoc& doc) { return doc.Stop(); });
+  return WithInstance<int32_t>(index, 0, [](DriverInstance& line) { return line.Stop(); });
 }
 
 int32_t DrvRequest(int32_t index, int32_t a, int32_t b, int32_t c, int32_t d, int32_t e) {
-  return WithInstance<int32_t>(index, -1,
-                               [&](CVeldraneDoc& doc) { return doc.Request(a, b, c, d, e); });
+  return WithInstance<int32_t>(
+      index, -1, [&](DriverInstance& line) { return line.doc().Request(a, b, c, d, e); });
 }
 
 int32_t DrvNotify(int32_t index, int32_t a, int32_t b) {
-  return WithInstance<int32_t>(index, 0, [&](CVeldraneDoc& doc) { return doc.Notify(a, b); });
+  return WithInstance<int32_t>(index, 0,
+                               [&](DriverInstance& line) { return line.doc().Notify(a, b); });
 }
 
 int32_t DrvQueryA() {
@@ -102,23 +104,24 @@ const char* DrvGetName() {
 }
 
 void DrvSetActive(int32_t index, const char* station, int32_t state) {
-  WithInstance(index, [&](CVeldraneDoc& doc) { doc.SetActive(station, state); });
+  WithInstance(index, [&](DriverInstance& line) { line.SetActive(station, state); });
 }
 
 void DrvResetStats(int32_t index, const char* station) {
-  WithInstance(index, [&](CVeldraneDoc& doc) { doc.ResetStats(station); });
+  WithInstance(index, [&](DriverInstance& line) { line.doc().ResetStats(station); });
 }
 
 int32_t DrvGetStats(int32_t index, const char* station, int32_t* sent, int32_t* failed,
                     int32_t* third, int32_t* fourth) {
-  return WithInstance<int32_t>(index, -1, [&](CVeldraneDoc& doc) {
-    return doc.GetStats(station, sent, failed, third, fourth);
+  return WithInstance<int32_t>(index, -1, [&](DriverInstance& line) {
+    return line.GetStats(station, sent, failed, third, fourth);
   });
 }
 
 void DrvGetStationInfo(int32_t index, const char* station, CString* number, CString* tag) {
   if (!station) return;  // the name is tested before the index
-  WithInstance(index, [&](CVeldraneDoc& doc) { doc.GetStationInfo(station, number, tag); });
+  WithInstance(index,
+               [&](DriverInstance& line) { line.doc().GetStationInfo(station, number, tag); });
 }
 
 void FillTable(DrvFn* table) {

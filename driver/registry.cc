@@ -2,26 +2,26 @@
 
 #include <vector>
 
-#include "config/doc.h"
+#include "driver/driver_instance.h"
 #include "platform/no_destructor.h"
 
 namespace veldrane {
 namespace {
 
 // Emptied by the module's unload handler, which may run after the static destructors.
-std::vector<std::unique_ptr<CVeldraneDoc>>& Instances() {
-  static platform::NoDestructor<std::vector<std::unique_ptr<CVeldraneDoc>>> instances;
+std::vector<std::unique_ptr<DriverInstance>>& Instances() {
+  static platform::NoDestructor<std::vector<std::unique_ptr<DriverInstance>>> instances;
   return *instances;
 }
 
 }  // namespace
 
-int32_t RegisterInstance(std::unique_ptr<CVeldraneDoc> doc) {
-  Instances().push_back(std::move(doc));
+int32_t RegisterInstance(std::unique_ptr<DriverInstance> instance) {
+  Instances().push_back(std::move(instance));
   return static_cast<int32_t>(Instances().size() - 1);
 }
 
-CVeldraneDoc* FindInstance(int32_t index) {
+DriverInstance* FindInstance(int32_t index) {
   auto& instances = Instances();
   if (index < 0 || static_cast<size_t>(index) >= instances.size()) return nullptr;
   return instances[static_cast<size_t>(index)].get();
@@ -32,7 +32,7 @@ void DestroyAllInstances() {
   // The count is read again before each step: destroying one must not skip another.
   for (size_t i = 0; i < instances.size(); ++i) instances[i].reset();
   // The storage goes too: the list itself outlives the module's unload.
-  std::vector<std::unique_ptr<CVeldraneDoc>>().swap(instances);
+  std::vector<std::unique_ptr<DriverInstance>>().swap(instances);
 }
 
 }  // namespace veldrane

@@ -5,15 +5,15 @@
 #include <cstdint>
 #include <memory>
 
-class CVeldraneDoc;
-
 namespace veldrane {
 
-// Appends a document; returns its index.
-int32_t RegisterInstance(std::unique_ptr<CVeldraneDoc> doc);
-// The document at index, or null for an index below 0 or not below the count.
-CVeldraneDoc* FindInstance(int32_t index);
-// Destroys every document from index 0 upward and empties the registry.
+class DriverInstance;
+
+// Appends an instance; returns its index.
+int32_t RegisterInstance(std::unique_ptr<DriverInstance> instance);
+// The instance at index, or null for an index below 0 or not below the count.
+DriverInstance* FindInstance(int32_t index);
+// Destroys every instance from index 0 upward and empties the registry.
 void DestroyAllInstances();
 
 }  // namespace veldrane

@@ -78,8 +78,34 @@ AtomicFile::~AtomicFile() {
   Discard();
 }
 
-bool AtomicFile::Fail(const char* step, int error) {
-  failed_step_ = step;
+const char* AtomicFile::StepText(Step step) {
+  switch (step) {
+    case Step::kNone:
+      return "";
+    case Step::kFollowLink:
+      return "follow the link";
+    case Step::kLock:
+      return "lock";
+    case Step::kOpen:
+      return "open";
+    case Step::kCreate:
+      return "create";
+    case Step::kSetPermissions:
+      return "set permissions";
+    case Step::kWrite:
+      return "write";
+    case Step::kFlush:
+      return "flush";
+    case Step::kClose:
+      return "close";
+    case Step::kReplace:
+      return "replace";
+  }
+  return "";
+}
+
+bool AtomicFile::Fail(Step step, int error) {
+  failed_ = step;
   error_ = error != 0 ? error : EIO;
   Discard();
   return false;
@@ -126,18 +152,18 @@ void AtomicFile::RemoveStaleTemporaries() {
 bool AtomicFile::Begin(const std::string& path, const FileLock* held, uint32_t lock_wait_ms) {
   Discard();
   committed_ = false;
-  if (!FollowLinks(path, &target_)) return Fail("follow the link", errno);
+  if (!FollowLinks(path, &target_)) return Fail(Step::kFollowLink, errno);
   if (!(held && held->Holds(target_))) {
     switch (lock_.Lock(target_, lock_wait_ms)) {
       case FileLock::Result::kLocked:
       case FileLock::Result::kNoFile:  // a new file: nothing to take turns on yet
         break;
       case FileLock::Result::kTimedOut:
-        return Fail("lock", EWOULDBLOCK);
+        return Fail(Step::kLock, EWOULDBLOCK);
       case FileLock::Result::kFailed:
         // A file that this process may write but not read cannot be locked; the lock is
         // advisory, so the save goes on without it.
-        if (lock_.error() != EACCES) return Fail("lock", lock_.error());
+        if (lock_.error() != EACCES) return Fail(Step::kLock, lock_.error());
         break;
     }
   }
@@ -146,7 +172,7 @@ bool AtomicFile::Begin(const std::string& path, const FileLock* held, uint32_t l
   FileInfo old{};
   bool exists = Files().info(target_.c_str(), &old) == 0;
   uint32_t mode = exists ? old.mode : kNewFileMode;
-  if (exists && Files().check_writable(target_.c_str()) != 0) return Fail("open", errno);
+  if (exists && Files().check_writable(target_.c_str()) != 0) return Fail(Step::kOpen, errno);
   RemoveStaleTemporaries();
   // A name of its own beside the old file (the same file system, so the rename is atomic).
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -156,25 +182,25 @@ bool AtomicFile::Begin(const std::string& path, const FileLock* held, uint32_t l
       temp_path_ = temp;
       break;
     }
-    if (file_.LastError() != EEXIST) return Fail("create", file_.LastError());
+    if (file_.LastError() != EEXIST) return Fail(Step::kCreate, file_.LastError());
   }
-  if (temp_path_.empty()) return Fail("create", EEXIST);
+  if (temp_path_.empty()) return Fail(Step::kCreate, EEXIST);
   guard_.Guard(temp_path_);
   if (exists) {
     KeepOwner(old);
     // The old file's bits exactly, whatever the process's mask (after the owner: a change of
     // owner clears the set-id bits).
-    if (!file_.SetMode(mode)) return Fail("set permissions", file_.LastError());
+    if (!file_.SetMode(mode)) return Fail(Step::kSetPermissions, file_.LastError());
   }
   return true;
 }
 
 bool AtomicFile::Commit() {
-  if (temp_path_.empty()) return Fail("write", EBADF);
-  if (!file_.Sync()) return Fail("flush", file_.LastError());
-  if (!file_.Close()) return Fail("close", file_.LastError());
+  if (temp_path_.empty()) return Fail(Step::kWrite, EBADF);
+  if (!file_.Sync()) return Fail(Step::kFlush, file_.LastError());
+  if (!file_.Close()) return Fail(Step::kClose, file_.LastError());
   errno = 0;
-  if (Files().replace(temp_path_.c_str(), target_.c_str()) != 0) return Fail("replace", errno);
+  if (Files().replace(temp_path_.c_str(), target_.c_str()) != 0) return Fail(Step::kReplace, errno);
   committed_ = true;
   temp_path_.clear();
   guard_.Release();

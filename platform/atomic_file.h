@@ -20,6 +20,22 @@ namespace veldrane::platform {
 
 class AtomicFile {
  public:
+  // The step of a save that failed.
+  enum class Step {
+    kNone,
+    kFollowLink,
+    kLock,
+    kOpen,
+    kCreate,
+    kSetPermissions,
+    kWrite,
+    kFlush,
+    kClose,
+    kReplace,
+  };
+  // What the step does, for "cannot ...": "follow the link", "lock", "create", ...
+  static const char* StepText(Step step);
+
   // How long a save waits for another program's lock, by default.
   static constexpr uint32_t kLockWaitMs = 10000;
 
@@ -31,7 +47,7 @@ class AtomicFile {
   // Creates the temporary file for `path`, first removing temporary files of this kind that a
   // process now gone left beside it. False when the path may not be written (an existing
   // read-only file, a directory that refuses it) or when another program held the file's lock
-  // for the whole wait (the step "lock", error EWOULDBLOCK). `held`: a lock the caller holds.
+  // for the whole wait (the step kLock, error EWOULDBLOCK). `held`: a lock the caller holds.
   bool Begin(const std::string& path, const FileLock* held = nullptr,
              uint32_t lock_wait_ms = kLockWaitMs);
   // Where the new content goes, between Begin and Commit.
@@ -41,12 +57,13 @@ class AtomicFile {
 
   // The file written: the path given, or the file its symbolic link names.
   const std::string& target() const { return target_; }
-  // After a failure: the system's error number and the step that failed ("create", "write"...).
+  // After a failure: the system's error number and the step that failed.
   int error() const { return error_; }
-  const char* failed_step() const { return failed_step_; }
+  Step failed() const { return failed_; }
+  const char* failed_step() const { return StepText(failed_); }
 
  private:
-  bool Fail(const char* step, int error);
+  bool Fail(Step step, int error);
   void Discard();
   void KeepOwner(const FileInfo& old);
   void RemoveStaleTemporaries();
@@ -58,7 +75,7 @@ class AtomicFile {
   TempFileGuard guard_;
   bool committed_ = false;
   int error_ = 0;
-  const char* failed_step_ = "";
+  Step failed_ = Step::kNone;
 };
 
 // The file that `path` names once its symbolic links are followed (a link to a file that does

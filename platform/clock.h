@@ -1,6 +1,6 @@
 // Time as the transmit loop sees it: calendar seconds, a millisecond tick and sleeping. The
 // loop's pacing depends only on this interface, so tests run it on simulated time
-// (platform/simulated_clock.h) and production on the system's clocks.
+// (platform/testing/simulated_clock.h) and production on the system's clocks.
 #pragma once
 
 #include <cstdint>

@@ -10,41 +10,32 @@
 
 #include "platform/file_io.h"
 #include "platform/replaceable_api.h"
+#include "platform/retry_eintr.h"
 
 namespace veldrane::platform {
 namespace {
 
-// Retries a call that a signal interrupted.
-template <typename Fn>
-auto Retry(Fn fn) {
-  decltype(fn()) r;
-  do {
-    r = fn();
-  } while (r == -1 && errno == EINTR);
-  return r;
-}
-
 FileHandle OpenRead(const char* path) {
-  return Retry([&] { return ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); });
+  return RetryOnEintr([&] { return ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); });
 }
 
 FileHandle CreateNew(const char* path, uint32_t mode) {
-  return Retry([&] {
+  return RetryOnEintr([&] {
     return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
                   static_cast<mode_t>(mode));
   });
 }
 
 int64_t Read(FileHandle file, void* buffer, size_t count) {
-  return Retry([&] { return static_cast<int64_t>(::read(file, buffer, count)); });
+  return RetryOnEintr([&] { return static_cast<int64_t>(::read(file, buffer, count)); });
 }
 
 int64_t Write(FileHandle file, const void* buffer, size_t count) {
-  return Retry([&] { return static_cast<int64_t>(::write(file, buffer, count)); });
+  return RetryOnEintr([&] { return static_cast<int64_t>(::write(file, buffer, count)); });
 }
 
 int Sync(FileHandle file) {
-  return Retry([&] { return ::fsync(file); });
+  return RetryOnEintr([&] { return ::fsync(file); });
 }
 
 // close is not retried: the descriptor is gone even when it reports EINTR.
@@ -63,7 +54,7 @@ int64_t Size(FileHandle file) {
 }
 
 int SetMode(FileHandle file, uint32_t mode) {
-  return Retry([&] { return ::fchmod(file, static_cast<mode_t>(mode)); });
+  return RetryOnEintr([&] { return ::fchmod(file, static_cast<mode_t>(mode)); });
 }
 
 int GetMode(const char* path, uint32_t* mode) {
@@ -89,9 +80,9 @@ int SyncDir(const char* path) {
   std::string dir(path);
   size_t slash = dir.find_last_of('/');
   dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
-  int fd = Retry([&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  int fd = RetryOnEintr([&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (fd < 0) return -1;
-  int r = Retry([&] { return ::fsync(fd); });
+  int r = RetryOnEintr([&] { return ::fsync(fd); });
   int saved = errno;
   ::close(fd);
   errno = saved;
@@ -133,14 +124,14 @@ int64_t ReadLink(const char* path, char* buffer, size_t size) {
 }
 
 int SetOwner(FileHandle file, uint32_t uid, uint32_t gid) {
-  return Retry([&] {
+  return RetryOnEintr([&] {
     return ::fchown(file, uid == kKeepId ? static_cast<uid_t>(-1) : static_cast<uid_t>(uid),
                     gid == kKeepId ? static_cast<gid_t>(-1) : static_cast<gid_t>(gid));
   });
 }
 
 int TryLock(FileHandle file) {
-  return Retry([&] { return ::flock(file, LOCK_EX | LOCK_NB); });
+  return RetryOnEintr([&] { return ::flock(file, LOCK_EX | LOCK_NB); });
 }
 
 int ListDir(const char* path, void (*each)(const char*, void*), void* context) {

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "platform/ascii.h"
+
 namespace veldrane::platform {
 namespace {
 
@@ -23,7 +25,7 @@ bool Fail(std::string* error, const std::string& reason) {
 }
 
 std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : text) c = AsciiLower(c);
   return text;
 }
 

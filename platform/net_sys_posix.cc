@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/net_sys.h"
 #include "platform/replaceable_api.h"
+#include "platform/retry_eintr.h"
 
 // ThreadSanitizer, as GCC and Clang tell it.
 #if defined(__SANITIZE_THREAD__)
@@ -25,20 +26,11 @@
 namespace veldrane::platform {
 namespace {
 
-template <typename Fn>
-auto Retry(Fn fn) {
-  decltype(fn()) r;
-  do {
-    r = fn();
-  } while (r == -1 && errno == EINTR);
-  return r;
-}
-
 // A name asked of the name service in the background (getaddrinfo_a), so that a service that
 // does not answer costs the caller only its time-out. A lookup given up on while the service
 // still works on it is kept until it has ended, then freed.
 struct Lookup {
-  Lookup(const char* host, const char* service) : host(host), service(service) {
+  Lookup(const char* host_name, const char* service_name) : host(host_name), service(service_name) {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
@@ -139,15 +131,15 @@ int Poll(pollfd* fds, nfds_t count, int timeout_ms) {
 }
 
 ssize_t Send(int fd, const void* bytes, size_t count, int flags) {
-  return Retry([&] { return ::send(fd, bytes, count, flags); });
+  return RetryOnEintr([&] { return ::send(fd, bytes, count, flags); });
 }
 
 ssize_t Recv(int fd, void* bytes, size_t count, int flags) {
-  return Retry([&] { return ::recv(fd, bytes, count, flags); });
+  return RetryOnEintr([&] { return ::recv(fd, bytes, count, flags); });
 }
 
 int Ioctl(int fd, unsigned long request, void* arg) {
-  return Retry([&] { return ::ioctl(fd, request, arg); });
+  return RetryOnEintr([&] { return ::ioctl(fd, request, arg); });
 }
 
 // close is not retried: the descriptor is gone even when it reports EINTR.

@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "platform/port_map.h"
 
 namespace veldrane::platform {
@@ -7,9 +8,7 @@ namespace {
 
 bool SameLetters(const char* text, const char* upper, size_t n) {
   for (size_t i = 0; i < n; ++i) {
-    char c = text[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != upper[i]) return false;
+    if (AsciiUpper(text[i]) != upper[i]) return false;
   }
   return true;
 }

@@ -12,6 +12,7 @@
 #include "platform/net_address.h"
 #include "platform/port_map.h"
 #include "platform/serial_explain.h"
+#include "platform/serial_inventory.h"
 
 namespace veldrane::platform {
 namespace {
@@ -114,7 +115,7 @@ std::string ExplainSerialFailure(const std::string& port, const SerialResult& re
   const int com = ComPortNumber(port.c_str());
   // The device refuses a name that is no COM port without trying a path.
   if (com == 0 && result.fault == SerialFault::kNotFound && result.error == 0) {
-    return port + ": no such port (COM1 to COM36)";
+    return port + ": no such port (COM1 to COM" + std::to_string(kHighestComPort) + ")";
   }
   const std::string path = com > 0 ? ComDevicePath(port.c_str()) : port;
   const bool map_entry = com > 0 && path != OnBoardDevicePath(com);

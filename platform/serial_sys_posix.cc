@@ -8,23 +8,14 @@
 
 #include "platform/clock.h"
 #include "platform/replaceable_api.h"
+#include "platform/retry_eintr.h"
 #include "platform/serial_sys.h"
 
 namespace veldrane::platform {
 namespace {
 
-// Retries a call that a signal interrupted.
-template <typename Fn>
-auto Retry(Fn fn) {
-  decltype(fn()) r;
-  do {
-    r = fn();
-  } while (r == -1 && errno == EINTR);
-  return r;
-}
-
 int Open(const char* path, int flags) {
-  return Retry([&] { return ::open(path, flags); });
+  return RetryOnEintr([&] { return ::open(path, flags); });
 }
 
 // close is not retried: the descriptor is gone even when it reports EINTR.
@@ -33,11 +24,11 @@ int Close(int fd) {
 }
 
 int Ioctl(int fd, unsigned long request, void* arg) {
-  return Retry([&] { return ::ioctl(fd, request, arg); });
+  return RetryOnEintr([&] { return ::ioctl(fd, request, arg); });
 }
 
 int Flock(int fd, int operation) {
-  return Retry([&] { return ::flock(fd, operation); });
+  return RetryOnEintr([&] { return ::flock(fd, operation); });
 }
 
 int TcGetAttr(int fd, termios* t) {
@@ -45,7 +36,7 @@ int TcGetAttr(int fd, termios* t) {
 }
 
 int TcSetAttr(int fd, int actions, const termios* t) {
-  return Retry([&] { return ::tcsetattr(fd, actions, t); });
+  return RetryOnEintr([&] { return ::tcsetattr(fd, actions, t); });
 }
 
 int TcFlush(int fd, int queue) {
@@ -53,7 +44,7 @@ int TcFlush(int fd, int queue) {
 }
 
 ssize_t Write(int fd, const void* bytes, size_t count) {
-  return Retry([&] { return ::write(fd, bytes, count); });
+  return RetryOnEintr([&] { return ::write(fd, bytes, count); });
 }
 
 // Not retried: the caller recomputes what is left of its time.

@@ -61,12 +61,12 @@ void Reader::Feed(const uint8_t* bytes, size_t length, std::vector<Event>* event
     switch (state_) {
       case State::kData:
         if (b == kIac) {
-          state_ = State::kIac;
+          state_ = State::kAfterIac;
         } else {
           data(b);
         }
         break;
-      case State::kIac:
+      case State::kAfterIac:
         state_ = State::kData;
         if (b == kIac) {
           data(b);
@@ -84,9 +84,9 @@ void Reader::Feed(const uint8_t* bytes, size_t length, std::vector<Event>* event
       case State::kSbOption:
         sub_ = {Event::Kind::kSubnegotiation, 0, b, {}};
         sub_too_long_ = false;
-        state_ = State::kSb;
+        state_ = State::kInSb;
         break;
-      case State::kSb:
+      case State::kInSb:
         if (b == kIac) {
           state_ = State::kSbIac;
         } else if (sub_.bytes.size() < kLongestSubnegotiation) {
@@ -102,7 +102,7 @@ void Reader::Feed(const uint8_t* bytes, size_t length, std::vector<Event>* event
           } else {
             sub_too_long_ = true;
           }
-          state_ = State::kSb;
+          state_ = State::kInSb;
         } else {
           // IAC SE ends it; any other command in its midst ends it too (the peer broke it off).
           if (b == kSe && !sub_too_long_) events->push_back(std::move(sub_));

@@ -65,7 +65,7 @@ class Reader {
   void Feed(const uint8_t* bytes, size_t length, std::vector<Event>* events);
 
  private:
-  enum class State : uint8_t { kData, kIac, kVerb, kSbOption, kSb, kSbIac };
+  enum class State : uint8_t { kData, kAfterIac, kVerb, kSbOption, kInSb, kSbIac };
   State state_ = State::kData;
   uint8_t verb_ = 0;
   Event sub_;

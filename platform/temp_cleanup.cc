@@ -7,7 +7,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
+
+#include "platform/thread_annotations.h"
 
 namespace veldrane::platform {
 namespace {
@@ -24,9 +25,9 @@ struct Slot {
 };
 Slot g_slots[kSlots];
 
-std::mutex g_mutex;  // the count and the handlers; never taken by the handler
-int g_guarded = 0;
-bool g_installed[sizeof kSignals / sizeof kSignals[0]] = {};
+Mutex g_mutex;  // the count and the handlers; never taken by the handler
+int g_guarded GUARDED_BY(g_mutex) = 0;
+bool g_installed[sizeof kSignals / sizeof kSignals[0]] GUARDED_BY(g_mutex) = {};
 
 void OnSignal(int sig) {
   int saved = errno;
@@ -44,7 +45,7 @@ void OnSignal(int sig) {
   errno = saved;
 }
 
-void InstallLocked() {
+void InstallLocked() REQUIRES(g_mutex) {
   for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
     struct sigaction old {};
     if (sigaction(kSignals[i], nullptr, &old) != 0) continue;
@@ -58,7 +59,7 @@ void InstallLocked() {
   }
 }
 
-void RestoreLocked() {
+void RestoreLocked() REQUIRES(g_mutex) {
   for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
     if (!g_installed[i]) continue;
     g_installed[i] = false;
@@ -82,7 +83,7 @@ bool TempFileGuard::Guard(const std::string& path) {
     if (!g_slots[i].taken.compare_exchange_strong(expected, true)) continue;
     std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
     {
-      std::lock_guard<std::mutex> lock(g_mutex);
+      MutexLock lock(g_mutex);
       if (g_guarded++ == 0) InstallLocked();
     }
     g_slots[i].ready.store(true);
@@ -96,7 +97,7 @@ void TempFileGuard::Release() {
   if (slot_ < 0) return;
   g_slots[slot_].ready.store(false);
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    MutexLock lock(g_mutex);
     if (--g_guarded == 0) RestoreLocked();
   }
   g_slots[slot_].taken.store(false);

@@ -201,11 +201,11 @@ void CDriverConfigDlg::OnCopy() {
 void CDriverConfigDlg::OnPaste() {
   if (sheet_.GetActiveIndex() != 0) return;
   try {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    if (!data || !data->hasText()) return;
+    const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+    if (!mime || !mime->hasText()) return;
     // A character that code page 949 lacks would be stored as '?' and could merge two
     // stations: such a paste changes nothing and says where the character is.
-    const QString text = data->text();
+    const QString text = mime->text();
     std::string lines;
     qsizetype bad = 0;
     if (!ToCp949Exact(text, &lines, &bad)) {

@@ -29,6 +29,7 @@
 #include "comm/comm_engine.h"
 #include "comm/comm_env.h"
 #include "config/doc.h"
+#include "driver/driver_instance.h"
 #include "host/dbm/tag_db_api.h"
 #include "hostlink/host_modules.h"
 #include "platform/auto_reset_event.h"
@@ -110,20 +111,21 @@ void Fill(CVeldraneDoc& doc) {
   }
 }
 
-bool Start(CVeldraneDoc& doc) {
-  if (doc.OpenPort() != 0) return false;
-  doc.ResolveTags();
-  doc.SetActive(nullptr, 1);
-  return doc.GetEngine()->Running();
+bool Start(veldrane::DriverInstance& instance) {
+  if (instance.OpenPort() != 0) return false;
+  instance.ResolveTags();
+  instance.SetActive(nullptr, 1);
+  return instance.GetEngine()->Running();
 }
 
 void IdleEngineCpu(benchmark::State& state) {
   const auto window = std::chrono::seconds(state.range(0));
   Line line;
   for (auto _ : state) {
-    CVeldraneDoc doc;
+    veldrane::DriverInstance instance;
+    CVeldraneDoc& doc = instance.doc();
     Fill(doc);
-    if (!Start(doc)) {
+    if (!Start(instance)) {
       state.SkipWithError("the port did not open");
       return;
     }
@@ -136,7 +138,7 @@ void IdleEngineCpu(benchmark::State& state) {
     state.SetIterationTime(real);
     state.counters["cpu_percent_of_core"] = 100.0 * used / real;
     state.counters["cpu_us_per_second"] = 1e6 * used / real;
-    doc.Stop();
+    instance.Stop();
   }
 }
 BENCHMARK(IdleEngineCpu)->Arg(20)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
@@ -188,7 +190,8 @@ void RefreshFrameSpacing(benchmark::State& state) {
   RefreshSoonEnvironment environment;
   veldrane::comm::CommEnvironment* previous = veldrane::comm::SetEnvironment(&environment);
   for (auto _ : state) {
-    CVeldraneDoc doc;
+    veldrane::DriverInstance instance;
+    CVeldraneDoc& doc = instance.doc();
     Fill(doc);
     const double char_us = 1e6 * 10 / doc.Port().BaudRate();  // 8N1: 10 bits a character
     // Each frame's arrival and length; the line is quiet between frames for tens of ms.
@@ -217,7 +220,7 @@ void RefreshFrameSpacing(benchmark::State& state) {
       }
     });
     auto start = Clock::now();
-    if (!Start(doc)) {
+    if (!Start(instance)) {
       done = true;
       reader.join();
       state.SkipWithError("the port did not open");
@@ -225,7 +228,7 @@ void RefreshFrameSpacing(benchmark::State& state) {
     }
     reader.join();
     state.SetIterationTime(Seconds(Clock::now() - start));
-    doc.Stop();
+    instance.Stop();
 
     std::vector<double> gaps, spacing;
     for (size_t i = 1; i < frames.size(); ++i) {
@@ -245,21 +248,22 @@ BENCHMARK(RefreshFrameSpacing)->Iterations(1)->UseManualTime()->Unit(benchmark::
 
 void StopLatency(benchmark::State& state) {
   Line line;
-  CVeldraneDoc doc;
+  veldrane::DriverInstance instance;
+  CVeldraneDoc& doc = instance.doc();
   Fill(doc);
-  if (doc.OpenPort() != 0) {
+  if (instance.OpenPort() != 0) {
     state.SkipWithError("the port did not open");
     return;
   }
-  doc.ResolveTags();
+  instance.ResolveTags();
   std::vector<double> latencies;
   int i = 0;
   for (auto _ : state) {
-    doc.SetActive(nullptr, 1);
+    instance.SetActive(nullptr, 1);
     // Stops land anywhere in the 500 ms pass period.
     std::this_thread::sleep_for(std::chrono::milliseconds(1000 + 37 * (i++ % 14)));
     auto start = Clock::now();
-    doc.Stop();
+    instance.Stop();
     double seconds = Seconds(Clock::now() - start);
     latencies.push_back(seconds * 1e3);
     state.SetIterationTime(seconds);
@@ -277,17 +281,18 @@ void DeadLineStop(benchmark::State& state) {
     // A clock of its own for each engine: its first pass is the refresh.
     RefreshSoonEnvironment environment;
     veldrane::comm::CommEnvironment* previous = veldrane::comm::SetEnvironment(&environment);
-    CVeldraneDoc doc;
+    veldrane::DriverInstance instance;
+    CVeldraneDoc& doc = instance.doc();
     Fill(doc);
     doc.Port().SetRtsCts(true);
-    if (!Start(doc)) {
+    if (!Start(instance)) {
       state.SkipWithError("the port did not open");
       break;
     }
     // The refresh marks every station; stops land anywhere in a frame's wait for CTS.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500 + 170 * (i++ % 6)));
     auto start = Clock::now();
-    doc.Stop();
+    instance.Stop();
     double seconds = Seconds(Clock::now() - start);
     latencies.push_back(seconds * 1e3);
     state.SetIterationTime(seconds);

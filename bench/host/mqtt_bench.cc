@@ -32,7 +32,7 @@
 #include "config/doc.h"
 #include "host/dbm/tag_db_api.h"
 #include "host/loader/driver_module.h"
-#include "host/runner/mqtt_gateway.h"
+#include "host/runner/mqtt/mqtt_gateway.h"
 #include "tarko/tagval.h"
 #include "tests/support/test_pty.h"
 #include "tools/meter/decoder.h"

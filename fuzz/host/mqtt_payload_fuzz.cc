@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "host/runner/mqtt_payload.h"
+#include "host/runner/mqtt/mqtt_payload.h"
 #include "platform/display_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

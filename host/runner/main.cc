@@ -1,73 +1,49 @@
 // veldrane-host: the reference host runner. Loads the driver module by path exactly as a host
 // does (dlopen or LoadLibrary, DrvFuncTable), with the reference host modules, and drives its
 // life cycle.
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <deque>
-#include <future>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "host/dbm/tag_db_api.h"
 #include "host/loader/driver_module.h"
-#include "host/rt/event_log_api.h"
 #include "host/runner/configure_support.h"
-#include "host/runner/console_lines.h"
-#include "host/runner/inputs/modbus_input.h"
-#include "host/runner/mqtt_gateway.h"
-#include "host/runner/mqtt_topics.h"
-#include "host/runner/run_lines.h"
-#include "host/runner/simulator.h"
-#include "host/runner/station_list.h"
-#include "host/runner/station_table.h"
+#include "host/runner/gateway/exit_status.h"
+#include "host/runner/gateway/runner.h"
+#include "host/runner/inputs/modbus_lines_input.h"
+#include "host/runner/inputs/mqtt_input.h"
+#include "host/runner/inputs/simulation_input.h"
+#include "host/runner/inputs/value_file_input.h"
+#include "host/runner/lines/station_list.h"
+#include "host/runner/mqtt/mqtt_options.h"
+#include "host/runner/outputs/console_lines.h"
+#include "host/runner/outputs/final_statistics.h"
+#include "host/runner/outputs/live_table.h"
+#include "host/runner/outputs/mqtt_output.h"
+#include "host/runner/outputs/plain_lines.h"
 #include "host/runner/stop_signals.h"
-#include "host/runner/value_lines.h"
-#include "host/runner/value_reader.h"
 #include "host/runner/web/web_parts.h"
 #include "host/sub/tarko_sub_host.h"
 #include "platform/console.h"
-#include "platform/display_text.h"
 #include "tarko/tagval.h"
 
 namespace {
 
 using veldrane::host::DriverModule;
-using veldrane::host::LineState;
-using veldrane::host::RunLine;
+using veldrane::host::kNoDriver;
+using veldrane::host::kNotSaved;
+using veldrane::host::kNoWindow;
+using veldrane::host::kOk;
+using veldrane::host::kUsage;
 using veldrane::host::StationRow;
 
-enum ExitCode {
-  kOk = 0,
-  kNotSaved = 1,
-  kUsage = 2,
-  kFileNotOpened = 3,
-  kPortNotOpened = 4,
-  kNoDriver = 5,
-  kDriverDidNotStop = 6,
-  kNoWindow = 7,
-};
-
-// How long the runner waits for the driver to stop before it ends without it, so that the
-// process ends within two seconds of Ctrl-C whatever the line does.
-constexpr auto kStopWait = std::chrono::milliseconds(1200);
-
-using veldrane::host::PrintLines;
-using veldrane::host::Priority;
-
-// An error on standard error, as the journal files errors when it is the journal.
 // The runner's own messages, on standard error after what standard output holds; errors to the
 // journal.
 void Say(const std::string& text) {
-  PrintLines(stderr, Priority::kError, "veldrane-host: " + text);
+  veldrane::host::Tell(veldrane::host::Priority::kError, text);
 }
 
 void Usage(std::FILE* out) {
@@ -142,471 +118,34 @@ struct Options {
   veldrane::host::ModbusOptions modbus;
 };
 
-// Event-log lines as UTF-8, kept for the live table and printed in plain mode.
-class EventLines {
- public:
-  // Set while the driver's thread may be adding lines.
-  void SetEcho(bool echo) { echo_.store(echo); }
-  void Add(int32_t level_word, const char* line) {
-    static const char* kLevels[] = {"setup", "fail ", "state"};
-    int level = level_word & 0xFF;
-    std::string text = std::string(level <= 2 ? kLevels[level] : "?") + "  " +
-                       veldrane::platform::DisplayCp949(line);
-    // The journal stamps each line itself.
-    if (!veldrane::host::OutputToJournal()) text = Stamp() + " " + text;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (echo_) PrintLines(stdout, veldrane::host::EventPriority(level, line), text);
-    lines_.push_back(std::move(text));
-    if (lines_.size() > kKept) lines_.pop_front();
-  }
-  uint64_t NextSequence() { return sequence_.fetch_add(1) + 1; }
-  std::deque<std::string> Recent() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-  static constexpr size_t kKept = 8;
-
- private:
-  static std::string Stamp() {
-    char stamp[16];
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    std::strftime(stamp, sizeof stamp, "%H:%M:%S", &tm);
-    return stamp;
-  }
-
-  std::mutex mutex_;
-  std::deque<std::string> lines_;
-  std::atomic<bool> echo_{true};
-  std::atomic<uint64_t> sequence_{0};
-};
-
-EventLines g_events;
-
-// `output`: the web page's status output, which takes each line too; or null.
-void OnEventLine(int32_t, int32_t level_word, const char* line, void* output) {
-  g_events.Add(level_word, line);
-  if (!output) return;
-  veldrane::host::EventEntry entry{std::chrono::system_clock::now(), level_word & 0xFF,
-                                   veldrane::platform::DisplayCp949(line), line,
-                                   g_events.NextSequence()};
-  static_cast<veldrane::host::StatusOutput*>(output)->OnEvent(entry);
-}
-
-// The last value the runner gave each tag.
-class LastValues {
- public:
-  void Set(const std::string& tag, double value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    values_[tag] = value;
-    version_.fetch_add(1);
-  }
-  bool Get(const std::string& tag, double* value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = values_.find(tag);
-    if (it == values_.end()) return false;
-    *value = it->second;
-    return true;
-  }
-  // Moves with every Set: the stations' values need reading again only when it moved.
-  uint64_t version() const { return version_.load(); }
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, double> values_;
-  std::atomic<uint64_t> version_{0};
-};
-
-LastValues g_values;
-
-void SetTag(const std::string& tag, double value) {
-  if (TagDbSet(tag.c_str(), value, kTagTypeAnalog) == 0) g_values.Set(tag, value);
-}
-
-// Values from a file and from the broker: false for a tag no station shows.
-bool ApplyValue(const std::string& tag, double value) {
-  if (TagDbFind(tag.c_str()) < 0) return false;
-  SetTag(tag, value);
-  return true;
-}
-
-// Where the web server's values go, and what each source of values did, for the web page.
-class RunnerSink : public veldrane::host::ValueSink {
- public:
-  Result SetValue(const std::string& tag, double value, std::string_view input) override {
-    Result result = !std::isfinite(value)    ? Result::kNotFinite
-                    : ApplyValue(tag, value) ? Result::kSet
-                                             : Result::kUnknownTag;
-    Count(std::string(input), result == Result::kSet);
-    return result;
-  }
-  bool LastValue(const std::string& tag, double* value) const override {
-    return g_values.Get(tag, value);
-  }
-  void Count(const std::string& input, bool set) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    veldrane::host::InputHealth& health = inputs_[input];
-    health.name = input;
-    ++(set ? health.values : health.refused);
-  }
-  // Each source as it is now; `details` gives each one's line for a person.
-  std::vector<veldrane::host::InputHealth> Inputs(
-      const std::map<std::string, std::string>& details) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<veldrane::host::InputHealth> all;
-    for (const auto& [name, detail] : details) {
-      veldrane::host::InputHealth health = inputs_[name];
-      health.name = name;
-      health.detail = detail;
-      all.push_back(health);
-    }
-    return all;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, veldrane::host::InputHealth> inputs_;
-};
-
-// The Modbus server on `sink`, its map checked against the lines' tags (in station order); null
-// when not asked for. False with the reason when it cannot serve: a usage error.
-bool StartModbus(const Options& options, const std::vector<RunLine>& lines, RunnerSink* sink,
-                 std::unique_ptr<veldrane::host::ValueInput>* input, std::string* error) {
-  if (!options.modbus.enabled()) return true;
-  std::vector<std::string> linked;
-  for (const RunLine& line : lines) {
-    for (const StationRow& s : line.stations) linked.push_back(s.tag);
-  }
-  *input = veldrane::host::NewModbusInput(
-      options.modbus, linked,
-      [](const std::string& text) {
-        PrintLines(stderr, Priority::kWarning, "veldrane-host: " + text);
-      },
-      error);
-  return *input && (*input)->Start(sink, error);
-}
-
-// A station's statistics through the entry table, and its tag's last value.
-veldrane::host::StationStatus StatusOf(const DriverModule& driver, int32_t index,
-                                       const StationRow& s) {
-  veldrane::host::StationStatus st;
-  int32_t third = 0, fourth = 0;
-  st.result = driver.GetStats(index, s.name.c_str(), &st.sent, &st.failed, &third, &fourth);
-  st.has_value = !s.tag.empty() && g_values.Get(s.tag, &st.value);
-  return st;
-}
-
-// Why a line does not run, for the live table and the statistics.
-std::string NotRunning(const RunLine& line) {
-  switch (line.state) {
-    case LineState::kConfigNotOpened:
-      return "not run: the configuration could not be opened";
-    case LineState::kPortNotOpened:
-      return "not run: the port did not open";
-    default:
-      return "not run";
-  }
-}
-
-// The live screen: the lines with their stations as far as the terminal holds them, then the
-// latest event-log lines.
-void DrawLive(const std::vector<RunLine>& lines, double elapsed) {
-  std::string screen = "\x1b[H\x1b[2J";
-  char head[256];
-  std::string what = lines.size() == 1 ? lines[0].Title() : std::to_string(lines.size()) + " lines";
-  std::snprintf(head, sizeof head, "Veldrane host runner  %s  %.0f s  (Ctrl-C stops)\n\n",
-                what.c_str(), elapsed);
-  screen += head;
-  // A port that cannot carry the handshake stays in sight above the table.
-  for (const RunLine& line : lines) {
-    if (!line.port_problem.empty()) screen += line.port_problem + "\n\n";
-  }
-  std::vector<veldrane::host::LiveLine> live;
-  for (const RunLine& line : lines) {
-    live.push_back({line.Title(), line.watch.get(), line.watch ? "" : NotRunning(line)});
-  }
-  // Beside the table: the title, two blank lines, and the event log with its heading.
-  constexpr size_t kOther = 4 + EventLines::kKept;
-  size_t rows = veldrane::platform::TerminalRows();
-  screen += veldrane::host::FormatLiveLines(live, rows > kOther + 3 ? rows - kOther : 3);
-  screen += "\nEvent log:\n";
-  for (const std::string& l : g_events.Recent()) screen += "  " + l + "\n";
-  std::fputs(screen.c_str(), stdout);
-  std::fflush(stdout);
-}
-
-// Each line's table and totals at the end, and the sum of all with several lines.
-void PrintStatistics(const std::vector<RunLine>& lines) {
-  std::string text = "\nStatistics:\n";
-  long long all_sent = 0, all_failed = 0;
-  for (const RunLine& line : lines) {
-    if (lines.size() > 1 && !line.watch) {
-      text += line.Title() + ": " + NotRunning(line) + "\n";
-      continue;
-    }
-    if (lines.size() > 1) text += line.Title() + ":\n";
-    text += veldrane::host::FormatStationTable(*line.watch);
-    text += "total: " + std::to_string(line.sent) + " frames sent, " + std::to_string(line.failed) +
-            " failed\n";
-    all_sent += line.sent;
-    all_failed += line.failed;
-  }
-  if (lines.size() > 1) {
-    text += "all lines: " + std::to_string(all_sent) + " frames sent, " +
-            std::to_string(all_failed) + " failed\n";
-  }
-  PrintLines(stdout, Priority::kInfo, text);
-}
-
-// With the broker, each line publishes under its name: two lines of one name would mix.
-bool CheckMqttLineNames(const std::vector<RunLine>& lines, std::string* error) {
-  std::map<std::string, const RunLine*> names;
-  for (const RunLine& line : lines) {
-    std::string name = veldrane::host::LineName(line.config);
-    auto [at, added] = names.emplace(name, &line);
-    if (added) continue;
-    *error = "--mqtt: " + at->second->Title() + " and " + line.Title() +
-             " would publish their stations' states under the same line name '" +
-             veldrane::platform::DisplayInput(name) + "': rename one of them";
-    return false;
-  }
-  return true;
-}
-
-// The lines' states for the broker, read through the runner's watch of each running line.
-std::unique_ptr<veldrane::host::MqttGateway> NewGateway(const veldrane::host::MqttOptions& options,
-                                                        const std::vector<RunLine>& lines,
-                                                        RunnerSink* sink) {
-  std::vector<veldrane::host::StatusLine> status;
-  for (const RunLine& line : lines) {
-    if (!line.watch) continue;
-    veldrane::host::StatusLine s;
-    s.name = veldrane::host::LineName(line.config);
-    s.stations = line.stations;
-    s.watch = line.watch.get();
-    status.push_back(std::move(s));
-  }
-  return std::make_unique<veldrane::host::MqttGateway>(
-      options, std::move(status),
-      [sink](const std::string& tag, double v) { sink->Count("mqtt", ApplyValue(tag, v)); },
-      [](Priority priority, const std::string& text) {
-        PrintLines(stderr, priority, "veldrane-host: " + text);
-      });
-}
-
+// Each option's input and output, and the runner that runs them: a new input or output is one
+// line here.
 int Run(const Options& options) {
-  // What cannot be opened is refused before anything starts.
-  std::string error;
-  if (!options.values.empty() && !veldrane::host::CheckValueSource(options.values, &error)) {
-    Say("--values: " + error);
-    return kUsage;
+  namespace host = veldrane::host;
+  host::Runner runner({options.configs, options.driver, options.log, options.seconds},
+                      {&host::StopRequested(), host::RequestStop, host::StopCleanlyOnSignal}, Say);
+  if (!options.values.empty())
+    runner.AddInput(std::make_unique<host::ValueFileInput>(options.values));
+  if (options.simulate) runner.AddInput(std::make_unique<host::SimulationInput>());
+  auto mqtt = std::make_shared<host::MqttBridge>(options.mqtt);
+  if (options.mqtt.enabled()) runner.AddInput(std::make_unique<host::MqttInput>(mqtt));
+  host::WebParts web;
+  if (options.web.enabled()) web = host::MakeWeb(options.web);
+  if (!options.web.token.empty()) runner.AddInput(std::move(web.input));
+  if (options.modbus.enabled()) {
+    runner.AddInput(std::make_unique<host::ModbusLinesInput>(
+        options.modbus,
+        [](const std::string& text) { host::Tell(host::Priority::kWarning, text); }));
   }
-  std::vector<RunLine> lines;
-  if (!veldrane::host::ReadLines(options.configs, &lines, &error) ||
-      (options.mqtt.enabled() && !CheckMqttLineNames(lines, &error))) {
-    Say(error);
-    return kUsage;
+  if (!options.quiet && !options.plain && veldrane::platform::PrepareLiveView()) {
+    runner.AddOutput(std::make_unique<host::LiveTable>());
+  } else {
+    runner.AddOutput(std::make_unique<host::PlainLines>());
   }
-  if (!options.log.empty() && EventLogOpenFile(options.log.c_str()) != 0) {
-    Say("--log: cannot open " + options.log + ": " + std::strerror(errno));
-    return kUsage;
-  }
-
-  // Every tag the configurations link exists in the tag database, with value 0 until one
-  // arrives, so that it resolves.
-  std::vector<veldrane::host::SimulatedTag> tags;
-  for (const RunLine& line : lines) {
-    for (const StationRow& s : line.stations) {
-      if (s.tag.empty()) continue;
-      bool known = TagDbFind(s.tag.c_str()) >= 0;
-      TagDbDefine(s.tag.c_str(), kTagTypeAnalog);
-      if (!known) {
-        tags.push_back({s.tag, s.kind, s.decimals});
-        g_values.Set(s.tag, 0);
-      }
-    }
-  }
-
-  // The web server listens before any line starts: a port it cannot have ends the run here.
-  RunnerSink sink;  // outlives the inputs
-  veldrane::host::WebParts web;
-  if (options.web.enabled()) {
-    web = veldrane::host::MakeWeb(options.web);
-    if (!web.output->Start(&error) || !web.input->Start(&sink, &error)) {
-      Say(error);
-      return kUsage;
-    }
-  }
-  std::unique_ptr<veldrane::host::ValueInput> modbus;
-  if (!StartModbus(options, lines, &sink, &modbus, &error)) {
-    Say(error);
-    return kUsage;
-  }
-
-  bool live = !options.quiet && !options.plain && veldrane::platform::PrepareLiveView();
-  g_events.SetEcho(!live);
-  EventLogSetListener(&OnEventLine, web.output.get());
-
-  DriverModule driver;
-  if (!driver.Load(options.driver, &error)) {
-    Say(error);
-    return kNoDriver;
-  }
-  // Each line on its own: one that does not open is left out while the others run.
-  int open_status = kOk;
-  size_t running = 0;
-  for (RunLine& line : lines) {
-    veldrane::host::StartLine(driver, &line, Say);
-    if (line.running()) ++running;
-    if (line.state == LineState::kConfigNotOpened) open_status = kFileNotOpened;
-    if (line.state == LineState::kPortNotOpened && open_status == kOk) {
-      open_status = kPortNotOpened;
-    }
-  }
-  if (running == 0) {
-    driver.Unload();
-    return open_status;
-  }
-  if (running < lines.size()) {
-    Say(std::to_string(running) + " of " + std::to_string(lines.size()) +
-        " lines run; the others are left out (see above)");
-  }
-
-  const std::atomic<bool>& stop = veldrane::host::StopRequested();
-  veldrane::host::StopCleanlyOnSignal();
-  std::thread reader;
-  if (!options.values.empty()) {
-    reader = std::thread([&] {
-      veldrane::host::ReadValueFile(options.values, stop, [&](const std::string& tag, double v) {
-        bool set = ApplyValue(tag, v);
-        sink.Count("values", set);
-        return set;
-      });
-    });
-  }
-  int status = kOk;
-  std::unique_ptr<veldrane::host::MqttGateway> mqtt;
-  if (options.mqtt.enabled()) {
-    mqtt = NewGateway(options.mqtt, lines, &sink);
-    if (!mqtt->Start(&error)) {
-      // Options the client refuses (say, a name that is not UTF-8): as a usage error.
-      Say(error);
-      veldrane::host::RequestStop();
-      status = kUsage;
-    }
-  }
-
-  // The sources of values the web page lists, and whether the broker is connected.
-  std::map<std::string, std::string> sources;
-  if (!options.values.empty()) sources["values"] = "'TAG VALUE' lines from " + options.values;
-  if (options.simulate) sources["simulate"] = "moving test values";
-  if (options.mqtt.enabled()) sources["mqtt"] = options.mqtt.url;
-  auto web_view = [&](const std::vector<RunLine>& all, double elapsed, bool fresh) {
-    veldrane::host::GatewayView view{&all, sink.Inputs(sources), elapsed, fresh};
-    for (veldrane::host::InputHealth& input : view.inputs) {
-      if (input.name != "mqtt") continue;
-      input.ok = mqtt && mqtt->link().connected();
-      input.detail = (input.ok ? "connected to " : "not connected to ") + input.detail;
-    }
-    if (!options.web.token.empty()) view.inputs.push_back(web.input->Health());
-    if (modbus) view.inputs.push_back(modbus->Health());
-    return view;
-  };
-
-  auto watch_line = [&](RunLine& line, bool details_due, bool values_moved) {
-    veldrane::host::WatchLine(driver, &line, details_due, values_moved,
-                              [&](const StationRow& s) { return StatusOf(driver, line.index, s); });
-  };
-  auto watch = [&](bool details_due, bool values_moved) {
-    for (RunLine& line : lines) watch_line(line, details_due, values_moved);
-  };
-  veldrane::host::Simulator simulator(tags);
-  auto start = std::chrono::steady_clock::now();
-  auto next_value = start;
-  auto next_watch = start;
-  auto next_details = start;
-  auto next_draw = start;
-  // How often the stations' counts and values are wanted: for the live table as often as it
-  // is drawn; for the broker once a second, as often as a station's state may go out.
-  const auto details_every = std::chrono::milliseconds(live || web.output ? 500 : 1000);
-  uint64_t values_seen = ~uint64_t{0};
-  while (!stop.load()) {
-    auto now = std::chrono::steady_clock::now();
-    double elapsed = std::chrono::duration<double>(now - start).count();
-    if (options.seconds >= 0 && elapsed >= options.seconds) break;
-    if (options.simulate && now >= next_value) {
-      for (size_t i = 0; i < simulator.size(); ++i) {
-        SetTag(simulator.tag(i).name, simulator.ValueAt(i, elapsed));
-        sink.Count("simulate", true);
-      }
-      next_value += std::chrono::seconds(1);
-    }
-    // A quarter second keeps the failure runs exact: the engine sends a station at most once a
-    // pass of half a second.
-    if (now >= next_watch) {
-      bool details_due = (live || mqtt || web.output) && now >= next_details;
-      if (details_due) next_details = now + details_every;
-      uint64_t version = g_values.version();
-      watch(details_due, version != values_seen);
-      if (details_due) values_seen = version;
-      if (web.output) web.output->Update(web_view(lines, elapsed, details_due), now);
-      next_watch = now + std::chrono::milliseconds(250);
-    }
-    if (live && now >= next_draw) {
-      DrawLive(lines, elapsed);
-      next_draw += std::chrono::milliseconds(500);
-    }
-    if (mqtt) mqtt->Poll(now);
-    // Asleep until the next thing is due, at most the quarter second of the watch: a runner of
-    // many lines wakes as seldom as it can, and still sees a stop within a quarter second.
-    auto next = next_watch;
-    if (live) next = std::min(next, next_draw);
-    if (options.simulate) next = std::min(next, next_value);
-    if (options.seconds >= 0) {
-      next = std::min(next, start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                        std::chrono::duration<double>(options.seconds)));
-    }
-    std::this_thread::sleep_until(next);
-  }
-
-  veldrane::host::RequestStop();
-  if (mqtt) mqtt->Stop();
-  if (web.input) web.input->Stop();
-  if (modbus) modbus->Stop();
-  g_events.SetEcho(true);
-  // The counts before the stop, in case a line's driver does not return from it in time.
-  watch(true, true);
-  bool stopped = veldrane::host::StopLines(driver, &lines, kStopWait);
-  if (reader.joinable()) reader.join();
-  // The lines that stopped, as they ended.
-  for (RunLine& line : lines) {
-    if (line.state == LineState::kStopped) watch_line(line, true, true);
-  }
-  PrintStatistics(lines);
-  if (web.output) {
-    auto ran = std::chrono::steady_clock::now() - start;
-    web.output->Finish(web_view(lines, std::chrono::duration<double>(ran).count(), true));
-    web.output->Stop();
-  }
-  if (modbus) PrintLines(stdout, Priority::kInfo, "Modbus " + modbus->Health().detail + "\n");
-  if (!stopped) {
-    for (const RunLine& line : lines) {
-      if (line.running()) {
-        char text[512];
-        std::snprintf(text, sizeof text,
-                      "the driver did not stop %s within %.1f s; ending without it (its "
-                      "statistics are those before the stop)",
-                      line.Title().c_str(), std::chrono::duration<double>(kStopWait).count());
-        Say(text);
-      }
-    }
-    // A driver's thread still runs in this process: nothing may be unloaded or destroyed.
-    std::_Exit(kDriverDidNotStop);
-  }
-  driver.Unload();
-  EventLogSetListener(nullptr, nullptr);
-  return status != kOk ? status : open_status;
+  if (options.mqtt.enabled()) runner.AddOutput(std::make_unique<host::MqttOutput>(mqtt));
+  if (web.output) runner.AddOutput(std::move(web.output));
+  runner.AddOutput(std::make_unique<host::FinalStatistics>());
+  return runner.Run();
 }
 
 int Version(const Options& options) {
@@ -679,12 +218,12 @@ bool ParseSeconds(const char* text, double* seconds) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  veldrane::host::InitConsoleLines();
-  Options options;
-  std::vector<std::string> positional;
+// Reads the options and the positional arguments; false with the exit status in *status when the
+// program ends here (--help, a usage error).
+bool ParseArguments(int argc, char** argv, Options* out, std::vector<std::string>* positional,
+                    int* status) {
+  Options& options = *out;
+  *status = kUsage;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto need_value = [&](const char* name) -> const char* {
@@ -696,7 +235,8 @@ int main(int argc, char** argv) {
     };
     if (arg == "-h" || arg == "--help") {
       Usage(stdout);
-      return kOk;
+      *status = kOk;
+      return false;
     } else if (arg == "--driver") {
       options.driver = need_value("--driver");
     } else if (arg == "--simulate") {
@@ -707,7 +247,7 @@ int main(int argc, char** argv) {
       const char* v = need_value("--seconds");
       if (!ParseSeconds(v, &options.seconds)) {
         Say(std::string("--seconds takes a number of seconds, not '") + v + "'");
-        return kUsage;
+        return false;
       }
     } else if (arg == "--tags") {
       options.tags = need_value("--tags");
@@ -717,19 +257,19 @@ int main(int argc, char** argv) {
       std::string error;
       if (!veldrane::host::SetMqttOption(arg, need_value(arg.c_str()), &options.mqtt, &error)) {
         Say(error);
-        return kUsage;
+        return false;
       }
     } else if (veldrane::host::IsWebOption(arg)) {
       std::string error;
       if (!veldrane::host::SetWebOption(arg, need_value(arg.c_str()), &options.web, &error)) {
         Say(error);
-        return kUsage;
+        return false;
       }
     } else if (veldrane::host::IsModbusOption(arg)) {
       std::string error;
       if (!veldrane::host::SetModbusOption(arg, need_value(arg.c_str()), &options.modbus, &error)) {
         Say(error);
-        return kUsage;
+        return false;
       }
     } else if (arg == "--quiet") {
       options.quiet = true;
@@ -738,36 +278,54 @@ int main(int argc, char** argv) {
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
       Say("unknown option '" + arg + "'");
       Usage(stderr);
-      return kUsage;
+      return false;
     } else {
-      positional.push_back(arg);
+      positional->push_back(arg);
     }
   }
+  return true;
+}
+
+// The command and its files from the positional arguments, and the options finished; false with
+// the reason said when they do not fit.
+bool TakeCommand(const std::vector<std::string>& positional, Options* options) {
   if (positional.empty()) {
     Usage(stderr);
-    return kUsage;
+    return false;
   }
-  options.command = positional[0];
-  options.configs.assign(positional.begin() + 1, positional.end());
-  bool is_run = options.command == "run", is_configure = options.command == "configure";
-  bool files_fit = is_run         ? !options.configs.empty()
-                   : is_configure ? options.configs.size() == 1
-                                  : options.configs.empty();
+  options->command = positional[0];
+  options->configs.assign(positional.begin() + 1, positional.end());
+  bool is_run = options->command == "run", is_configure = options->command == "configure";
+  bool files_fit = is_run         ? !options->configs.empty()
+                   : is_configure ? options->configs.size() == 1
+                                  : options->configs.empty();
   if (!files_fit) {
-    std::fprintf(stderr, "veldrane-host: '%s' %s\n", options.command.c_str(),
+    std::fprintf(stderr, "veldrane-host: '%s' %s\n", options->command.c_str(),
                  is_run         ? "needs one CONFIG file or more"
                  : is_configure ? "needs one CONFIG file"
                                 : "takes no file");
     Usage(stderr);
-    return kUsage;
+    return false;
   }
-  std::string options_error;
-  if (!veldrane::host::FinishMqttOptions(&options.mqtt, &options_error) ||
-      !veldrane::host::FinishWebOptions(&options.web, &options_error) ||
-      !veldrane::host::FinishModbusOptions(options.modbus, &options_error)) {
-    Say(options_error);
-    return kUsage;
+  std::string error;
+  if (!veldrane::host::FinishMqttOptions(&options->mqtt, &error) ||
+      !veldrane::host::FinishWebOptions(&options->web, &error) ||
+      !veldrane::host::FinishModbusOptions(options->modbus, &error)) {
+    Say(error);
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  veldrane::host::InitConsoleLines();
+  Options options;
+  std::vector<std::string> positional;
+  int status = kOk;
+  if (!ParseArguments(argc, argv, &options, &positional, &status)) return status;
+  if (!TakeCommand(positional, &options)) return kUsage;
 
   veldrane::host::InstallStopSignals();
   veldrane::platform::UseUtf8Output();

@@ -12,8 +12,8 @@
 
 #include "comm/comm_env.h"
 #include "config/doc.h"
-#include "platform/fake_serial_line.h"
-#include "platform/simulated_clock.h"
+#include "platform/testing/fake_serial_line.h"
+#include "platform/testing/simulated_clock.h"
 #include "tarko/host_tables.h"
 
 namespace veldrane::test {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "comm/comm_engine.h"
+#include "driver/driver_instance.h"
 #include "hostlink/host_modules.h"
 #include "tests/comm/comm_support.h"
 
@@ -29,9 +30,9 @@ class EngineTest : public ::testing::Test {
   // Starts and lets the thread run until its first sleep (the pause after a frame, or after
   // the first pass).
   void Start() {
-    ASSERT_EQ(doc_.OpenPort(), 0);
-    doc_.ResolveTags();
-    doc_.SetActive(nullptr, 1);
+    ASSERT_EQ(line_.OpenPort(), 0);
+    line_.ResolveTags();
+    line_.SetActive(nullptr, 1);
     env_.clock.WaitForSleeper();
   }
   // Starts and runs the whole first pass, up to just before the second.
@@ -47,14 +48,15 @@ class EngineTest : public ::testing::Test {
   // The station's statistics as {result, sent, failed}.
   std::vector<int32_t> Stats(const char* name) {
     int32_t sent = 0, failed = 0, third = 0, fourth = 0;
-    int32_t result = doc_.GetStats(name, &sent, &failed, &third, &fourth);
+    int32_t result = line_.GetStats(name, &sent, &failed, &third, &fourth);
     return {result, sent, failed};
   }
 
   SimulatedEnvironment env_;
   FakeTagDb db_{&env_.clock};
   EventLogCapture log_;
-  CVeldraneDoc doc_;  // last: destroyed (and stopped) first
+  veldrane::DriverInstance line_;  // last: destroyed (and stopped) first
+  CVeldraneDoc& doc_ = line_.doc();
 };
 
 TEST_F(EngineTest, SendsChangedValuesInListOrderFiftyMillisecondsApart) {
@@ -122,14 +124,14 @@ TEST_F(EngineTest, EveryResolvedStationIsRefreshedSixtySecondsAfterTheStart) {
 TEST_F(EngineTest, ADisabledStationKeepsItsPendingValueUntilEnabled) {
   Add({"PUMP1", 1, 1, 0, "T1"});
   Add({"PUMP2", 1, 2, 0, "T2"});
-  doc_.SetActive("pump2", 0);
+  line_.SetActive("pump2", 0);
   db_.Queue({{&At(0), 1, 1}, {&At(1), 1, 2}});
   StartFirstPass();
   EXPECT_EQ(Frames(), (std::vector<std::string>{"28 30 31 29 31 0D"}));
   EXPECT_EQ(At(1).pending.load(), 1);
   EXPECT_EQ(Stats("PUMP2"), (std::vector<int32_t>{-1, 0, 0}));
-  doc_.SetActive("Pump2", 1);
-  doc_.SetActive("nobody", 0);  // matches nothing, changes nothing
+  line_.SetActive("Pump2", 1);
+  line_.SetActive("nobody", 0);  // matches nothing, changes nothing
   env_.clock.AdvanceTo(500);
   EXPECT_EQ(Frames(), (std::vector<std::string>{"28 30 31 29 31 0D", "28 30 32 29 32 0D"}));
   EXPECT_EQ(env_.line.FrameTicks().back(), 500u);
@@ -148,7 +150,8 @@ TEST_F(EngineTest, APassOf400MsOrMoreIsFollowedBy100MsElseThePeriodIs500Ms) {
     SCOPED_TRACE(::testing::Message() << c.frames << " frames of " << c.transmit_ms << " ms");
     SimulatedEnvironment env(SimulatedClock::Mode::kStepped, kStart);
     FakeTagDb db(&env.clock);
-    CVeldraneDoc doc;
+    veldrane::DriverInstance line;
+    CVeldraneDoc& doc = line.doc();
     std::vector<FakeTagDb::Change> changes;
     for (int i = 0; i < c.frames; ++i) {
       CStationInfo& s = AddStation(doc, {"S" + std::to_string(i), 1, i, 0, "T"});
@@ -157,14 +160,14 @@ TEST_F(EngineTest, APassOf400MsOrMoreIsFollowedBy100MsElseThePeriodIs500Ms) {
     db.Define("T");
     db.Queue(changes);
     env.line.SetTransmitTimeMs(c.transmit_ms);
-    doc.OpenPort();
-    doc.ResolveTags();
-    doc.SetActive(nullptr, 1);
+    line.OpenPort();
+    line.ResolveTags();
+    line.SetActive(nullptr, 1);
     env.clock.AdvanceTo(c.next_pass);
     // Every pass of the first seconds asks for changes: the second one marks its start.
     ASSERT_GE(db.GetChangesTicks().size(), 2u);
     EXPECT_EQ(db.GetChangesTicks()[1], c.next_pass);
-    doc.Stop();
+    line.Stop();
   }
 }
 
@@ -243,21 +246,23 @@ TEST_P(LineModeTest, WithTheHandshakeEachFrameCarriesItsZeroByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LineModeTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "RtsCts" : "Normal"; });
+                         [](const auto& param_info) {
+                           return param_info.param ? "RtsCts" : "Normal";
+                         });
 
 TEST_F(EngineTest, EachStartOpensAClientAndTheFollowingStopClosesIt) {
   Add({"A", 1, 1, 0, "TA"});
   Add({"B", 1, 2, 0, ""});
   Add({"C", 1, 3, 0, "TC"});
-  ASSERT_EQ(doc_.OpenPort(), 0);
-  doc_.ResolveTags();
+  ASSERT_EQ(line_.OpenPort(), 0);
+  line_.ResolveTags();
   // The client used for resolving is closed at once.
   EXPECT_EQ(db_.ClientsOpened(), 1);
   EXPECT_EQ(db_.OpenClients(), 0);
 
-  doc_.SetActive(nullptr, 1);
-  doc_.SetActive(nullptr, 1);  // already running: nothing
-  doc_.SetActive(nullptr, 2);  // any nonzero state is a start: nothing either
+  line_.SetActive(nullptr, 1);
+  line_.SetActive(nullptr, 1);  // already running: nothing
+  line_.SetActive(nullptr, 2);  // any nonzero state is a start: nothing either
   EXPECT_EQ(db_.ClientsOpened(), 2);
   EXPECT_EQ(db_.OpenClients(), 1);
   std::vector<FakeTagDb::Advice> advices = db_.Advices();
@@ -266,13 +271,13 @@ TEST_F(EngineTest, EachStartOpensAClientAndTheFollowingStopClosesIt) {
   EXPECT_EQ(advices[1].user_data, &At(2));
   EXPECT_EQ(advices[1].client, 1);
 
-  EXPECT_EQ(doc_.Stop(), 0);
+  EXPECT_EQ(line_.Stop(), 0);
   EXPECT_EQ(db_.OpenClients(), 0);
-  EXPECT_EQ(doc_.Stop(), 0);
-  doc_.SetActive(nullptr, 0);
-  doc_.SetActive(nullptr, 1);
+  EXPECT_EQ(line_.Stop(), 0);
+  line_.SetActive(nullptr, 0);
+  line_.SetActive(nullptr, 1);
   EXPECT_EQ(db_.ClientsOpened(), 3);
-  doc_.SetActive(nullptr, 0);
+  line_.SetActive(nullptr, 0);
   EXPECT_EQ(db_.OpenClients(), 0);
   EXPECT_EQ(log_.Messages(), (std::vector<int>{3, 1, 2, 1, 2}));
   // The port stays open across stops.
@@ -285,7 +290,7 @@ TEST_F(EngineTest, StopEndsTheSendCycleAfterTheFrameOnTheLine) {
   env_.line.SetTransmitTimeMs(1000);
   Start();  // parked in the first frame's transmitter wait
   EXPECT_EQ(env_.line.Frames().size(), 1u);
-  doc_.Stop();
+  line_.Stop();
   // The frame on the line finishes; the pause after it and the rest of the cycle do not come,
   // only the pause after a long pass.
   EXPECT_EQ(env_.line.Frames().size(), 1u);
@@ -295,7 +300,7 @@ TEST_F(EngineTest, StopEndsTheSendCycleAfterTheFrameOnTheLine) {
   EXPECT_EQ(At(2).pending.load(), 1);
   // The next start sends what was left.
   env_.line.SetTransmitTimeMs(0);
-  doc_.SetActive(nullptr, 1);
+  line_.SetActive(nullptr, 1);
   env_.clock.AdvanceTo(env_.clock.NowMs() + 200);
   EXPECT_EQ(env_.line.Frames().size(), 3u);
   EXPECT_EQ(At(2).pending.load(), 0);
@@ -315,7 +320,7 @@ TEST_F(EngineTest, StopOnADeadHandshakeLineCutsTheFrameShort) {
   // Two frames have failed; the third waits for CTS.
   env_.clock.AdvanceTo(2 * (CCommEngine::kCtsWaitMs + CCommEngine::kFramePauseMs) + 500);
   const uint64_t before = env_.clock.NowMs();
-  doc_.Stop();
+  line_.Stop();
   EXPECT_EQ(env_.clock.NowMs(), before + CCommEngine::kPauseAfterLongMs);
   EXPECT_EQ(Stats("S1"), (std::vector<int32_t>{1, 1, 1}));
   // The frame cut short counts as not sent and is no failure; it and the rest stay pending.
@@ -351,23 +356,24 @@ TEST_F(EngineTest, AStationMayBeResolvedWithoutATagDatabase) {
 TEST_F(EngineTest, ASecondOpenPortStopsAndReleasesThePreviousEngine) {
   Add({"A", 1, 1, 0, "TA"});
   Start();
-  ASSERT_EQ(doc_.OpenPort(), 0);
+  ASSERT_EQ(line_.OpenPort(), 0);
   EXPECT_EQ(log_.Messages(), (std::vector<int>{3, 1, 2, 3}));
   EXPECT_EQ(db_.OpenClients(), 0);
   EXPECT_EQ(env_.line.OpenDevices(), 1);
   EXPECT_EQ(env_.line.CountOf(FakeSerialLine::Call::kClose), 1);
-  EXPECT_FALSE(doc_.GetEngine()->Running());
+  EXPECT_FALSE(line_.GetEngine()->Running());
 }
 
 TEST_F(EngineTest, DestroyingARunningDocumentStopsItFirst) {
   {
-    CVeldraneDoc doc;
+    veldrane::DriverInstance line;
+    CVeldraneDoc& doc = line.doc();
     CStationInfo& a = AddStation(doc, {"A", 1, 1, 0, "TA"});
     db_.Define("TA");
     db_.SetEndless({{&a, 1, 1.0}});
-    ASSERT_EQ(doc.OpenPort(), 0);
-    doc.ResolveTags();
-    doc.SetActive(nullptr, 1);
+    ASSERT_EQ(line.OpenPort(), 0);
+    line.ResolveTags();
+    line.SetActive(nullptr, 1);
     env_.clock.WaitForSleeper();
   }
   EXPECT_EQ(log_.Messages(), (std::vector<int>{3, 1, 2}));
@@ -389,7 +395,7 @@ class StatisticsTest : public EngineTest {
   // {result, sent, failed, third, fourth} starting from outputs of 100.
   std::vector<int32_t> Query(const char* name) {
     int32_t out[4] = {100, 100, 100, 100};
-    int32_t result = doc_.GetStats(name, &out[0], &out[1], &out[2], &out[3]);
+    int32_t result = line_.GetStats(name, &out[0], &out[1], &out[2], &out[3]);
     return {result, out[0], out[1], out[2], out[3]};
   }
 };
@@ -397,50 +403,50 @@ class StatisticsTest : public EngineTest {
 TEST_F(StatisticsTest, BeforeThePortWasOpenedTheSlotsAnswerAsForABadIndex) {
   EXPECT_EQ(Query(nullptr), (std::vector<int32_t>{-1, 100, 100, 100, 100}));
   EXPECT_EQ(Query("A"), (std::vector<int32_t>{-1, 100, 100, 100, 100}));
-  EXPECT_EQ(doc_.ResolveTags(), 0);
-  EXPECT_EQ(doc_.Stop(), 0);
-  doc_.SetActive(nullptr, 1);
+  EXPECT_EQ(line_.ResolveTags(), 0);
+  EXPECT_EQ(line_.Stop(), 0);
+  line_.SetActive(nullptr, 1);
   EXPECT_EQ(db_.ClientsOpened(), 0);
   EXPECT_TRUE(log_.Lines().empty());
   // Enabling by name needs no engine.
-  doc_.SetActive("b", 0);
+  line_.SetActive("b", 0);
   EXPECT_EQ(At(1).enabled.load(), 0);
 }
 
 TEST_F(StatisticsTest, WithThePortClosedEveryQueryAnswersFailing) {
   env_.line.SetOpenFails(true);
-  EXPECT_EQ(doc_.OpenPort(), -4);
+  EXPECT_EQ(line_.OpenPort(), -4);
   for (const char* name : {static_cast<const char*>(nullptr), "A", "nobody"}) {
     EXPECT_EQ(Query(name), (std::vector<int32_t>{1, 100, 100, 100, 100}));
   }
-  doc_.SetActive(nullptr, 1);  // no port: nothing starts, nothing is said
-  EXPECT_FALSE(doc_.GetEngine()->Running());
+  line_.SetActive(nullptr, 1);  // no port: nothing starts, nothing is said
+  EXPECT_FALSE(line_.GetEngine()->Running());
   EXPECT_EQ(log_.Messages(), (std::vector<int>{4}));
 }
 
 TEST_F(StatisticsTest, AStationsOwnCountersAreAssigned) {
-  ASSERT_EQ(doc_.OpenPort(), 0);
+  ASSERT_EQ(line_.OpenPort(), 0);
   EXPECT_EQ(Query("a"), (std::vector<int32_t>{0, 5, 2, 0, 0}));
   EXPECT_EQ(Query("B"), (std::vector<int32_t>{1, 7, 0, 0, 0}));
   EXPECT_EQ(Query("nobody"), (std::vector<int32_t>{-1, 100, 100, 100, 100}));
-  doc_.SetActive("A", 0);
+  line_.SetActive("A", 0);
   EXPECT_EQ(Query("A"), (std::vector<int32_t>{-1, 5, 2, 0, 0}));
   // A null output is skipped.
   int32_t sent = 0;
-  EXPECT_EQ(doc_.GetStats("B", &sent, nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(line_.GetStats("B", &sent, nullptr, nullptr, nullptr), 1);
   EXPECT_EQ(sent, 7);
 }
 
 TEST_F(StatisticsTest, TheSummaryAddsEveryStationAndSpeaksOnlyWhileRunning) {
-  ASSERT_EQ(doc_.OpenPort(), 0);
+  ASSERT_EQ(line_.OpenPort(), 0);
   // Stopped: nothing to report, though B is failing; the sums are still added.
   EXPECT_EQ(Query(nullptr), (std::vector<int32_t>{-1, 112, 102, 100, 100}));
   Start();
   EXPECT_EQ(Query(nullptr), (std::vector<int32_t>{1, 112, 102, 100, 100}));
   At(1).consecutive_failures.store(0);
   EXPECT_EQ(Query(nullptr), (std::vector<int32_t>{0, 112, 102, 100, 100}));
-  doc_.SetActive("A", 0);
-  doc_.SetActive("B", 0);
+  line_.SetActive("A", 0);
+  line_.SetActive("B", 0);
   EXPECT_EQ(Query(nullptr), (std::vector<int32_t>{-1, 112, 102, 100, 100}));
   doc_.ResetStats(nullptr);
   EXPECT_EQ(Query(nullptr), (std::vector<int32_t>{-1, 100, 100, 100, 100}));

@@ -4,6 +4,7 @@
 // transmit thread sends as fast as it can.
 #include <gtest/gtest.h>
 
+#include "driver/driver_instance.h"
 #include "driver/entry_points.h"
 #include "driver/registry.h"
 #include "tests/comm/comm_support.h"
@@ -20,7 +21,8 @@ constexpr int kStations = 8;
 class EngineThreadsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto doc = std::make_unique<CVeldraneDoc>();
+    auto instance = std::make_unique<DriverInstance>();
+    CVeldraneDoc* doc = &instance->doc();
     std::vector<FakeTagDb::Change> changes;
     for (int i = 0; i < kStations; ++i) {
       std::string tag = "T" + std::to_string(i);
@@ -29,7 +31,7 @@ class EngineThreadsTest : public ::testing::Test {
       changes.push_back({&s, 1, 10.0 * i + 0.25});
     }
     db_.SetEndless(changes);
-    index_ = RegisterInstance(std::move(doc));
+    index_ = RegisterInstance(std::move(instance));
     ASSERT_EQ(entry::DrvOpenPort(index_), 0);
     ASSERT_EQ(entry::DrvResolveTags(index_), 0);
   }

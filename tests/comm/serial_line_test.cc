@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "comm/comm_engine.h"
+#include "driver/driver_instance.h"
 #include "hostlink/report.h"
 #include "tests/comm/comm_support.h"
 
@@ -38,7 +39,8 @@ TEST(SerialLineOpen, TurnsThePortSettingsIntoTheLine) {
     SCOPED_TRACE(c.name);
     SimulatedEnvironment env(platform::SimulatedClock::Mode::kFreeRunning);
     EventLogCapture log;
-    CVeldraneDoc doc;
+    veldrane::DriverInstance line;
+    CVeldraneDoc& doc = line.doc();
     CSerialPort& port = doc.Port();
     port.port_index = c.port_index;
     port.baud_index = c.baud_index;
@@ -46,7 +48,7 @@ TEST(SerialLineOpen, TurnsThePortSettingsIntoTheLine) {
     port.data_bits = c.data_bits;
     port.stop_bits = c.stop_bits;
     port.option_flags = c.option_flags;
-    ASSERT_EQ(doc.OpenPort(), 0);
+    ASSERT_EQ(line.OpenPort(), 0);
     EXPECT_EQ(env.line.PortName(), c.name);
     platform::SerialSettings s = env.line.Settings();
     EXPECT_EQ(s.baud_rate, c.baud);
@@ -54,7 +56,7 @@ TEST(SerialLineOpen, TurnsThePortSettingsIntoTheLine) {
     EXPECT_EQ(s.parity, c.parity);
     EXPECT_EQ(s.stop_bits, c.stop);
     EXPECT_EQ(s.rts_cts, c.rts_cts);
-    EXPECT_EQ(doc.GetEngine()->RtsCts(), c.rts_cts);
+    EXPECT_EQ(line.GetEngine()->RtsCts(), c.rts_cts);
     ASSERT_EQ(log.Lines().size(), 1u);
     EXPECT_EQ(log.Lines()[0].message, 3);
     EXPECT_EQ(log.Lines()[0].level_word, 0x102);
@@ -64,19 +66,21 @@ TEST(SerialLineOpen, TurnsThePortSettingsIntoTheLine) {
 TEST(SerialLineOpen, AFailedOpenReportsMessage4WithTheDeviceName) {
   SimulatedEnvironment env(platform::SimulatedClock::Mode::kFreeRunning);
   env.line.SetOpenFails(true);
-  CVeldraneDoc doc;
+  veldrane::DriverInstance line;
+  CVeldraneDoc& doc = line.doc();
   doc.Port().port_index = 11;
   {
     EventLogCapture log;
-    EXPECT_EQ(doc.OpenPort(), -4);
+    EXPECT_EQ(line.OpenPort(), -4);
     ASSERT_EQ(log.Lines().size(), 1u);
     EXPECT_EQ(log.Lines()[0].message, 4);
     EXPECT_EQ(log.Lines()[0].argument, "\\\\.\\COM12");
     EXPECT_EQ(log.Lines()[0].level_word, 0x100);
-    EXPECT_FALSE(doc.GetEngine()->PortOpen());
+    EXPECT_FALSE(line.GetEngine()->PortOpen());
+    EXPECT_FALSE(line.GetEngine()->LastSerialResult().ok());
   }
   // Without an event log the reporter's result is the message number itself.
-  EXPECT_EQ(doc.OpenPort(), 4);
+  EXPECT_EQ(line.OpenPort(), 4);
 }
 
 TEST(SerialLineOpen, SettingsWithoutALineValueAreRefusedWithMessage4) {
@@ -85,13 +89,15 @@ TEST(SerialLineOpen, SettingsWithoutALineValueAreRefusedWithMessage4) {
     SCOPED_TRACE(std::to_string(c.baud_index) + " " + std::to_string(c.parity_index));
     SimulatedEnvironment env(platform::SimulatedClock::Mode::kFreeRunning);
     EventLogCapture log;
-    CVeldraneDoc doc;
+    veldrane::DriverInstance line;
+    CVeldraneDoc& doc = line.doc();
     doc.Port().baud_index = c.baud_index;
     doc.Port().parity_index = c.parity_index;
-    EXPECT_EQ(doc.OpenPort(), -4);
+    EXPECT_EQ(line.OpenPort(), -4);
     EXPECT_EQ(log.Messages(), std::vector<int>{4});
     // Not run at whatever speed or parity the device had.
     EXPECT_EQ(env.line.CountOf(Call::kOpen), 0);
+    EXPECT_EQ(line.GetEngine()->LastSerialResult().fault, platform::SerialFault::kSettingsRefused);
   }
 }
 
@@ -100,12 +106,12 @@ class WriteFrameTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     doc_.Port().SetRtsCts(GetParam());
-    ASSERT_EQ(doc_.OpenPort(), 0);
+    ASSERT_EQ(line_.OpenPort(), 0);
     env_.line.ClearRecords();
   }
   int32_t Write(const std::string& frame = "(01)123\r") {
-    return doc_.GetEngine()->WriteFrame(reinterpret_cast<const uint8_t*>(frame.data()),
-                                        static_cast<int32_t>(frame.size()));
+    return line_.GetEngine()->WriteFrame(reinterpret_cast<const uint8_t*>(frame.data()),
+                                         static_cast<int32_t>(frame.size()));
   }
   std::vector<Call> Calls() const {
     std::vector<Call> calls;
@@ -115,7 +121,8 @@ class WriteFrameTest : public ::testing::TestWithParam<bool> {
   bool rts_cts() const { return GetParam(); }
 
   SimulatedEnvironment env_{platform::SimulatedClock::Mode::kFreeRunning};
-  CVeldraneDoc doc_;
+  veldrane::DriverInstance line_;
+  CVeldraneDoc& doc_ = line_.doc();
 };
 
 TEST_P(WriteFrameTest, SendsAtOnceWhenTheLineIsReady) {
@@ -158,11 +165,15 @@ TEST_P(WriteFrameTest, FailedWritesAndTransmitterWaits) {
     }
     EXPECT_EQ(env_.line.CountOf(Call::kRtsUp), env_.line.CountOf(Call::kRtsDown));
     EXPECT_EQ(env_.line.CountOf(Call::kRtsUp), rts_cts() ? 1 : 0);
+    // The device's own cause goes with the failure, for whoever reports it.
+    EXPECT_FALSE(line_.GetEngine()->LastSerialResult().ok());
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, WriteFrameTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "RtsCts" : "Normal"; });
+                         [](const auto& param_info) {
+                           return param_info.param ? "RtsCts" : "Normal";
+                         });
 
 class HandshakeTest : public WriteFrameTest {};
 
@@ -193,12 +204,13 @@ TEST_P(HandshakeTest, CtsThatComesUpLateLetsTheFrameGo) {
 TEST_P(HandshakeTest, TheTickMayWrapDuringTheWait) {
   SimulatedEnvironment env(platform::SimulatedClock::Mode::kFreeRunning, 1800000000u,
                            0xFFFFFFFFu - 500);
-  CVeldraneDoc doc;
+  veldrane::DriverInstance line;
+  CVeldraneDoc& doc = line.doc();
   doc.Port().SetRtsCts(true);
-  ASSERT_EQ(doc.OpenPort(), 0);
+  ASSERT_EQ(line.OpenPort(), 0);
   env.line.SetCts(ModemLine::kDown);
   const uint8_t frame[] = {'M', 0x03};
-  EXPECT_EQ(doc.GetEngine()->WriteFrame(frame, 2), 8);
+  EXPECT_EQ(line.GetEngine()->WriteFrame(frame, 2), 8);
   EXPECT_EQ(env.clock.NowMs(), 1000u);
 }
 

@@ -7,9 +7,9 @@
 
 #include "config/doc.h"
 #include "fw/archive.h"
-#include "tests/config/file_bytes.h"
-#include "tests/config/temp_dir.h"
 #include "tests/support/faulty_file_api.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace veldrane::test {
 namespace {

@@ -17,9 +17,9 @@
 #include "platform/atomic_file.h"
 #include "platform/file_io.h"
 #include "platform/file_lock.h"
-#include "tests/config/file_bytes.h"
-#include "tests/config/temp_dir.h"
 #include "tests/support/faulty_file_api.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace veldrane::test {
 namespace {

@@ -13,8 +13,8 @@
 #include "host/rt/event_log_api.h"
 #include "platform/module.h"
 #include "tarko/host_tables.h"
-#include "tests/config/temp_dir.h"
 #include "tests/support/environment.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "host/loader/driver_module.h"
 #include "host/rt/event_log_api.h"
 #include "tarko/host_tables.h"
-#include "tests/config/file_bytes.h"
-#include "tests/config/temp_dir.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace veldrane::test {
 namespace {

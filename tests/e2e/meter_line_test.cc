@@ -28,7 +28,7 @@
 #include "host/rt/event_log_api.h"
 #include "tarko/host_tables.h"
 #include "tarko/tagval.h"
-#include "tests/config/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_pty.h"
 
 namespace veldrane::test {

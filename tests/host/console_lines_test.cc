@@ -1,5 +1,5 @@
 // The runner's lines for the journal: which stream is the journal's, and each event's priority.
-#include "host/runner/console_lines.h"
+#include "host/runner/outputs/console_lines.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -14,8 +14,8 @@
 #include "platform/module.h"
 #include "tarko/host_tables.h"
 #include "tarko/tagval.h"
-#include "tests/config/temp_dir.h"
 #include "tests/support/deadline.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

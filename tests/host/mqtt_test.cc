@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "host/runner/mqtt_options.h"
-#include "host/runner/mqtt_payload.h"
-#include "host/runner/mqtt_status.h"
-#include "host/runner/mqtt_topics.h"
+#include "host/runner/mqtt/mqtt_options.h"
+#include "host/runner/mqtt/mqtt_payload.h"
+#include "host/runner/mqtt/mqtt_status.h"
+#include "host/runner/mqtt/mqtt_topics.h"
 #include "platform/display_text.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The runner's port locks: what names a port's lock, and how a lock file found in the folder is
 // judged (held, left by a process that ended, kept by a program that does not lock files).
-#include "host/runner/port_lock.h"
+#include "host/runner/lines/port_lock.h"
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/config/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

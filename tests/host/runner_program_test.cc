@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "tests/config/file_bytes.h"
-#include "tests/config/temp_dir.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/program_run.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_pty.h"
 
 namespace veldrane::test {

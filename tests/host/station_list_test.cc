@@ -11,9 +11,9 @@
 #include "config/station_info.h"
 #include "fw/object.h"
 #include "host/loader/driver_module.h"
-#include "host/runner/station_list.h"
-#include "tests/config/file_bytes.h"
-#include "tests/config/temp_dir.h"
+#include "host/runner/lines/station_list.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace veldrane::test {
 namespace {

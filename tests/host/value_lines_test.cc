@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "host/runner/simulator.h"
-#include "host/runner/value_lines.h"
+#include "host/runner/inputs/simulator.h"
+#include "host/runner/inputs/value_lines.h"
 #include "platform/cp949.h"
 #include "platform/display_text.h"
 #include "platform/utf8.h"
@@ -89,6 +89,17 @@ TEST(ValueLines, SplitterCutsLinesAndRefusesOverlongOnesWhole) {
   EXPECT_EQ(lines[1], std::make_pair(std::string("B 2"), false));
   EXPECT_TRUE(lines[2].second);  // the long line is refused, not split into pieces
   EXPECT_EQ(lines[3], std::make_pair(std::string("C 3"), false));
+
+  // At the limit: 4096 characters with a CR LF are a line, 4097 are not.
+  lines.clear();
+  const std::string longest(veldrane::host::kMaxValueLine, 'y');
+  data = longest + "\r\n" + longest + "y\n" + longest + "y";
+  splitter.Feed(data.data(), data.size(), collect);
+  splitter.Finish(collect);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], std::make_pair(longest, false));
+  EXPECT_TRUE(lines[1].second);
+  EXPECT_TRUE(lines[2].second);
 }
 
 TEST(Simulator, StaysWithinWhatEachMeterShowsExceptForItsOutOfRangeSpells) {

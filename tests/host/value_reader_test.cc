@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "host/runner/station_table.h"
-#include "host/runner/value_reader.h"
+#include "host/runner/inputs/value_reader.h"
+#include "host/runner/outputs/station_table.h"
 #include "platform/report_limit.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/runner/run_lines.h"
+#include "host/runner/lines/run_lines.h"
 #include "host/runner/web/event_stream.h"
 #include "host/runner/web/http_server.h"
 #include "host/runner/web/metrics_text.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "fw/archive.h"
-#include "tests/config/file_bytes.h"
+#include "tests/support/file_bytes.h"
 
 namespace veldrane::test {
 namespace {

@@ -11,7 +11,7 @@
 #include "platform/net_address.h"
 #include "platform/port_map.h"
 #include "platform/telnet_codec.h"
-#include "tests/config/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace veldrane::test {
 namespace {

@@ -27,8 +27,8 @@
 #include "platform/serial_device.h"
 #include "platform/serial_explain.h"
 #include "platform/telnet_codec.h"
-#include "tests/config/temp_dir.h"
 #include "tests/support/fault_script.h"
+#include "tests/support/temp_dir.h"
 
 namespace veldrane::test {
 namespace {

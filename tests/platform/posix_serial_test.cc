@@ -24,8 +24,8 @@
 #include "platform/port_map.h"
 #include "platform/serial_device.h"
 #include "platform/serial_sys.h"
-#include "tests/config/temp_dir.h"
 #include "tests/support/fault_script.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_pty.h"
 
 namespace veldrane::test {
@@ -294,7 +294,9 @@ TEST_P(LineSettingsTest, OpensRawWithTheLineSettingsAndSetsDtrAndRtsByMode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LineSettingsTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "RtsCts" : "Normal"; });
+                         [](const auto& param_info) {
+                           return param_info.param ? "RtsCts" : "Normal";
+                         });
 
 TEST_F(PosixSerialTest, NoSecondOpenOfAPortThatIsInUse) {
   auto first = platform::NewPosixSerialDevice();

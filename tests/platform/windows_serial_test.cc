@@ -13,9 +13,10 @@
 #include "comm/comm_engine.h"
 #include "comm/comm_env.h"
 #include "config/doc.h"
+#include "driver/driver_instance.h"
 #include "platform/serial_device.h"
 #include "platform/serial_win32.h"
-#include "platform/simulated_clock.h"
+#include "platform/testing/simulated_clock.h"
 #include "tests/support/fault_script.h"
 
 namespace veldrane::test {
@@ -391,7 +392,7 @@ class WindowsHandshake : public WindowsSerial, public comm::CommEnvironment {
     WindowsSerial::SetUp();
     previous_ = comm::SetEnvironment(this);
     doc_.Port().option_flags = 2;  // RTS/CTS
-    ASSERT_EQ(doc_.OpenPort(), 0);
+    ASSERT_EQ(line_.OpenPort(), 0);
     TakeCalls();
   }
   void TearDown() override { comm::SetEnvironment(previous_); }
@@ -401,12 +402,13 @@ class WindowsHandshake : public WindowsSerial, public comm::CommEnvironment {
   }
   int32_t Send() {
     const uint8_t frame[] = {'(', '0', '1', '1', '2', '3', '\r', 0};
-    return doc_.GetEngine()->WriteFrame(frame, sizeof frame);
+    return line_.GetEngine()->WriteFrame(frame, sizeof frame);
   }
 
   platform::SimulatedClock clock_{platform::SimulatedClock::Mode::kFreeRunning};
   comm::CommEnvironment* previous_ = nullptr;
-  CVeldraneDoc doc_;
+  veldrane::DriverInstance line_;
+  CVeldraneDoc& doc_ = line_.doc();
 };
 
 TEST_F(WindowsHandshake, RtsRisesForTheFrameAndFallsWhenTheTransmitterIsEmpty) {

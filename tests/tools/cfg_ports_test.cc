@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "platform/port_map.h"
-#include "tests/config/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tools/cfg/cfg_ports.h"
 
 namespace veldrane::test {

@@ -12,9 +12,9 @@
 #include "config/doc.h"
 #include "platform/cp949.h"
 #include "platform/file_lock.h"
-#include "tests/config/file_bytes.h"
-#include "tests/config/temp_dir.h"
 #include "tests/support/fault_script.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 #include "tools/cfg/cfg_tool.h"
 
 namespace veldrane::test {
@@ -374,10 +374,10 @@ TEST(CfgTool, CheckReportsEachProblem) {
   };
   for (const auto& c : ports) {
     WriteFile(file, FileBytes({{"P1", "", 0, 1}}, c.port));
-    Result r = Cfg({"check", file});
-    EXPECT_EQ(r.status, c.findings.empty() ? 0 : 1) << r.out;
+    Result checked = Cfg({"check", file});
+    EXPECT_EQ(checked.status, c.findings.empty() ? 0 : 1) << checked.out;
     for (const std::string& finding : c.findings) {
-      EXPECT_TRUE(Contains(r.out, finding)) << finding << "\n" << r.out;
+      EXPECT_TRUE(Contains(checked.out, finding)) << finding << "\n" << checked.out;
     }
   }
 }

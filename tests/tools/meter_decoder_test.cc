@@ -269,7 +269,9 @@ INSTANTIATE_TEST_SUITE_P(
                  S("(") + S(120, '1') + "(09)9\r",
                  {"9:1:9"},
                  121}),
-    [](const ::testing::TestParamInfo<WireCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<WireCase>& param_info) {
+      return std::string(param_info.param.name);
+    });
 
 TEST(MeterDecoderAmbiguity, KindsTwoAndThreeTakeTheTwoDigitStationUnlessConfigured) {
   // Station 123 showing 1234567, or station 12 showing 31234567.

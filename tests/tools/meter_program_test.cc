@@ -21,10 +21,10 @@
 #include "comm/frames.h"
 #include "config/doc.h"
 #include "config/station_info.h"
-#include "tests/config/temp_dir.h"
 #include "tests/support/deadline.h"
 #include "tests/support/frame_for.h"
 #include "tests/support/program_run.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_pty.h"
 
 namespace {

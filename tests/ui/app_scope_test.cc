@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "tests/config/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "ui/app_scope.h"
 
 namespace veldrane::test {

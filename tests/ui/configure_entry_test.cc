@@ -15,7 +15,7 @@
 
 #include "host/loader/driver_module.h"
 #include "host/sub/tarko_sub_host.h"
-#include "tests/config/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace veldrane::test {
 namespace {

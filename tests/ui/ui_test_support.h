@@ -21,7 +21,7 @@
 
 #include "config/doc.h"
 #include "driver/window_document.h"
-#include "tests/config/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "ui/interaction.h"
 #include "ui/ui_text.h"
 

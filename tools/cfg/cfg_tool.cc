@@ -18,6 +18,7 @@
 #include "host/runner/inputs/modbus_map.h"
 #include "platform/cp949.h"
 #include "platform/display_text.h"
+#include "platform/serial_inventory.h"
 #include "platform/text_width.h"
 #include "platform/utf8.h"
 #include "tools/cfg/cfg_port_options.h"
@@ -386,9 +387,9 @@ int CmdCheck(const Command& c, const Streams& s) {
   // Settings the driver refuses to open the port with, and ports no page offers.
   const CSerialPort& port = doc.Port();
   std::vector<std::string> port_problems = port.LineProblems();
-  if (port.port_index < 0 || port.port_index > 35) {
+  if (port.port_index < 0 || port.port_index >= platform::kHighestComPort) {
     port_problems.push_back("COM" + std::to_string(int64_t{port.port_index} + 1) +
-                            " outside COM1 to COM36");
+                            " outside COM1 to COM" + std::to_string(platform::kHighestComPort));
   }
   for (const std::string& what : port_problems) {
     std::fprintf(s.out, "port: %s\n", what.c_str());

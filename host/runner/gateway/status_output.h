@@ -13,8 +13,6 @@
 
 namespace veldrane::host {
 
-struct RunLine;  // host/runner/run_lines.h: a line, its stations and its watch
-
 // One line of the driver's event log.
 struct EventEntry {
   std::chrono::system_clock::time_point time;
@@ -39,8 +37,15 @@ class StatusOutput {
   virtual ~StatusOutput() = default;
   // A short name, one word: "live", "plain", "journal", "mqtt", "web", "metrics".
   virtual std::string Name() const = 0;
-  // Starts the output's own work (threads, sockets). False with the reason in *error: the run
-  // ends with exit status 2 before any line starts.
+  // After the lines were read, before the driver loads, as ValueInput::Prepare.
+  virtual bool Prepare(const std::vector<RunLine>& lines, std::string* error) {
+    (void)lines;
+    (void)error;
+    return true;
+  }
+  // Starts the output's own work (threads, sockets), after the inputs, once the lines run (an
+  // output may show their watches). False with the reason in *error: the run ends with exit
+  // status 2, its lines stopped at once. A check that needs no line belongs in Prepare.
   virtual bool Start(std::string* error) {
     (void)error;
     return true;
@@ -51,8 +56,13 @@ class StatusOutput {
   virtual std::chrono::milliseconds DetailsEvery() const { return std::chrono::milliseconds(0); }
   // On the runner's thread after each reading of the lines (four times a second).
   virtual void Update(const GatewayView& view, std::chrono::steady_clock::time_point now) = 0;
-  // An event-log line, on the driver's thread: must not block or call the driver.
+  // An event-log line, on the driver's thread: must not block or call the driver. Comes from
+  // before Start on (the lines' setting up) until the driver is unloaded, after Stop.
   virtual void OnEvent(const EventEntry& event) { (void)event; }
+  // The run ends: no Update follows; the lines stop next (their event-log lines still come).
+  // Stopping and Finish reach every output of a run whose lines ran, also one that did not
+  // start (a failed Start leaves the outputs after it unstarted): the statistics still come.
+  virtual void Stopping() {}
   // After every line stopped (or did not stop in time), with the lines as they ended: the final
   // statistics.
   virtual void Finish(const GatewayView& view) { (void)view; }

@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veldrane::host {
+
+struct RunLine;  // host/runner/lines/run_lines.h: a line, its stations and its watch
 
 // The runner's side of an input: where its values go. Safe to call from any thread: inputs call
 // it from threads of their own.
@@ -30,9 +33,9 @@ class ValueSink {
 
 // What an input tells the status outputs of itself: shown on the status page and in the metrics.
 struct InputHealth {
-  std::string name;    // the input's Name()
-  bool ok = true;      // connected, open, serving; false: it cannot give values now
-  std::string detail;  // one line of UTF-8 for a person: "connected to mqtt://broker:1883"
+  std::string name;      // the input's Name()
+  bool ok = true;        // connected, open, serving; false: it cannot give values now
+  std::string detail;    // one line of UTF-8 for a person: "connected to mqtt://broker:1883"
   uint64_t values = 0;   // values it gave that were set
   uint64_t refused = 0;  // values or requests it refused (bad lines, unknown tags, ...)
 };
@@ -42,9 +45,24 @@ class ValueInput {
   virtual ~ValueInput() = default;
   // A short name, one word: "values", "simulate", "mqtt", "modbus", "http".
   virtual std::string Name() const = 0;
+  // Before the lines are read: whether what the input will read can be opened at all. False
+  // with the reason in *error: the run ends with exit status 2 before anything starts.
+  virtual bool Check(std::string* error) {
+    (void)error;
+    return true;
+  }
+  // After the lines were read, before the driver loads: the lines as configured. They stay where
+  // they are for the whole run (a line's watch appears when it starts). False with the reason in
+  // *error: the run ends with exit status 2 before anything starts.
+  virtual bool Prepare(const std::vector<RunLine>& lines, std::string* error) {
+    (void)lines;
+    (void)error;
+    return true;
+  }
   // Starts the input's own work (threads, sockets) with `sink` for its values, which outlives the
-  // input. Never waits for a peer. False with the reason in *error: the run ends with exit
-  // status 2 (a usage error) before any line starts.
+  // input. Never waits for a peer. Called once the lines run. False with the reason in *error:
+  // the run ends with exit status 2 (a usage error), its lines stopped at once; a check that
+  // needs no running line belongs in Check or Prepare, which end it before anything starts.
   virtual bool Start(ValueSink* sink, std::string* error) = 0;
   // On the runner's thread at every turn of its loop (at least four times a second); for an
   // input without a thread of its own. `elapsed` counts from the start of the run.

@@ -132,9 +132,13 @@ ModbusInput::~ModbusInput() {
   if (thread_.joinable()) Stop();
 }
 
-bool ModbusInput::Start(ValueSink* sink, std::string* error) {
+bool ModbusInput::Prepare(const std::vector<RunLine>&, std::string* error) {
+  return Listen(error);
+}
+
+bool ModbusInput::Listen(std::string* error) {
+  if (server_) return true;
   auto server = std::make_unique<Server>(map_);
-  server->sink = sink;
   std::string where =
       platform::NetAddressText({platform::NetProtocol::kRawTcp, settings_.host, settings_.port});
   std::string port = std::to_string(settings_.port);
@@ -164,6 +168,12 @@ bool ModbusInput::Start(ValueSink* sink, std::string* error) {
   ::fcntl(server->listen_fd, F_SETFD, FD_CLOEXEC);
   bound_port_ = BoundPort(server->listen_fd);
   server_ = std::move(server);
+  return true;
+}
+
+bool ModbusInput::Start(ValueSink* sink, std::string* error) {
+  if (!Listen(error)) return false;
+  server_->sink = sink;
   serving_.store(true);
   thread_ = std::thread([this] { Serve(); });
   return true;

@@ -35,7 +35,9 @@ class ModbusInput : public ValueInput {
 
   std::string Name() const override { return "modbus"; }
   // Listens; false when the address cannot be had (in use, not this machine's, port 502
-  // without the right to it).
+  // without the right to it). Clients that connect wait until Start serves them.
+  bool Prepare(const std::vector<RunLine>& lines, std::string* error) override;
+  // Serves, listening first when Prepare did not.
   bool Start(ValueSink* sink, std::string* error) override;
   void Stop() override;
   // Detail: "tcp://127.0.0.1:502: 2 clients, 1234 writes".
@@ -47,6 +49,7 @@ class ModbusInput : public ValueInput {
  private:
   struct Server;
 
+  bool Listen(std::string* error);
   void Serve();
 
   ModbusServerSettings settings_;

@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "comm/meter_kinds.h"
-#include "host/runner/mqtt_status.h"
+#include "host/runner/mqtt/mqtt_status.h"
 #include "platform/cp949.h"
 #include "tools/meter/meter_face.h"
 

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "host/runner/mqtt_topics.h"
-#include "host/runner/run_lines.h"
+#include "host/runner/lines/run_lines.h"
+#include "host/runner/mqtt/mqtt_topics.h"
 #include "host/runner/web/status_json.h"
 #include "tools/meter/meter_face.h"
 

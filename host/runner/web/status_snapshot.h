@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "host/runner/gateway/status_output.h"
-#include "host/runner/station_health.h"
-#include "host/runner/station_list.h"
+#include "host/runner/lines/station_health.h"
+#include "host/runner/lines/station_list.h"
 
 namespace veldrane::host {
 

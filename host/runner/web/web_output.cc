@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/runner/mqtt_payload.h"
+#include "host/runner/mqtt/mqtt_payload.h"
 #include "platform/cp949.h"
 #include "platform/display_text.h"
 
@@ -38,6 +38,7 @@ HttpResponse HttpValuesInput::Put(const std::string& tag, const std::string& bod
   Payload payload = ParsePayload(body);
   int status = MHD_HTTP_OK;
   std::string error;
+  bool reached_sink = false;
   if (tag.empty() || !platform::Utf8ToCp949Exact(tag.data(), tag.size(), &cp949, &bad_at)) {
     status = MHD_HTTP_NOT_FOUND;
     error = "no station shows the tag '" + platform::DisplayInput(tag) + "'";
@@ -45,6 +46,7 @@ HttpResponse HttpValuesInput::Put(const std::string& tag, const std::string& bod
     status = MHD_HTTP_BAD_REQUEST;
     error = payload.error;
   } else {
+    reached_sink = true;
     switch (sink_->SetValue(cp949, payload.value, Name())) {
       case ValueSink::Result::kSet:
         break;
@@ -59,7 +61,8 @@ HttpResponse HttpValuesInput::Put(const std::string& tag, const std::string& bod
     }
   }
   if (status != MHD_HTTP_OK) {
-    refused_.fetch_add(1);
+    // The runner counts what its sink refused (an unknown tag, a value no meter can show).
+    if (!reached_sink) refused_.fetch_add(1);
     return ErrorResponse(status, error);
   }
   values_.fetch_add(1);

@@ -20,6 +20,10 @@ class WebOutput : public StatusOutput {
  public:
   explicit WebOutput(std::shared_ptr<WebService> service) : service_(std::move(service)) {}
   std::string Name() const override { return "web"; }
+  // The server listens before any line starts: an address it cannot have ends the run there.
+  bool Prepare(const std::vector<RunLine>&, std::string* error) override {
+    return service_->Start(error);
+  }
   bool Start(std::string* error) override { return service_->Start(error); }
   // Twice a second: a change reaches the page within a second.
   std::chrono::milliseconds DetailsEvery() const override { return std::chrono::milliseconds(500); }

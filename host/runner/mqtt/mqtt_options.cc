@@ -1,0 +1,183 @@
+#include "host/runner/mqtt/mqtt_options.h"
+
+#include <mosquitto.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "platform/display_text.h"
+
+namespace veldrane::host {
+
+const char* const kMqttUsage =
+    "  --mqtt URL        take values from an MQTT broker and publish each station's state:\n"
+    "                    mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (TLS, 8883)\n"
+    "  --mqtt-ca FILE    the CA certificates for mqtts:// (default: the system's)\n"
+    "  --mqtt-auth FILE  user name on the first line, password on the second\n"
+    "  --mqtt-prefix P   values come on P/TAG (default veldrane/values); states go to\n"
+    "                    P/../status/NAME/LINE/STATION, and P/../status/NAME says online\n"
+    "  --mqtt-name NAME  the runner's name in the status topics (default: the host name)\n";
+
+bool ParseBrokerUrl(const std::string& url, BrokerAddress* broker, std::string* error) {
+  BrokerAddress b;
+  std::string shown = platform::Excerpt(url, 200);
+  std::string rest;
+  if (url.rfind("mqtt://", 0) == 0) {
+    rest = url.substr(7);
+    b.port = 1883;
+  } else if (url.rfind("mqtts://", 0) == 0) {
+    rest = url.substr(8);
+    b.tls = true;
+    b.port = 8883;
+  } else {
+    *error =
+        "the broker's address is mqtt://HOST[:PORT] or mqtts://HOST[:PORT], not '" + shown + "'";
+    return false;
+  }
+  if (!rest.empty() && rest.back() == '/') rest.pop_back();
+  if (rest.find('@') != std::string::npos) {
+    *error = "give the user and password in a file with --mqtt-auth, not in the address";
+    return false;
+  }
+  // HOST, HOST:PORT, [IPV6] or [IPV6]:PORT.
+  size_t host_end = rest.find(':');
+  size_t after_host = host_end;
+  if (!rest.empty() && rest[0] == '[') {
+    host_end = rest.find(']');
+    after_host = host_end == std::string::npos ? host_end : host_end + 1;
+    b.host = rest.substr(1, host_end == std::string::npos ? 0 : host_end - 1);
+  } else {
+    b.host = rest.substr(0, host_end);
+  }
+  if (b.host.empty() || b.host.find_first_of("/?# ") != std::string::npos) {
+    *error = "no host name in '" + shown + "'";
+    return false;
+  }
+  if (after_host != std::string::npos && after_host < rest.size()) {
+    std::string port = rest.substr(after_host);
+    char* end = nullptr;
+    long n = port.size() > 1 && port[0] == ':' ? std::strtol(port.c_str() + 1, &end, 10) : 0;
+    if (n < 1 || n > 65535 || *end != '\0' || port[1] < '0' || port[1] > '9') {
+      *error = "expected :PORT (1 to 65535) after the host in '" + shown + "'";
+      return false;
+    }
+    b.port = static_cast<int>(n);
+  }
+  *broker = b;
+  return true;
+}
+
+namespace {
+
+bool IsUtf8(const std::string& text) {
+  return mosquitto_validate_utf8(text.c_str(), static_cast<int>(text.size())) == MOSQ_ERR_SUCCESS;
+}
+
+}  // namespace
+
+bool IsMqttOption(const std::string& option) {
+  return option == "--mqtt" || option == "--mqtt-ca" || option == "--mqtt-auth" ||
+         option == "--mqtt-prefix" || option == "--mqtt-name";
+}
+
+bool SetMqttOption(const std::string& option, const std::string& value, MqttOptions* options,
+                   std::string* error) {
+  if (option == "--mqtt") {
+    options->url = value;
+    return ParseBrokerUrl(value, &options->broker, error);
+  }
+  if (option == "--mqtt-ca") {
+    options->ca_file = value;
+  } else if (option == "--mqtt-auth") {
+    options->auth_file = value;
+  } else if (option == "--mqtt-prefix") {
+    std::string prefix = value;
+    while (!prefix.empty() && prefix.back() == '/') prefix.pop_back();
+    if (prefix.empty() || prefix.find_first_of("+#") != std::string::npos || !IsUtf8(prefix)) {
+      *error = "--mqtt-prefix takes topic levels in UTF-8 without '+' or '#', not '" +
+               platform::Excerpt(value) + "'";
+      return false;
+    }
+    options->prefix = prefix;
+  } else if (option == "--mqtt-name") {
+    if (value.empty() || value.find_first_of("/+#") != std::string::npos || !IsUtf8(value)) {
+      *error = "--mqtt-name takes one topic level in UTF-8 (no '/', '+' or '#'), not '" +
+               platform::Excerpt(value) + "'";
+      return false;
+    }
+    options->name = value;
+  }
+  return true;
+}
+
+namespace {
+
+bool ReadCredentials(MqttOptions* options, std::string* error) {
+  const std::string& path = options->auth_file;
+  std::ifstream in(path);
+  if (!in) {
+    *error = "cannot read the credentials file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  auto line = [&](std::string* text) {
+    if (!std::getline(in, *text)) return false;
+    if (!text->empty() && text->back() == '\r') text->pop_back();
+    return true;
+  };
+  if (!line(&options->user) || options->user.empty()) {
+    *error = "the credentials file " + path + " has no user name on its first line";
+    return false;
+  }
+  line(&options->password);  // a user without a password is allowed
+  struct stat st {};
+  // The file's group is how a service user reads it (root:_veldrane, mode 640): only users
+  // outside its owner and group are a leak.
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IRWXO) != 0) {
+    std::fprintf(stderr,
+                 "veldrane-host: warning: users outside the owner and group of the credentials "
+                 "file %s may read it (chmod o-rwx %s)\n",
+                 path.c_str(), path.c_str());
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FinishMqttOptions(MqttOptions* options, std::string* error) {
+  if (!options->enabled()) {
+    if (!options->ca_file.empty() || !options->auth_file.empty() || !options->name.empty() ||
+        options->prefix != MqttOptions().prefix) {
+      *error = "the --mqtt-... options need --mqtt URL";
+      return false;
+    }
+    return true;
+  }
+  if (!options->ca_file.empty()) {
+    if (!options->broker.tls) {
+      *error = "--mqtt-ca is for an mqtts:// broker";
+      return false;
+    }
+    if (::access(options->ca_file.c_str(), R_OK) != 0) {
+      *error = "cannot read the CA file " + options->ca_file + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (!options->auth_file.empty() && !ReadCredentials(options, error)) return false;
+  if (options->name.empty()) {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+      std::snprintf(host, sizeof host, "veldrane");
+    }
+    options->name = host;
+    for (char& c : options->name) {
+      if (c == '/' || c == '+' || c == '#') c = '_';
+    }
+  }
+  return true;
+}
+
+}  // namespace veldrane::host
