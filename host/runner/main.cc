@@ -289,16 +289,17 @@ void PrintStatistics(const std::vector<RunLine>& lines) {
   PrintLines(stdout, Priority::kInfo, text);
 }
 
-// With the broker, each line publishes under its name: two lines of one name would mix.
+// With the broker, each line publishes under its name as a topic level: two lines of one
+// level (x+y.cfg and x_y.cfg both give x_y) would mix.
 bool CheckMqttLineNames(const std::vector<RunLine>& lines, std::string* error) {
   std::map<std::string, const RunLine*> names;
   for (const RunLine& line : lines) {
-    std::string name = veldrane::host::LineName(line.config);
+    std::string name = veldrane::host::TopicLevel(veldrane::host::LineName(line.config));
     auto [at, added] = names.emplace(name, &line);
     if (added) continue;
     *error = "--mqtt: " + at->second->Title() + " and " + line.Title() +
-             " would publish their stations' states under the same line name '" +
-             veldrane::platform::DisplayInput(name) + "': rename one of them";
+             " would publish their stations' states under the same line name '" + name +
+             "': rename one of them";
     return false;
   }
   return true;

@@ -81,7 +81,8 @@ std::string MqttErrorText(int result, int errno_value) {
       break;
   }
   std::string text = Clause(mosquitto_strerror(result));
-  if (text.rfind("Unknown", 0) == 0) return "error " + std::to_string(result) + " of the MQTT library";
+  if (text.rfind("Unknown", 0) == 0)
+    return "error " + std::to_string(result) + " of the MQTT library";
   return text;
 }
 
@@ -290,8 +291,8 @@ bool MqttLink::Impl::Connect(std::string* reason) {
     return false;
   }
   if (stop_.load()) return false;
-  std::string address = FirstAnswering(addresses, config_.broker.port, config_.connect_timeout,
-                                       stop_, &error);
+  std::string address =
+      FirstAnswering(addresses, config_.broker.port, config_.connect_timeout, stop_, &error);
   if (address.empty()) {
     *reason = error;
     return false;
@@ -386,8 +387,7 @@ void MqttLink::Impl::ReportTopic(size_t index, const std::string& why) {
 
 void MqttLink::Impl::SubscribeAlone(size_t index) {
   int mid = 0;
-  int result =
-      mosquitto_subscribe(client_, &mid, config_.subscriptions[index].c_str(), kQos);
+  int result = mosquitto_subscribe(client_, &mid, config_.subscriptions[index].c_str(), kQos);
   if (result == MOSQ_ERR_SUCCESS) {
     subscribe_mids_[mid] = index;
   } else {
@@ -510,8 +510,8 @@ void MqttLink::Impl::OnSubscribe(mosquitto*, void* self, int mid, int count, con
   if (it == link->subscribe_mids_.end()) return;
   for (int i = 0; i < count; ++i) {
     if (granted[i] >= 128 && it->second + i < link->config_.subscriptions.size()) {
-      link->ReportTopic(it->second + i,
-                        "the broker refused it (" + Clause(mosquitto_reason_string(granted[i])) + ")");
+      link->ReportTopic(it->second + i, "the broker refused it (" +
+                                            Clause(mosquitto_reason_string(granted[i])) + ")");
     }
   }
   link->subscribe_mids_.erase(it);

@@ -45,10 +45,10 @@ struct MqttLinkConfig {
 
 // What waits for the broker (tests and benchmarks watch it).
 struct MqttBacklog {
-  size_t waiting = 0;         // topics whose newest state has not gone to the library
-  int in_flight = 0;          // handed to the library, not yet acknowledged
-  int most_in_flight = 0;     // the most at once since Start
-  size_t replaced = 0;        // states replaced by newer ones before they went out
+  size_t waiting = 0;      // topics whose newest state has not gone to the library
+  int in_flight = 0;       // handed to the library, not yet acknowledged
+  int most_in_flight = 0;  // the most at once since Start
+  size_t replaced = 0;     // states replaced by newer ones before they went out
 };
 
 // Why the client library failed or the broker ended a connection, in words: `result` is a

@@ -80,9 +80,10 @@ bool SystemResolve(const std::string& host, std::vector<std::string>* addresses,
   addresses->clear();
   for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
     char text[INET6_ADDRSTRLEN] = {};
-    const void* raw = a->ai_family == AF_INET
-                          ? static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr)
-                          : &reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr;
+    const void* raw =
+        a->ai_family == AF_INET
+            ? static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr)
+            : &reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr;
     if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) ||
         ::inet_ntop(a->ai_family, raw, text, sizeof text) == nullptr) {
       continue;
@@ -98,7 +99,8 @@ bool SystemResolve(const std::string& host, std::vector<std::string>* addresses,
 
 bool IsNumericAddress(const std::string& host) {
   in6_addr any{};
-  return inet_pton(AF_INET, host.c_str(), &any) == 1 || inet_pton(AF_INET6, host.c_str(), &any) == 1;
+  return inet_pton(AF_INET, host.c_str(), &any) == 1 ||
+         inet_pton(AF_INET6, host.c_str(), &any) == 1;
 }
 
 std::string FirstAnswering(const std::vector<std::string>& addresses, int port,

@@ -14,8 +14,8 @@ namespace veldrane::host {
 // Looks a host name up: its numeric addresses in the resolver's order (a numeric address gives
 // itself). False with the cause when there are none. May block as long as the name servers do:
 // the caller runs it where a stop need not wait for it.
-using ResolveBroker = std::function<bool(const std::string& host, std::vector<std::string>* addresses,
-                                         std::string* error)>;
+using ResolveBroker = std::function<bool(const std::string& host,
+                                         std::vector<std::string>* addresses, std::string* error)>;
 bool SystemResolve(const std::string& host, std::vector<std::string>* addresses,
                    std::string* error);
 
