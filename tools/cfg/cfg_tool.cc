@@ -52,8 +52,9 @@ constexpr const char* kUsageText =
     "                          one waits up to --wait seconds (default 10) while another\n"
     "                          program changes FILE, then gives up and changes nothing\n"
     "  check FILE              report duplicate station names and numbers, numbers outside 0\n"
-    "                          to 255, kinds outside 0 to 6, decimals outside 0 to 7, and\n"
-    "                          port settings the driver refuses or ports outside COM1 to COM36\n"
+    "                          to 255, kinds outside 0 to 6, decimals outside 0 to 7, names\n"
+    "                          and tags that hold control characters, and port settings the\n"
+    "                          driver refuses or ports outside COM1 to COM36\n"
     "  ports                   list the serial devices of this machine with their stable\n"
     "                          names (/dev/serial/by-id/...) and the COM ports that the port\n"
     "                          map (/etc/veldrane/ports, then /dev/veldrane) leads to each\n"
@@ -351,6 +352,20 @@ int CmdCheck(const Command& c, const Streams& s) {
              std::string(what) + " " + std::to_string(value) + " outside 0 to " +
                  std::to_string(highest));
     };
+    // Names are shown on terminals and become MQTT topics, which take no control character.
+    auto controls = [](const CString& text) {
+      for (size_t i = 0; i < text.GetLength(); ++i) {
+        auto c = static_cast<unsigned char>(text.GetString()[i]);
+        if (c < 0x20 || c == 0x7f) return true;
+      }
+      return false;
+    };
+    if (controls(st->name)) report(position, *st, "the name holds a control character");
+    if (controls(st->tag_name)) {
+      report(position, *st,
+             "the tag '" + Display(st->tag_name) +
+                 "' holds a control character: no MQTT topic can name it");
+    }
     if (!IsValidStationNumber(st->number)) outside("number", st->number, kMaxStationNumber);
     if (!IsValidKind(st->kind)) outside("kind", st->kind, kKindCount - 1);
     if (!IsValidDecimals(st->decimals)) outside("decimals", st->decimals, kMaxDecimals);
