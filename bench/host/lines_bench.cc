@@ -73,7 +73,7 @@ void Usage() {
       "                     tcp://127.0.0.1:PORT port-map entry with a local listener\n"
       "  --live             the runner's live table on a terminal of 50 rows\n"
       "  --mqtt             a local mosquitto broker: the runner publishes every station's\n"
-      "                     state\n"
+      "                     state (the states it hands out a second are counted)\n"
       "  --host PATH        the runner (default: ../bin/veldrane-host beside this program)\n"
       "  -h, --help         this help\n");
 }
@@ -138,6 +138,51 @@ void WriteConfig(const std::string& path, int line, int stations) {
   }
   doc.SaveFile(path.c_str());
 }
+
+// The stations' state messages the broker hands out: a mosquitto_sub of the status topics,
+// its lines counted on a thread of its own.
+class StatusCount {
+ public:
+  bool Start(int port) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    std::string p = std::to_string(port);
+    const char* argv[] = {
+        "mosquitto_sub", "-h", "127.0.0.1", "-p", p.c_str(), "-t", "veldrane/status/bench/+/+",
+        nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    bool ok = posix_spawnp(&pid_, "mosquitto_sub", &actions, nullptr,
+                           const_cast<char* const*>(argv), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (!ok) {
+      close(fds[0]);
+      return false;
+    }
+    thread_ = std::thread([this, fd = fds[0]] {
+      char buffer[65536];
+      ssize_t n;
+      while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+        count_ += static_cast<uint64_t>(std::count(buffer, buffer + n, '\n'));
+      }
+      close(fd);
+    });
+    return true;
+  }
+  ~StatusCount() {
+    if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
+    if (thread_.joinable()) thread_.join();
+  }
+  uint64_t count() const { return count_.load(); }
+
+ private:
+  pid_t pid_ = -1;
+  std::thread thread_;
+  std::atomic<uint64_t> count_{0};
+};
 
 // The far ends of the lines, read and thrown away on a thread of their own: the bytes that
 // reached each line.
@@ -281,15 +326,17 @@ struct Phase {
   double rss_mb = 0;
   double hwm_mb = 0;
   uint64_t line_bytes = 0;  // reached the lines in the phase
+  uint64_t states = 0;      // state messages from the broker in the phase (with --mqtt)
   int quiet_lines = 0;      // lines that got nothing in the phase
 };
 
 // Measures the runner for `seconds`, second by second; `each_second` runs at the start of
 // every second (the load's values).
 Phase Measure(const std::string& name, pid_t pid, double seconds, LineDrain& drain,
-              const std::function<void(int)>& each_second) {
+              const StatusCount& states, const std::function<void(int)>& each_second) {
   Phase p;
   p.name = name;
+  uint64_t states_before = states.count();
   std::vector<uint64_t> bytes_before = drain.Bytes();
   auto start = Clock::now();
   double cpu_start = CpuSeconds(pid), last_cpu = cpu_start;
@@ -307,6 +354,7 @@ Phase Measure(const std::string& name, pid_t pid, double seconds, LineDrain& dra
   }
   p.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   p.cpu_share = (CpuSeconds(pid) - cpu_start) / p.seconds;
+  p.states = states.count() - states_before;
   p.rss_mb = MemoryMb(pid, "VmRSS");
   p.hwm_mb = MemoryMb(pid, "VmHWM");
   std::vector<uint64_t> bytes_after = drain.Bytes();
@@ -417,6 +465,11 @@ int main(int argc, char** argv) {
                              "--mqtt-name", "bench"});
   }
   drain.Start();
+  StatusCount states;
+  if (broker && !states.Start(broker->port())) {
+    std::fprintf(stderr, "lines_bench: cannot start mosquitto_sub to count the states\n");
+    return 1;
+  }
 
   // The runner, its output drained.
   RunnerOutput output(o.live);
@@ -454,11 +507,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<Phase> phases;
-  phases.push_back(Measure("idle", pid, o.idle, drain, nullptr));
+  phases.push_back(Measure("idle", pid, o.idle, drain, states, nullptr));
 
   // Every value changes every second: one write of all the lines' 'TAG VALUE' lines.
   int values = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-  phases.push_back(Measure("every value each second", pid, o.load, drain, [&](int second) {
+  phases.push_back(Measure("every value each second", pid, o.load, drain, states, [&](int second) {
     std::string text;
     for (int n = 1; n <= o.lines; ++n) {
       for (int i = 0; i < o.stations; ++i) {
@@ -490,12 +543,12 @@ int main(int argc, char** argv) {
   std::string rm = "rm -rf '" + dir + "'";
   if (std::system(rm.c_str()) != 0) std::fprintf(stderr, "lines_bench: %s failed\n", rm.c_str());
 
-  std::printf("\n%-26s %8s %12s %12s %9s %9s %14s\n", "phase", "seconds", "CPU (1 core)",
-              "busiest 1 s", "RSS MB", "peak MB", "bytes on lines");
+  std::printf("\n%-26s %8s %12s %12s %9s %9s %14s %9s\n", "phase", "seconds", "CPU (1 core)",
+              "busiest 1 s", "RSS MB", "peak MB", "bytes on lines", "states/s");
   for (const Phase& p : phases) {
-    std::printf("%-26s %8.0f %11.2f%% %11.2f%% %9.1f %9.1f %14llu%s\n", p.name.c_str(), p.seconds,
-                100 * p.cpu_share, 100 * p.busiest, p.rss_mb, p.hwm_mb,
-                static_cast<unsigned long long>(p.line_bytes),
+    std::printf("%-26s %8.0f %11.2f%% %11.2f%% %9.1f %9.1f %14llu %9.1f%s\n", p.name.c_str(),
+                p.seconds, 100 * p.cpu_share, 100 * p.busiest, p.rss_mb, p.hwm_mb,
+                static_cast<unsigned long long>(p.line_bytes), p.states / p.seconds,
                 p.quiet_lines
                     ? (" (" + std::to_string(p.quiet_lines) + " lines got nothing)").c_str()
                     : "");

@@ -405,7 +405,9 @@ int Run(const Options& options) {
   }
 
   auto watch_line = [&](RunLine& line, bool details_due, bool values_moved) {
-    veldrane::host::WatchLine(driver, &line, details_due, values_moved,
+    // The broker's states want only the frames that may carry new values; the live table all.
+    veldrane::host::WatchWants wants{live, values_moved, g_values.version()};
+    veldrane::host::WatchLine(driver, &line, details_due, wants,
                               [&](const StationRow& s) { return StatusOf(driver, line.index, s); });
   };
   auto watch = [&](bool details_due, bool values_moved) {
@@ -436,8 +438,10 @@ int Run(const Options& options) {
     if (now >= next_watch) {
       bool details_due = (live || mqtt) && now >= next_details;
       if (details_due) next_details = now + details_every;
+      // A station's state on the broker follows its frames, not its tag: only the live table
+      // needs the stations read again when a value moved.
       uint64_t version = g_values.version();
-      watch(details_due, version != values_seen);
+      watch(details_due, live && version != values_seen);
       if (details_due) values_seen = version;
       next_watch = now + std::chrono::milliseconds(250);
     }

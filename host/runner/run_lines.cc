@@ -88,14 +88,23 @@ void StartLine(const DriverModule& driver, RunLine* line,
   line->watch = std::make_unique<LineWatch>(line->stations);
 }
 
-void WatchLine(const DriverModule& driver, RunLine* line, bool details_due, bool values_moved,
+void WatchLine(const DriverModule& driver, RunLine* line, bool details_due, const WatchWants& wants,
                const LineWatch::Read& read) {
   if (!line->watch || line->index < 0) return;
   int32_t sent = 0, failed = 0, third = 0, fourth = 0;
   int32_t result = driver.GetStats(line->index, nullptr, &sent, &failed, &third, &fourth);
+  auto now = std::chrono::steady_clock::now();
+  if (sent != line->frames_seen || wants.values_version != line->version_at_pause) {
+    line->frames_seen = sent;
+    line->pause_since = now;
+    line->version_at_pause = wants.values_version;
+  } else if (now - line->pause_since >= kSettle) {
+    line->settled_version = line->version_at_pause;
+  }
+  bool news = wants.values_version != line->settled_version;
   // A station's state moves only with a frame to it; a failing one shows in the totals.
   bool failures = result == 1 || result != line->result || failed != line->failed;
-  bool moved = sent != line->sent || values_moved;
+  bool moved = (sent != line->sent && (wants.every_frame || news)) || wants.values_moved;
   if (!failures && !(details_due && moved)) return;
   line->sent = sent;
   line->failed = failed;

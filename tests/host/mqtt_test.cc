@@ -257,4 +257,45 @@ TEST(MqttStatus, ChangesArePublishedAtMostOnceASecondPerStation) {
   EXPECT_NE(later[0].payload.find("\"value\":null"), std::string::npos);  // JSON has no nan
 }
 
+TEST(MqttStatus, AStateShowsTheValueOfTheLastFrameSentAndChangesOnlyWithIt) {
+  // Readings a second apart: the driver's result, frames sent, frames failed, the tag's value;
+  // then whether a message goes out and the value it shows ("" none).
+  struct Reading {
+    int32_t result, sent, failed;
+    double tag;
+    const char* published_value;
+  };
+  const Reading readings[] = {
+      {0, 0, 0, 5, "null"},  // no frame yet: the meter shows nothing
+      {0, 0, 0, 6, ""},      // the tag moved, no frame went out: no message
+      {0, 1, 0, 6, "6.0"},   // a frame with the tag's value
+      {0, 2, 0, 6, ""},      // the minute's refresh repeats it: no message
+      {0, 3, 0, 7, "7.0"},   // a frame of a new value
+      {1, 4, 1, 8, "8.0"},   // a failed frame is a change
+      {0, 0, 0, 9, "8.0"},   // the host reset the counts: the meter still shows 8
+      {0, 0, 0, 9, ""},
+  };
+  StationStatus now_status;
+  StatusLine line;
+  line.name = "l";
+  line.stations = {{"S", 1, 1, 0, "T"}};
+  line.status = [&](const StationRow&) { return now_status; };
+  StatusPublisher publisher("s/gw", {line});
+  std::chrono::steady_clock::time_point t{};
+  for (const Reading& r : readings) {
+    now_status = {r.sent, r.failed, r.result, true, r.tag};
+    std::vector<RetainedMessage> got = publisher.Poll(t);
+    t += std::chrono::seconds(1);
+    std::string at = "at sent " + std::to_string(r.sent) + ", tag " + std::to_string(r.tag);
+    if (std::string(r.published_value).empty()) {
+      EXPECT_TRUE(got.empty()) << at << ": " << got[0].payload;
+      continue;
+    }
+    ASSERT_EQ(got.size(), 1u) << at;
+    EXPECT_NE(got[0].payload.find("\"value\":" + std::string(r.published_value) + ","),
+              std::string::npos)
+        << at << ": " << got[0].payload;
+  }
+}
+
 }  // namespace
