@@ -6,7 +6,7 @@
 // 8192 tags through a --values FIFO), and its resident memory (VmRSS, and the peak VmHWM).
 //
 //   build/release/bench/lines_bench [--lines N] [--stations N] [--idle S] [--load S]
-//                                   [--transport pty|tcp] [--live] [--mqtt]
+//                                   [--transport pty|tcp] [--live] [--mqtt [--uplink BYTES]]
 //
 // Targets: idle under 1% of a core, resident memory under 64 MB.
 #include <fcntl.h>
@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "bench/host/bench_broker.h"
+#include "bench/host/slow_uplink.h"
 #include "config/doc.h"
 #include "host/loader/driver_module.h"
 
@@ -53,6 +54,7 @@ struct Options {
   std::string transport = "pty";
   bool live = false;
   bool mqtt = false;
+  int uplink = 0;  // bytes a second from the runner to the broker; 0: no limit
   std::string host;
 };
 
@@ -74,6 +76,9 @@ void Usage() {
       "  --live             the runner's live table on a terminal of 50 rows\n"
       "  --mqtt             a local mosquitto broker: the runner publishes every station's\n"
       "                     state (the states it hands out a second are counted)\n"
+      "  --uplink BYTES     with --mqtt: the runner reaches the broker through a loopback\n"
+      "                     proxy that carries at most BYTES a second its way (a slow\n"
+      "                     link: memory must stay flat while states are dropped)\n"
       "  --host PATH        the runner (default: ../bin/veldrane-host beside this program)\n"
       "  -h, --help         this help\n");
 }
@@ -110,6 +115,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->live = true;
     } else if (arg == "--mqtt") {
       o->mqtt = true;
+    } else if (arg == "--uplink" && number(&n) && n >= 100) {
+      o->uplink = static_cast<int>(n);
     } else if (arg == "--host" && i + 1 < argc) {
       o->host = argv[++i];
     } else {
@@ -234,6 +241,8 @@ class LineDrain {
     std::lock_guard<std::mutex> lock(mutex_);
     return bytes_;
   }
+  // Frames seen on all lines: each station's frame (kind 1) ends in a carriage return.
+  uint64_t Frames() const { return frames_.load(); }
 
  private:
   struct Fd {
@@ -263,6 +272,7 @@ class LineDrain {
         if (n > 0) {
           std::lock_guard<std::mutex> lock(mutex_);
           bytes_[static_cast<size_t>(fds_[i].line)] += static_cast<uint64_t>(n);
+          frames_ += static_cast<uint64_t>(std::count(buffer, buffer + n, '\r'));
         } else if (fds_[i].socket && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
           close(fds_[i].fd);
           fds_.erase(fds_.begin() + static_cast<long>(i));
@@ -276,6 +286,7 @@ class LineDrain {
   int lines_ = 0;
   std::mutex mutex_;
   std::vector<uint64_t> bytes_;
+  std::atomic<uint64_t> frames_{0};
   std::atomic<bool> done_{false};
   std::thread thread_;
 };
@@ -326,6 +337,7 @@ struct Phase {
   double rss_mb = 0;
   double hwm_mb = 0;
   uint64_t line_bytes = 0;  // reached the lines in the phase
+  uint64_t frames = 0;      // frames on the lines in the phase
   uint64_t states = 0;      // state messages from the broker in the phase (with --mqtt)
   int quiet_lines = 0;      // lines that got nothing in the phase
 };
@@ -336,7 +348,7 @@ Phase Measure(const std::string& name, pid_t pid, double seconds, LineDrain& dra
               const StatusCount& states, const std::function<void(int)>& each_second) {
   Phase p;
   p.name = name;
-  uint64_t states_before = states.count();
+  uint64_t states_before = states.count(), frames_before = drain.Frames();
   std::vector<uint64_t> bytes_before = drain.Bytes();
   auto start = Clock::now();
   double cpu_start = CpuSeconds(pid), last_cpu = cpu_start;
@@ -355,6 +367,7 @@ Phase Measure(const std::string& name, pid_t pid, double seconds, LineDrain& dra
   p.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   p.cpu_share = (CpuSeconds(pid) - cpu_start) / p.seconds;
   p.states = states.count() - states_before;
+  p.frames = drain.Frames() - frames_before;
   p.rss_mb = MemoryMb(pid, "VmRSS");
   p.hwm_mb = MemoryMb(pid, "VmHWM");
   std::vector<uint64_t> bytes_after = drain.Bytes();
@@ -392,6 +405,7 @@ class RunnerOutput {
         bytes_ += static_cast<size_t>(n);
         tail_.append(buffer, static_cast<size_t>(n));
         if (tail_.size() > 8192) tail_.erase(0, tail_.size() - 8192);
+        KeepBrokerNews(buffer, static_cast<size_t>(n));
       }
     });
   }
@@ -409,11 +423,30 @@ class RunnerOutput {
     std::lock_guard<std::mutex> lock(mutex_);
     return tail_;
   }
+  // What the runner said about its broker link (connections, losses, a slow link), at most 20.
+  std::vector<std::string> broker_news() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return news_;
+  }
 
  private:
   int read_ = -1, write_ = -1;
   std::mutex mutex_;
+  // Guarded by mutex_.
+  void KeepBrokerNews(const char* text, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+      if (text[i] != '\n') {
+        line_ += text[i];
+        continue;
+      }
+      if (line_.find("MQTT:") != std::string::npos && news_.size() < 20) news_.push_back(line_);
+      line_.clear();
+    }
+  }
+
   std::string tail_;
+  std::string line_;
+  std::vector<std::string> news_;
   size_t bytes_ = 0;
   std::thread thread_;
 };
@@ -455,14 +488,21 @@ int main(int argc, char** argv) {
   args.insert(args.end(), {"--values", fifo});
   if (!o.live) args.push_back("--plain");
   std::unique_ptr<veldrane::bench::Broker> broker;
+  std::unique_ptr<veldrane::bench::SlowUplink> uplink;
   if (o.mqtt) {
     broker = std::make_unique<veldrane::bench::Broker>(dir, true);
     if (!broker->Start()) {
       std::fprintf(stderr, "lines_bench: no mosquitto broker could be started\n");
       return 1;
     }
-    args.insert(args.end(), {"--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker->port()),
-                             "--mqtt-name", "bench"});
+    int port = broker->port();
+    if (o.uplink > 0) {
+      uplink = std::make_unique<veldrane::bench::SlowUplink>(port);
+      uplink->set_rate(o.uplink);
+      port = uplink->port();
+    }
+    args.insert(args.end(),
+                {"--mqtt", "mqtt://127.0.0.1:" + std::to_string(port), "--mqtt-name", "bench"});
   }
   drain.Start();
   StatusCount states;
@@ -543,16 +583,17 @@ int main(int argc, char** argv) {
   std::string rm = "rm -rf '" + dir + "'";
   if (std::system(rm.c_str()) != 0) std::fprintf(stderr, "lines_bench: %s failed\n", rm.c_str());
 
-  std::printf("\n%-26s %8s %12s %12s %9s %9s %14s %9s\n", "phase", "seconds", "CPU (1 core)",
-              "busiest 1 s", "RSS MB", "peak MB", "bytes on lines", "states/s");
+  std::printf("\n%-26s %8s %12s %12s %9s %9s %14s %9s %9s\n", "phase", "seconds", "CPU (1 core)",
+              "busiest 1 s", "RSS MB", "peak MB", "bytes on lines", "frames/s", "states/s");
   for (const Phase& p : phases) {
-    std::printf("%-26s %8.0f %11.2f%% %11.2f%% %9.1f %9.1f %14llu %9.1f%s\n", p.name.c_str(),
-                p.seconds, 100 * p.cpu_share, 100 * p.busiest, p.rss_mb, p.hwm_mb,
-                static_cast<unsigned long long>(p.line_bytes), p.states / p.seconds,
-                p.quiet_lines
-                    ? (" (" + std::to_string(p.quiet_lines) + " lines got nothing)").c_str()
-                    : "");
+    std::printf(
+        "%-26s %8.0f %11.2f%% %11.2f%% %9.1f %9.1f %14llu %9.1f %9.1f%s\n", p.name.c_str(),
+        p.seconds, 100 * p.cpu_share, 100 * p.busiest, p.rss_mb, p.hwm_mb,
+        static_cast<unsigned long long>(p.line_bytes), p.frames / p.seconds, p.states / p.seconds,
+        p.quiet_lines ? (" (" + std::to_string(p.quiet_lines) + " lines got nothing)").c_str()
+                      : "");
   }
+  for (const std::string& line : output.broker_news()) std::printf("%s\n", line.c_str());
   double peak = std::max(phases[0].hwm_mb, phases[1].hwm_mb);
   std::printf("\nthreads %d; stopped %.2f s after SIGTERM, exit status %d\n", threads, stop_s,
               WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
