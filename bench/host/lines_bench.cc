@@ -423,7 +423,8 @@ class RunnerOutput {
     std::lock_guard<std::mutex> lock(mutex_);
     return tail_;
   }
-  // What the runner said about its broker link (connections, losses, a slow link), at most 20.
+  // What the runner said about its broker link (connections, losses, a slow link) and its
+  // frames in all (sent, failed), at most 20 lines.
   std::vector<std::string> broker_news() {
     std::lock_guard<std::mutex> lock(mutex_);
     return news_;
@@ -439,7 +440,8 @@ class RunnerOutput {
         line_ += text[i];
         continue;
       }
-      if (line_.find("MQTT:") != std::string::npos && news_.size() < 20) news_.push_back(line_);
+      bool wanted = line_.find("MQTT:") != std::string::npos || line_.rfind("all lines:", 0) == 0;
+      if (wanted && news_.size() < 20) news_.push_back(line_);
       line_.clear();
     }
   }

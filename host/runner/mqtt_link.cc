@@ -22,8 +22,10 @@ using Clock = std::chrono::steady_clock;
 constexpr char kOnline[] = "online";
 constexpr char kOffline[] = "offline";
 constexpr int kQos = 1;
-// Subscriptions go out in packets of this many topics.
+// Subscriptions go out in packets of this many topics, this many packets unanswered at a time:
+// thousands of topics at once would hold the keepalive's ping behind them on a slow link.
 constexpr size_t kTopicsPerSubscribe = 64;
+constexpr int kSubscribesInFlight = 4;
 // A stop waits this long for the link's thread, then leaves it behind.
 constexpr auto kStopBound = std::chrono::milliseconds(500);
 // Of which the "offline" message may take this much.
@@ -144,6 +146,7 @@ class MqttLink::Impl {
   bool Connection(std::string* reason, const std::function<void()>& on_up);
   bool Connect(std::string* reason);
   void Subscribe();
+  void SubscribeMore();
   void SubscribeAlone(size_t index);
   void ReportTopic(size_t index, const std::string& why);
   void PublishWaiting();
@@ -171,6 +174,8 @@ class MqttLink::Impl {
   bool offline_sent_ = false;
   bool said_slow_ = false;
   std::map<int, size_t> subscribe_mids_;  // a subscription's packet: its first topic
+  size_t next_subscription_ = 0;          // the first topic not yet asked for
+  int subscribing_ = 0;                   // packets the broker has not answered
   std::set<size_t> reported_topics_;      // subscriptions refused, said once
 
   mutable std::mutex mutex_;  // guards what follows, and the waits between attempts
@@ -390,6 +395,7 @@ void MqttLink::Impl::SubscribeAlone(size_t index) {
   int result = mosquitto_subscribe(client_, &mid, config_.subscriptions[index].c_str(), kQos);
   if (result == MOSQ_ERR_SUCCESS) {
     subscribe_mids_[mid] = index;
+    ++subscribing_;
   } else {
     ReportTopic(index, MqttErrorText(result, errno));
   }
@@ -410,18 +416,27 @@ void MqttLink::Impl::Subscribe() {
                         true) == MOSQ_ERR_SUCCESS) {
     in_flight_.fetch_add(1);
   }
-  // Packets of many topics; a packet the library refuses (one topic that no subscription can
-  // name refuses all of them) goes again topic by topic, so that the bad one costs only itself.
+  next_subscription_ = 0;
+  subscribing_ = 0;
+  SubscribeMore();
+}
+
+// Packets of many topics; a packet the library refuses (one topic that no subscription can
+// name refuses all of them) goes again topic by topic, so that the bad one costs only itself.
+void MqttLink::Impl::SubscribeMore() {
   const std::vector<std::string>& topics = config_.subscriptions;
-  for (size_t first = 0; first < topics.size(); first += kTopicsPerSubscribe) {
+  while (subscribing_ < kSubscribesInFlight && next_subscription_ < topics.size()) {
+    size_t first = next_subscription_;
     std::vector<char*> chunk;
     for (size_t i = first; i < topics.size() && i < first + kTopicsPerSubscribe; ++i) {
       chunk.push_back(const_cast<char*>(topics[i].c_str()));
     }
+    next_subscription_ += chunk.size();
     int mid = 0;
     if (mosquitto_subscribe_multiple(client_, &mid, static_cast<int>(chunk.size()), chunk.data(),
                                      kQos, 0, nullptr) == MOSQ_ERR_SUCCESS) {
       subscribe_mids_[mid] = first;
+      ++subscribing_;
       continue;
     }
     for (size_t i = first; i < first + chunk.size(); ++i) SubscribeAlone(i);
@@ -515,6 +530,8 @@ void MqttLink::Impl::OnSubscribe(mosquitto*, void* self, int mid, int count, con
     }
   }
   link->subscribe_mids_.erase(it);
+  --link->subscribing_;
+  link->SubscribeMore();
 }
 
 MqttLink::MqttLink(MqttLinkConfig config, OnMessage on_message, Log log)
