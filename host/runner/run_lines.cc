@@ -98,13 +98,15 @@ void WatchLine(const DriverModule& driver, RunLine* line, bool details_due, cons
     line->frames_seen = sent;
     line->pause_since = now;
     line->version_at_pause = wants.values_version;
-  } else if (now - line->pause_since >= kSettle) {
-    line->settled_version = line->version_at_pause;
   }
+  bool paused = now - line->pause_since >= kSettle;
+  if (paused) line->settled_version = line->version_at_pause;
   bool news = wants.values_version != line->settled_version;
-  // A station's state moves only with a frame to it; a failing one shows in the totals.
+  // A station's state moves only with a frame to it; a failing one shows in the totals. Frames
+  // that repeat values are read once the line pauses, so that the counts are known when the
+  // next value comes.
   bool failures = result == 1 || result != line->result || failed != line->failed;
-  bool moved = (sent != line->sent && (wants.every_frame || news)) || wants.values_moved;
+  bool moved = (sent != line->sent && (wants.every_frame || news || paused)) || wants.values_moved;
   if (!failures && !(details_due && moved)) return;
   line->sent = sent;
   line->failed = failed;

@@ -65,7 +65,8 @@ inline constexpr auto kSettle = std::chrono::seconds(5);
 // Reads the line's totals, and its stations when a failure must be followed (a failed frame
 // since the last reading, or a station failing: every call, for exact failure runs), or when
 // `details_due` and since the last reading its frames moved (all of them when
-// `wants.every_frame`, else only while they may carry new values) or `wants.values_moved`.
+// `wants.every_frame`, else only while they may carry new values, and once when the line
+// pauses after frames that repeated values) or `wants.values_moved`.
 // Reading thousands of stations by name only when something is wanted keeps an idle runner
 // idle.
 void WatchLine(const DriverModule& driver, RunLine* line, bool details_due, const WatchWants& wants,
