@@ -6,7 +6,8 @@
 // 8192 tags through a --values FIFO), and its resident memory (VmRSS, and the peak VmHWM).
 //
 //   build/release/bench/lines_bench [--lines N] [--stations N] [--idle S] [--load S]
-//                                   [--transport pty|tcp] [--live] [--mqtt] [--web N]
+//                                   [--transport pty|tcp] [--live] [--mqtt [--uplink BYTES]]
+//                                   [--web N]
 //
 // With --web N the runner serves its live page and N event streams watch it as browsers do;
 // the benchmark then also measures /api/status's requests per second and the time from a value
@@ -42,6 +43,7 @@
 #include <vector>
 
 #include "bench/host/bench_broker.h"
+#include "bench/host/slow_uplink.h"
 #include "bench/host/web_watchers.h"
 #include "config/doc.h"
 #include "host/loader/driver_module.h"
@@ -59,7 +61,8 @@ struct Options {
   std::string transport = "pty";
   bool live = false;
   bool mqtt = false;
-  int web = -1;  // event streams watching the live page; -1: no web server
+  int web = -1;    // event streams watching the live page; -1: no web server
+  int uplink = 0;  // bytes a second from the runner to the broker; 0: no limit
   std::string host;
 };
 
@@ -80,7 +83,10 @@ void Usage() {
       "                     tcp://127.0.0.1:PORT port-map entry with a local listener\n"
       "  --live             the runner's live table on a terminal of 50 rows\n"
       "  --mqtt             a local mosquitto broker: the runner publishes every station's\n"
-      "                     state\n"
+      "                     state (the states it hands out a second are counted)\n"
+      "  --uplink BYTES     with --mqtt: the runner reaches the broker through a loopback\n"
+      "                     proxy that carries at most BYTES a second its way (a slow\n"
+      "                     link: memory must stay flat while states are dropped)\n"
       "  --web N            the runner's live page with N event streams watching it (0 or\n"
       "                     more); also /api/status's requests per second and the time\n"
       "                     from a value to its event\n"
@@ -122,6 +128,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->mqtt = true;
     } else if (arg == "--web" && number(&n) && n <= 1000) {
       o->web = static_cast<int>(n);
+    } else if (arg == "--uplink" && number(&n) && n >= 100) {
+      o->uplink = static_cast<int>(n);
     } else if (arg == "--host" && i + 1 < argc) {
       o->host = argv[++i];
     } else {
@@ -150,6 +158,51 @@ void WriteConfig(const std::string& path, int line, int stations) {
   }
   doc.SaveFile(path.c_str());
 }
+
+// The stations' state messages the broker hands out: a mosquitto_sub of the status topics,
+// its lines counted on a thread of its own.
+class StatusCount {
+ public:
+  bool Start(int port) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    std::string p = std::to_string(port);
+    const char* argv[] = {
+        "mosquitto_sub", "-h", "127.0.0.1", "-p", p.c_str(), "-t", "veldrane/status/bench/+/+",
+        nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    bool ok = posix_spawnp(&pid_, "mosquitto_sub", &actions, nullptr,
+                           const_cast<char* const*>(argv), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (!ok) {
+      close(fds[0]);
+      return false;
+    }
+    thread_ = std::thread([this, fd = fds[0]] {
+      char buffer[65536];
+      ssize_t n;
+      while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+        count_ += static_cast<uint64_t>(std::count(buffer, buffer + n, '\n'));
+      }
+      close(fd);
+    });
+    return true;
+  }
+  ~StatusCount() {
+    if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
+    if (thread_.joinable()) thread_.join();
+  }
+  uint64_t count() const { return count_.load(); }
+
+ private:
+  pid_t pid_ = -1;
+  std::thread thread_;
+  std::atomic<uint64_t> count_{0};
+};
 
 // The far ends of the lines, read and thrown away on a thread of their own: the bytes that
 // reached each line.
@@ -201,6 +254,8 @@ class LineDrain {
     std::lock_guard<std::mutex> lock(mutex_);
     return bytes_;
   }
+  // Frames seen on all lines: each station's frame (kind 1) ends in a carriage return.
+  uint64_t Frames() const { return frames_.load(); }
 
  private:
   struct Fd {
@@ -230,6 +285,7 @@ class LineDrain {
         if (n > 0) {
           std::lock_guard<std::mutex> lock(mutex_);
           bytes_[static_cast<size_t>(fds_[i].line)] += static_cast<uint64_t>(n);
+          frames_ += static_cast<uint64_t>(std::count(buffer, buffer + n, '\r'));
         } else if (fds_[i].socket && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
           close(fds_[i].fd);
           fds_.erase(fds_.begin() + static_cast<long>(i));
@@ -243,6 +299,7 @@ class LineDrain {
   int lines_ = 0;
   std::mutex mutex_;
   std::vector<uint64_t> bytes_;
+  std::atomic<uint64_t> frames_{0};
   std::atomic<bool> done_{false};
   std::thread thread_;
 };
@@ -293,15 +350,18 @@ struct Phase {
   double rss_mb = 0;
   double hwm_mb = 0;
   uint64_t line_bytes = 0;  // reached the lines in the phase
+  uint64_t frames = 0;      // frames on the lines in the phase
+  uint64_t states = 0;      // state messages from the broker in the phase (with --mqtt)
   int quiet_lines = 0;      // lines that got nothing in the phase
 };
 
 // Measures the runner for `seconds`, second by second; `each_second` runs at the start of
 // every second (the load's values).
 Phase Measure(const std::string& name, pid_t pid, double seconds, LineDrain& drain,
-              const std::function<void(int)>& each_second) {
+              const StatusCount& states, const std::function<void(int)>& each_second) {
   Phase p;
   p.name = name;
+  uint64_t states_before = states.count(), frames_before = drain.Frames();
   std::vector<uint64_t> bytes_before = drain.Bytes();
   auto start = Clock::now();
   double cpu_start = CpuSeconds(pid), last_cpu = cpu_start;
@@ -319,6 +379,8 @@ Phase Measure(const std::string& name, pid_t pid, double seconds, LineDrain& dra
   }
   p.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   p.cpu_share = (CpuSeconds(pid) - cpu_start) / p.seconds;
+  p.states = states.count() - states_before;
+  p.frames = drain.Frames() - frames_before;
   p.rss_mb = MemoryMb(pid, "VmRSS");
   p.hwm_mb = MemoryMb(pid, "VmHWM");
   std::vector<uint64_t> bytes_after = drain.Bytes();
@@ -356,6 +418,7 @@ class RunnerOutput {
         bytes_ += static_cast<size_t>(n);
         tail_.append(buffer, static_cast<size_t>(n));
         if (tail_.size() > 8192) tail_.erase(0, tail_.size() - 8192);
+        KeepBrokerNews(buffer, static_cast<size_t>(n));
       }
     });
   }
@@ -373,11 +436,32 @@ class RunnerOutput {
     std::lock_guard<std::mutex> lock(mutex_);
     return tail_;
   }
+  // What the runner said about its broker link (connections, losses, a slow link) and its
+  // frames in all (sent, failed), at most 20 lines.
+  std::vector<std::string> broker_news() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return news_;
+  }
 
  private:
   int read_ = -1, write_ = -1;
   std::mutex mutex_;
+  // Guarded by mutex_.
+  void KeepBrokerNews(const char* text, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+      if (text[i] != '\n') {
+        line_ += text[i];
+        continue;
+      }
+      bool wanted = line_.find("MQTT:") != std::string::npos || line_.rfind("all lines:", 0) == 0;
+      if (wanted && news_.size() < 20) news_.push_back(line_);
+      line_.clear();
+    }
+  }
+
   std::string tail_;
+  std::string line_;
+  std::vector<std::string> news_;
   size_t bytes_ = 0;
   std::thread thread_;
 };
@@ -419,14 +503,21 @@ int main(int argc, char** argv) {
   args.insert(args.end(), {"--values", fifo});
   if (!o.live) args.push_back("--plain");
   std::unique_ptr<veldrane::bench::Broker> broker;
+  std::unique_ptr<veldrane::bench::SlowUplink> uplink;
   if (o.mqtt) {
     broker = std::make_unique<veldrane::bench::Broker>(dir, true);
     if (!broker->Start()) {
       std::fprintf(stderr, "lines_bench: no mosquitto broker could be started\n");
       return 1;
     }
-    args.insert(args.end(), {"--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker->port()),
-                             "--mqtt-name", "bench"});
+    int port = broker->port();
+    if (o.uplink > 0) {
+      uplink = std::make_unique<veldrane::bench::SlowUplink>(port);
+      uplink->set_rate(o.uplink);
+      port = uplink->port();
+    }
+    args.insert(args.end(),
+                {"--mqtt", "mqtt://127.0.0.1:" + std::to_string(port), "--mqtt-name", "bench"});
   }
   int web_port = 0;
   if (o.web >= 0) {
@@ -443,6 +534,11 @@ int main(int argc, char** argv) {
     args.insert(args.end(), {"--http", "127.0.0.1:" + std::to_string(web_port)});
   }
   drain.Start();
+  StatusCount states;
+  if (broker && !states.Start(broker->port())) {
+    std::fprintf(stderr, "lines_bench: cannot start mosquitto_sub to count the states\n");
+    return 1;
+  }
 
   // The runner, its output drained.
   RunnerOutput output(o.live);
@@ -485,7 +581,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<Phase> phases;
-  phases.push_back(Measure("idle", pid, o.idle, drain, nullptr));
+  phases.push_back(Measure("idle", pid, o.idle, drain, states, nullptr));
 
   // The page: requests per second of the whole status, and a value's way to the event streams.
   double status_rate = -1;
@@ -505,7 +601,7 @@ int main(int argc, char** argv) {
   }
 
   // Every value changes every second: one write of all the lines' 'TAG VALUE' lines.
-  phases.push_back(Measure("every value each second", pid, o.load, drain, [&](int second) {
+  phases.push_back(Measure("every value each second", pid, o.load, drain, states, [&](int second) {
     std::string text;
     for (int n = 1; n <= o.lines; ++n) {
       for (int i = 0; i < o.stations; ++i) {
@@ -539,16 +635,17 @@ int main(int argc, char** argv) {
   std::string rm = "rm -rf '" + dir + "'";
   if (std::system(rm.c_str()) != 0) std::fprintf(stderr, "lines_bench: %s failed\n", rm.c_str());
 
-  std::printf("\n%-26s %8s %12s %12s %9s %9s %14s\n", "phase", "seconds", "CPU (1 core)",
-              "busiest 1 s", "RSS MB", "peak MB", "bytes on lines");
+  std::printf("\n%-26s %8s %12s %12s %9s %9s %14s %9s %9s\n", "phase", "seconds", "CPU (1 core)",
+              "busiest 1 s", "RSS MB", "peak MB", "bytes on lines", "frames/s", "states/s");
   for (const Phase& p : phases) {
-    std::printf("%-26s %8.0f %11.2f%% %11.2f%% %9.1f %9.1f %14llu%s\n", p.name.c_str(), p.seconds,
-                100 * p.cpu_share, 100 * p.busiest, p.rss_mb, p.hwm_mb,
-                static_cast<unsigned long long>(p.line_bytes),
-                p.quiet_lines
-                    ? (" (" + std::to_string(p.quiet_lines) + " lines got nothing)").c_str()
-                    : "");
+    std::printf(
+        "%-26s %8.0f %11.2f%% %11.2f%% %9.1f %9.1f %14llu %9.1f %9.1f%s\n", p.name.c_str(),
+        p.seconds, 100 * p.cpu_share, 100 * p.busiest, p.rss_mb, p.hwm_mb,
+        static_cast<unsigned long long>(p.line_bytes), p.frames / p.seconds, p.states / p.seconds,
+        p.quiet_lines ? (" (" + std::to_string(p.quiet_lines) + " lines got nothing)").c_str()
+                      : "");
   }
+  for (const std::string& line : output.broker_news()) std::printf("%s\n", line.c_str());
   double peak = std::max(phases[0].hwm_mb, phases[1].hwm_mb);
   std::printf("\nthreads %d; stopped %.2f s after SIGTERM, exit status %d\n", threads, stop_s,
               WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));

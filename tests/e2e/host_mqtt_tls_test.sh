@@ -48,7 +48,7 @@ url="mqtts://127.0.0.1:$broker_port"
 VELDRANE_PORTS="$tmp/ports" "$bin/veldrane-host" run "$tmp/line.cfg" --plain --seconds 2 \
   --mqtt "$url" --mqtt-ca "$tmp/ca.pem" --mqtt-auth "$tmp/wrong-auth" >"$tmp/refused.out" 2>&1 ||
   fail "the runner failed on a refused connection"
-grep -q "cannot reach the broker $url: the broker refused the connection (.*not authorised)" \
+grep -qi "cannot reach the broker $url: the broker refused the connection (.*not authori[sz]ed)" \
   "$tmp/refused.out" || fail "the refusal was not reported"
 
 pub() { mosquitto_pub -h 127.0.0.1 -p "$broker_port" "${broker_client_args[@]}" -q 1 "$@"; }

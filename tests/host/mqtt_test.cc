@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/runner/mqtt/mqtt_link.h"
 #include "host/runner/mqtt/mqtt_options.h"
 #include "host/runner/mqtt/mqtt_payload.h"
 #include "host/runner/mqtt/mqtt_status.h"
@@ -91,8 +93,16 @@ TEST(MqttTopics, EachLinkedTagHasItsTopicInUtf8) {
   EXPECT_TRUE(
       topics.Add("\xFE"
                  "A"));
-  EXPECT_FALSE(topics.Add("A+B"));  // no topic name can hold a wildcard
-  EXPECT_FALSE(topics.Add("#"));
+  // No topic name can hold a wildcard or a control character: each is refused with its cause.
+  const std::pair<std::string, std::string> refused[] = {{"A+B", "holds '+' or '#'"},
+                                                         {"#", "holds '+' or '#'"},
+                                                         {"T\x01", "holds a control character"},
+                                                         {"T\x1b[2J", "holds a control character"}};
+  for (const auto& [tag, cause] : refused) {
+    std::string why;
+    EXPECT_FALSE(topics.Add(tag, &why)) << tag;
+    EXPECT_EQ(why, cause) << tag;
+  }
   EXPECT_EQ(topics.Topics(),
             (std::vector<std::string>{"veldrane/values/AREA1/TEMP", "veldrane/values/FLOW1",
                                       "veldrane/values/\xEC\x9C\xA0\xEB\x9F\x89",
@@ -112,6 +122,9 @@ TEST(MqttTopics, EachLinkedTagHasItsTopicInUtf8) {
   EXPECT_EQ(StatusPrefix("plant/hall2/values"), "plant/hall2/status");
   EXPECT_EQ(StatusPrefix("values"), "status");
   EXPECT_EQ(TopicLevel("PUMP/1+#"), "PUMP_1__");
+  // A file name that is not UTF-8, a station name with a control character: escaped as shown.
+  EXPECT_EQ(TopicLevel("hall\xff\xfe"), "hall\\xff\\xfe");
+  EXPECT_EQ(TopicLevel("P\x01/\x1b"), "P\\x01_\\x1b");
   EXPECT_EQ(LineName("/etc/veldrane/hall 2.CFG"), "hall 2");
   EXPECT_EQ(LineName("line1"), "line1");
 }
@@ -189,6 +202,20 @@ TEST(MqttOptions, CredentialsFileWarnsOnlyWhenOthersMayReadIt) {
   std::remove(path.c_str());
 }
 
+TEST(MqttLink, EveryFailureHasACauseInWords) {
+  // The library's own codes, and the reason codes a broker ends a connection with.
+  std::vector<int> codes;
+  for (int code = 1; code <= 40; ++code) codes.push_back(code);
+  for (int code = 128; code <= 162; ++code) codes.push_back(code);
+  for (int code : codes) {
+    std::string text = MqttErrorText(code, 0);
+    EXPECT_FALSE(text.empty()) << code;
+    EXPECT_EQ(text.find("Unknown"), std::string::npos) << code << ": " << text;
+  }
+  EXPECT_EQ(MqttErrorText(14, ECONNRESET), "Connection reset by peer");  // MOSQ_ERR_ERRNO
+  EXPECT_NE(MqttErrorText(19, 0).find("keepalive"), std::string::npos);
+}
+
 TEST(MqttStatus, FailureRunsFollowTheDriversCounts) {
   // Readings of one station: result (-1 disabled, 0 ok, 1 failing), sent, failed; the state.
   struct Reading {
@@ -260,6 +287,47 @@ TEST(MqttStatus, ChangesArePublishedAtMostOnceASecondPerStation) {
   later = publisher.Poll(t0 + milliseconds(1100));  // another station has its own second
   ASSERT_EQ(later.size(), 1u);
   EXPECT_NE(later[0].payload.find("\"value\":null"), std::string::npos);  // JSON has no nan
+}
+
+TEST(MqttStatus, AStateShowsTheValueOfTheLastFrameSentAndChangesOnlyWithIt) {
+  // Readings a second apart: the driver's result, frames sent, frames failed, the tag's value;
+  // then whether a message goes out and the value it shows ("" none).
+  struct Reading {
+    int32_t result, sent, failed;
+    double tag;
+    const char* published_value;
+  };
+  const Reading readings[] = {
+      {0, 0, 0, 5, "null"},  // no frame yet: the meter shows nothing
+      {0, 0, 0, 6, ""},      // the tag moved, no frame went out: no message
+      {0, 1, 0, 6, "6.0"},   // a frame with the tag's value
+      {0, 2, 0, 6, ""},      // the minute's refresh repeats it: no message
+      {0, 3, 0, 7, "7.0"},   // a frame of a new value
+      {1, 4, 1, 8, "8.0"},   // a failed frame is a change
+      {0, 0, 0, 9, "8.0"},   // the host reset the counts: the meter still shows 8
+      {0, 0, 0, 9, ""},
+  };
+  StationStatus now_status;
+  StatusLine line;
+  line.name = "l";
+  line.stations = {{"S", 1, 1, 0, "T"}};
+  line.status = [&](const StationRow&) { return now_status; };
+  StatusPublisher publisher("s/gw", {line});
+  std::chrono::steady_clock::time_point t{};
+  for (const Reading& r : readings) {
+    now_status = {r.sent, r.failed, r.result, true, r.tag};
+    std::vector<RetainedMessage> got = publisher.Poll(t);
+    t += std::chrono::seconds(1);
+    std::string at = "at sent " + std::to_string(r.sent) + ", tag " + std::to_string(r.tag);
+    if (std::string(r.published_value).empty()) {
+      EXPECT_TRUE(got.empty()) << at << ": " << got[0].payload;
+      continue;
+    }
+    ASSERT_EQ(got.size(), 1u) << at;
+    EXPECT_NE(got[0].payload.find("\"value\":" + std::string(r.published_value) + ","),
+              std::string::npos)
+        << at << ": " << got[0].payload;
+  }
 }
 
 }  // namespace

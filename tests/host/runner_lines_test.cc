@@ -145,6 +145,10 @@ TEST_F(RunnerLines, TheSameConfigurationOrPortForTwoLinesIsRefused) {
   ASSERT_EQ(mkdir(dir_.File("other").c_str(), 0755), 0);
   std::string same_name = dir_.File("other/line1.cfg");
   WriteFile(same_name, FileBytes({{"A", "", 1, 1, 0, "T"}}, Port{4}));
+  // Two names that are one topic level: '+' is no topic character.
+  std::string plus = dir_.File("x+y.cfg"), underscore = dir_.File("x_y.cfg");
+  WriteFile(plus, FileBytes({{"A", "", 1, 1, 0, "T"}}, Port{5}));
+  WriteFile(underscore, FileBytes({{"A", "", 1, 1, 0, "T"}}, Port{6}));
   struct Case {
     std::vector<std::string> args;
     std::string message;
@@ -154,6 +158,7 @@ TEST_F(RunnerLines, TheSameConfigurationOrPortForTwoLinesIsRefused) {
       {{first, same_port}, "name the same port"},
       {{first, second}, "both lead to " + pty.slave()},
       {{first, same_name, "--mqtt", "mqtt://127.0.0.1:1"}, "under the same line name 'line1'"},
+      {{underscore, plus, "--mqtt", "mqtt://127.0.0.1:1"}, "under the same line name 'x_y'"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;

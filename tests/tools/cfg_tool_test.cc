@@ -348,14 +348,18 @@ TEST(CfgTool, DamagedFileNamesSectionAndOffsetAndLosesNothing) {
 TEST(CfgTool, CheckReportsEachProblem) {
   TempDir dir;
   std::string file = dir.File("a.cfg");
-  WriteFile(file,
-            FileBytes({{"P1", "", 0, 1, 0, ""}, {"p1", "", 7, 1, 8, ""}, {"P2", "", 0, 256}}));
+  WriteFile(file, FileBytes({{"P1", "", 0, 1, 0, ""},
+                             {"p1", "", 7, 1, 8, ""},
+                             {"P2", "", 0, 256},
+                             {"P\x01", "", 0, 4, 0, "T\x1b[2J"}}));
   Result r = Cfg({"check", file});
   EXPECT_EQ(r.status, 1);
   for (const char* finding :
        {"station 2 (p1): the same name as station 1",
         "station 2 (p1): number 1 also used by station 1", "kind 7 outside 0 to 6",
-        "decimals 8 outside 0 to 7", "station 3 (P2): number 256 outside 0 to 255", "5 problems"}) {
+        "decimals 8 outside 0 to 7", "station 3 (P2): number 256 outside 0 to 255",
+        "station 4 (P\\x01): the name holds a control character",
+        "the tag 'T\\x1b[2J' holds a control character: no MQTT topic can name it", "7 problems"}) {
     EXPECT_TRUE(Contains(r.out, finding)) << finding << "\n" << r.out;
   }
   WriteFile(file, FileBytes({{"P1", "", 0, 1}, {"P2", "", 6, 2, 7}}));

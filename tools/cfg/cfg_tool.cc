@@ -61,8 +61,9 @@ constexpr const char* kUsageText =
     "                          one waits up to --wait seconds (default 10) while another\n"
     "                          program changes FILE, then gives up and changes nothing\n"
     "  check FILE              report duplicate station names and numbers, numbers outside 0\n"
-    "                          to 255, kinds outside 0 to 6, decimals outside 0 to 7, and\n"
-    "                          port settings the driver refuses or ports outside COM1 to COM36\n"
+    "                          to 255, kinds outside 0 to 6, decimals outside 0 to 7, names\n"
+    "                          and tags that hold control characters, and port settings the\n"
+    "                          driver refuses or ports outside COM1 to COM36\n"
     "  modbus-map FILE...      print the register map that veldrane-host --modbus serves\n"
     "                          without --modbus-map: every tag the FILEs link, in the order of\n"
     "                          their stations, a float32 each from register 0, in the map\n"
@@ -416,6 +417,20 @@ int CmdCheck(const Command& c, const Streams& s) {
              std::string(what) + " " + std::to_string(value) + " outside 0 to " +
                  std::to_string(highest));
     };
+    // Names are shown on terminals and become MQTT topics, which take no control character.
+    auto controls = [](const CString& text) {
+      for (size_t i = 0; i < text.GetLength(); ++i) {
+        auto byte = static_cast<unsigned char>(text.GetString()[i]);
+        if (byte < 0x20 || byte == 0x7f) return true;
+      }
+      return false;
+    };
+    if (controls(st->name)) report(position, *st, "the name holds a control character");
+    if (controls(st->tag_name)) {
+      report(position, *st,
+             "the tag '" + Display(st->tag_name) +
+                 "' holds a control character: no MQTT topic can name it");
+    }
     if (!IsValidStationNumber(st->number)) outside("number", st->number, kMaxStationNumber);
     if (!IsValidKind(st->kind)) outside("kind", st->kind, kKindCount - 1);
     if (!IsValidDecimals(st->decimals)) outside("decimals", st->decimals, kMaxDecimals);

@@ -189,6 +189,7 @@ void Runner::Loop() {
     if (every.count() > 0 && (s.details_every.count() == 0 || every < s.details_every)) {
       s.details_every = every;
     }
+    if (every.count() > 0 && output->ShowsEveryReading()) s.every_reading = true;
   }
   while (!stop_.requested->load()) {
     auto now = Clock::now();
@@ -208,7 +209,8 @@ void Runner::Turn(Clock::time_point now, double elapsed) {
   bool details_due = s.details_every.count() > 0 && now >= s.next_details;
   if (details_due) s.next_details = now + s.details_every;
   uint64_t version = values_.version();
-  WatchAll(details_due, version != s.values_seen);
+  // Only an output that shows the tags' values needs the stations read again when one moved.
+  WatchAll(details_due, s.every_reading && version != s.values_seen);
   if (details_due) s.values_seen = version;
   s.next_watch = now + kWatchEvery;
   GatewayView view = View(elapsed, details_due);
@@ -269,7 +271,8 @@ void Runner::WatchAll(bool details_due, bool values_moved) {
 
 void Runner::WatchOne(RunLine* line, bool details_due, bool values_moved) {
   const int32_t index = line->index;
-  WatchLine(driver_, line, details_due, values_moved,
+  WatchWants wants{schedule_.every_reading, values_moved, values_.version()};
+  WatchLine(driver_, line, details_due, wants,
             [&](const StationRow& s) { return StatusOf(driver_, index, s, *this); });
 }
 

@@ -93,6 +93,7 @@ class Runner final : public ValueSink {
   struct Schedule {
     std::chrono::steady_clock::time_point start, next_watch, next_details;
     std::chrono::milliseconds details_every{0};  // zero: no output wants the stations read
+    bool every_reading = false;  // an output shows every move of the counts and values
     uint64_t values_seen = ~uint64_t{0};
     double elapsed = 0;
   };

@@ -54,6 +54,10 @@ class StatusOutput {
   // are enough. Reading thousands of stations by name only when an output wants them keeps an
   // idle runner idle.
   virtual std::chrono::milliseconds DetailsEvery() const { return std::chrono::milliseconds(0); }
+  // Whether the output shows every move of the stations' counts and tags' values (the live
+  // table, the page); false when only the states that frames leave matter (the status topics),
+  // which spares reading the stations while their frames repeat what the meters show.
+  virtual bool ShowsEveryReading() const { return true; }
   // On the runner's thread after each reading of the lines (four times a second).
   virtual void Update(const GatewayView& view, std::chrono::steady_clock::time_point now) = 0;
   // An event-log line, on the driver's thread: must not block or call the driver. Comes from

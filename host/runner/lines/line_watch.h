@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -23,6 +24,8 @@ class LineWatch {
   void Update(const Read& read);
 
   size_t size() const { return stations_.size(); }
+  // Moves with every Update: a reader of the states skips a line whose readings did not.
+  uint64_t updates() const { return updates_; }
   const std::vector<StationRow>& stations() const { return stations_; }
   const StationStatus& status(size_t i) const { return readings_[i].status; }
   StationHealth health(size_t i) const { return readings_[i].health; }
@@ -35,6 +38,7 @@ class LineWatch {
   };
   std::vector<StationRow> stations_;
   std::vector<Reading> readings_;
+  uint64_t updates_ = 0;
 };
 
 }  // namespace veldrane::host

@@ -121,14 +121,25 @@ void StartLine(const DriverModule& driver, RunLine* line,
   line->watch = std::make_unique<LineWatch>(line->stations);
 }
 
-void WatchLine(const DriverModule& driver, RunLine* line, bool details_due, bool values_moved,
+void WatchLine(const DriverModule& driver, RunLine* line, bool details_due, const WatchWants& wants,
                const LineWatch::Read& read) {
   if (!line->watch || line->index < 0) return;
   int32_t sent = 0, failed = 0, third = 0, fourth = 0;
   int32_t result = driver.GetStats(line->index, nullptr, &sent, &failed, &third, &fourth);
-  // A station's state moves only with a frame to it; a failing one shows in the totals.
+  auto now = std::chrono::steady_clock::now();
+  if (sent != line->frames_seen || wants.values_version != line->version_at_pause) {
+    line->frames_seen = sent;
+    line->pause_since = now;
+    line->version_at_pause = wants.values_version;
+  }
+  bool paused = now - line->pause_since >= kSettle;
+  if (paused) line->settled_version = line->version_at_pause;
+  bool news = wants.values_version != line->settled_version;
+  // A station's state moves only with a frame to it; a failing one shows in the totals. Frames
+  // that repeat values are read once the line pauses, so that the counts are known when the
+  // next value comes.
   bool failures = result == 1 || result != line->result || failed != line->failed;
-  bool moved = sent != line->sent || values_moved;
+  bool moved = (sent != line->sent && (wants.every_frame || news || paused)) || wants.values_moved;
   if (!failures && !(details_due && moved)) return;
   line->sent = sent;
   line->failed = failed;

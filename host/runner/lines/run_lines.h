@@ -31,6 +31,12 @@ struct RunLine {
   PortLock port_lock;                // while the line drives its port
   // The line's totals (DrvGetStats without a station) at the last reading of its stations.
   int32_t sent = 0, failed = 0, result = -2;
+  // The values' version at the start of the line's latest pause (no frame, no value moved), and
+  // the last one a pause of kSettle covered: every value set before such a pause went out before
+  // it, so frames after it repeat values (the minute's refresh).
+  int32_t frames_seen = 0;
+  std::chrono::steady_clock::time_point pause_since{};
+  uint64_t version_at_pause = 0, settled_version = 0;
 
   // The configuration and its port, escaped for the terminal: "hall2/line1.cfg (COM3)".
   std::string Title() const;
@@ -52,11 +58,24 @@ bool ReadLines(const std::vector<std::string>& configs, std::vector<RunLine>* li
 void StartLine(const DriverModule& driver, RunLine* line,
                const std::function<void(const std::string&)>& say);
 
+// What a caller wants of the stations, besides their failures, when details are due.
+struct WatchWants {
+  bool every_frame = true;      // any move of the counts (the live table shows them)
+  bool values_moved = false;    // the tags' values moved (the live table shows them)
+  uint64_t values_version = 0;  // the values' version now: frames of new values follow its moves
+};
+
+// The engine takes changes every third second: a pause this long holds a take.
+inline constexpr auto kSettle = std::chrono::seconds(5);
+
 // Reads the line's totals, and its stations when a failure must be followed (a failed frame
 // since the last reading, or a station failing: every call, for exact failure runs), or when
-// `details_due` and its frames or `values_moved` since the last reading. Reading thousands of
-// stations by name only when something is wanted keeps an idle runner idle.
-void WatchLine(const DriverModule& driver, RunLine* line, bool details_due, bool values_moved,
+// `details_due` and since the last reading its frames moved (all of them when
+// `wants.every_frame`, else only while they may carry new values, and once when the line
+// pauses after frames that repeated values) or `wants.values_moved`.
+// Reading thousands of stations by name only when something is wanted keeps an idle runner
+// idle.
+void WatchLine(const DriverModule& driver, RunLine* line, bool details_due, const WatchWants& wants,
                const LineWatch::Read& read);
 
 // Stops every running line at once, so that many lines take no longer than one, waiting at most

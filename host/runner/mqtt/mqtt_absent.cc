@@ -25,8 +25,9 @@ bool FinishMqttOptions(MqttOptions*, std::string*) {
   return true;
 }
 
-MqttLink::MqttLink(MqttLinkConfig config, OnMessage on_message, Log log)
-    : config_(std::move(config)), on_message_(std::move(on_message)), log_(std::move(log)) {}
+class MqttLink::Impl {};
+
+MqttLink::MqttLink(MqttLinkConfig, OnMessage, Log) {}
 
 MqttLink::~MqttLink() = default;
 
@@ -38,5 +39,17 @@ bool MqttLink::Start(std::string* error) {
 void MqttLink::PublishRetained(const std::string&, std::string) {}
 
 void MqttLink::Stop() {}
+
+bool MqttLink::connected() const {
+  return false;
+}
+
+int MqttLink::connections() const {
+  return 0;
+}
+
+MqttBacklog MqttLink::backlog() const {
+  return {};
+}
 
 }  // namespace veldrane::host

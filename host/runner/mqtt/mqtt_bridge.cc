@@ -11,14 +11,16 @@ namespace veldrane::host {
 
 bool MqttBridge::Prepare(const std::vector<RunLine>& lines, std::string* error) {
   lines_ = &lines;
+  // Each line publishes under its name as a topic level: two lines of one level (x+y.cfg and
+  // x_y.cfg both give x_y) would mix.
   std::map<std::string, const RunLine*> names;
   for (const RunLine& line : lines) {
-    std::string name = LineName(line.config);
+    std::string name = TopicLevel(LineName(line.config));
     auto [at, added] = names.emplace(name, &line);
     if (added) continue;
     *error = "--mqtt: " + at->second->Title() + " and " + line.Title() +
-             " would publish their stations' states under the same line name '" +
-             platform::DisplayInput(name) + "': rename one of them";
+             " would publish their stations' states under the same line name '" + name +
+             "': rename one of them";
     return false;
   }
   return true;

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include "host/runner/mqtt/mqtt_topics.h"
 #include "platform/cp949.h"
+#include "platform/display_text.h"
 
 namespace veldrane::host {
 namespace {
@@ -13,14 +15,37 @@ ValueTopics TopicsOf(const std::string& prefix, const std::vector<StatusLine>& l
   ValueTopics topics(prefix);
   for (const StatusLine& line : lines) {
     for (const StationRow& s : line.stations) {
-      if (s.tag.empty() || topics.Add(s.tag)) continue;
-      log(Priority::kWarning,
-          "MQTT: the tag '" + platform::Cp949ToUtf8(s.tag) + "' of station '" +
-              platform::Cp949ToUtf8(s.name) +
-              "' holds '+' or '#', which no topic name can: it takes no values from the broker");
+      std::string why;
+      if (s.tag.empty() || topics.Add(s.tag, &why)) continue;
+      log(Priority::kWarning, "MQTT: the tag '" + platform::DisplayCp949(s.tag) + "' of station '" +
+                                  platform::DisplayCp949(s.name) + "' (line " +
+                                  platform::EscapeControls(line.name) + ") " + why +
+                                  ", which no topic name can: it takes no values from the broker");
     }
   }
   return topics;
+}
+
+// Names that no topic level can hold as they are go out escaped; the user learns where.
+void SayEscapedNames(const std::string& prefix, const std::vector<StatusLine>& lines,
+                     const MqttLink::Log& log) {
+  auto escaped = [](const std::string& utf8) { return platform::EscapeControls(utf8) != utf8; };
+  for (const StatusLine& line : lines) {
+    std::string line_topic = prefix + "/" + TopicLevel(line.name);
+    if (escaped(line.name)) {
+      log(Priority::kWarning,
+          "MQTT: the line name " + line_topic.substr(prefix.size() + 1) +
+              " is not UTF-8 or holds a control character: its stations' states go to " +
+              line_topic + "/...");
+    }
+    for (const StationRow& s : line.stations) {
+      std::string name = platform::Cp949ToUtf8(s.name);
+      if (!escaped(name)) continue;
+      log(Priority::kWarning, "MQTT: the station name '" + platform::EscapeControls(name) +
+                                  "' holds a control character: its state goes to " + line_topic +
+                                  "/" + TopicLevel(name));
+    }
+  }
 }
 
 }  // namespace
@@ -29,7 +54,8 @@ MqttGateway::MqttGateway(const MqttOptions& options, std::vector<StatusLine> lin
                          MqttValues::Apply apply, MqttLink::Log log)
     : values_(TopicsOf(options.prefix, lines, log), std::move(apply),
               [log](const std::string& text) { log(Priority::kWarning, text); }),
-      status_(StatusPrefix(options.prefix) + "/" + options.name, std::move(lines)) {
+      status_(StatusPrefix(options.prefix) + "/" + options.name, lines) {
+  SayEscapedNames(StatusPrefix(options.prefix) + "/" + options.name, lines, log);
   MqttLinkConfig config;
   config.broker = options.broker;
   config.ca_file = options.ca_file;

@@ -1,5 +1,6 @@
 #include "host/runner/mqtt/mqtt_options.h"
 
+#include <fcntl.h>
 #include <mosquitto.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 
 #include "platform/display_text.h"
 
@@ -116,13 +117,63 @@ bool SetMqttOption(const std::string& option, const std::string& value, MqttOpti
 
 namespace {
 
-bool ReadCredentials(MqttOptions* options, std::string* error) {
-  const std::string& path = options->auth_file;
-  std::ifstream in(path);
-  if (!in) {
+// MQTT carries a user name and a password of at most this many bytes each.
+constexpr size_t kMaxCredential = 65535;
+
+// The whole file, when it is a regular file of at most `limit` bytes: a FIFO or a device (no
+// end, or no writer) is refused without waiting on it.
+bool ReadSmallFile(const std::string& path, size_t limit, std::string* text, std::string* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     *error = "cannot read the credentials file " + path + ": " + std::strerror(errno);
     return false;
   }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    *error = "the credentials file " + path + " is not a regular file: give a file";
+    return false;
+  }
+  text->assign(limit + 1, '\0');
+  size_t got = 0;
+  ssize_t n = 0;
+  while (got < text->size() && (n = ::read(fd, &(*text)[got], text->size() - got)) > 0) got += n;
+  int cause = errno;
+  ::close(fd);
+  text->resize(got);
+  if (n < 0) {
+    *error = "cannot read the credentials file " + path + ": " + std::strerror(cause);
+    return false;
+  }
+  if (got > limit) {
+    *error = "the credentials file " + path + " is larger than " + std::to_string(limit) +
+             " bytes: it holds more than a user name and a password";
+    return false;
+  }
+  return true;
+}
+
+// What MQTT cannot carry is refused rather than cut or sent broken.
+bool CheckCredential(const std::string& text, const char* what, const std::string& path,
+                     std::string* error) {
+  std::string problem;
+  if (text.find('\0') != std::string::npos) {
+    problem = "holds a NUL byte";
+  } else if (text.size() > kMaxCredential) {
+    problem = "is longer than " + std::to_string(kMaxCredential) + " bytes";
+  }
+  if (!problem.empty()) {
+    *error = "the " + std::string(what) + " in the credentials file " + path + " " + problem +
+             ", which MQTT cannot carry";
+  }
+  return problem.empty();
+}
+
+bool ReadCredentials(MqttOptions* options, std::string* error) {
+  const std::string& path = options->auth_file;
+  std::string content;
+  if (!ReadSmallFile(path, 2 * (kMaxCredential + 2), &content, error)) return false;
+  std::istringstream in(content);
   auto line = [&](std::string* text) {
     if (!std::getline(in, *text)) return false;
     if (!text->empty() && text->back() == '\r') text->pop_back();
@@ -133,6 +184,15 @@ bool ReadCredentials(MqttOptions* options, std::string* error) {
     return false;
   }
   line(&options->password);  // a user without a password is allowed
+  if (!CheckCredential(options->user, "user name", path, error) ||
+      !CheckCredential(options->password, "password", path, error)) {
+    return false;
+  }
+  if (!IsUtf8(options->user)) {
+    *error = "the user name in the credentials file " + path +
+             " is not UTF-8 without control characters, as MQTT needs";
+    return false;
+  }
   struct stat st {};
   // The file's group is how a service user reads it (root:_veldrane, mode 640): only users
   // outside its owner and group are a leak.

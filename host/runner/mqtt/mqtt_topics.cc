@@ -5,12 +5,22 @@
 #include <algorithm>
 
 #include "platform/cp949.h"
+#include "platform/display_text.h"
 
 namespace veldrane::host {
 
-bool ValueTopics::Add(const std::string& tag) {
-  if (tag.find_first_of("+#") != std::string::npos) return false;
+bool ValueTopics::Add(const std::string& tag, std::string* why) {
   std::string topic = platform::Cp949ToUtf8(tag);
+  const char* wrong = nullptr;
+  if (tag.find_first_of("+#") != std::string::npos) {
+    wrong = "holds '+' or '#'";
+  } else if (platform::EscapeControls(topic) != topic) {
+    wrong = "holds a control character";
+  }
+  if (wrong != nullptr) {
+    if (why) *why = wrong;
+    return false;
+  }
   if (!prefix_.empty()) topic = prefix_ + "/" + topic;
   std::vector<std::string>& tags = tags_[topic];
   if (std::find(tags.begin(), tags.end(), tag) == tags.end()) tags.push_back(tag);
@@ -28,8 +38,8 @@ std::vector<std::string> ValueTopics::Topics() const {
   return topics;
 }
 
-std::string TopicLevel(const std::string& utf8) {
-  std::string level = utf8;
+std::string TopicLevel(const std::string& name) {
+  std::string level = platform::EscapeControls(name);
   std::replace_if(
       level.begin(), level.end(), [](char c) { return c == '/' || c == '+' || c == '#'; }, '_');
   return level;

@@ -16,6 +16,8 @@ class MqttOutput final : public StatusOutput {
 
   std::string Name() const override { return "mqtt"; }
   std::chrono::milliseconds DetailsEvery() const override { return std::chrono::seconds(1); }
+  // A station's state follows its frames, not its tag.
+  bool ShowsEveryReading() const override { return false; }
   void Update(const GatewayView&, std::chrono::steady_clock::time_point now) override {
     bridge_->Poll(now);
   }
