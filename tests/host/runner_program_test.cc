@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -82,6 +85,42 @@ TEST_F(RunnerProgram, RefusesWhatItCannotOpenBeforeStarting) {
     auto runner = Run(args);
     EXPECT_EQ(runner->Finish(5), c.status) << runner->output();
     EXPECT_TRUE(Contains(runner->output(), c.message)) << runner->output();
+  }
+}
+
+// The processor time a process has used so far, in seconds.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  unsigned long long user = 0, system = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) user = std::stoull(field);
+    if (i == 15) system = std::stoull(field);
+  }
+  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Times beyond any run mean no limit: the runner waits for a signal as without --seconds,
+// without spinning on a deadline that overflowed into the past. What is no time is refused.
+TEST_F(RunnerProgram, AnEndlessTimeIsNoLimit) {
+  for (const char* seconds : {"1e10", "inf", "1e300"}) {
+    SCOPED_TRACE(seconds);
+    auto runner = Run({config_, "--plain", "--seconds", seconds});
+    ASSERT_TRUE(runner->WaitFor(kStarted)) << runner->output();
+    const double before = CpuSeconds(runner->pid());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    Drain();
+    EXPECT_TRUE(runner->running());
+    EXPECT_LT(CpuSeconds(runner->pid()) - before, 0.3);
+    runner->Signal(SIGTERM);
+    EXPECT_EQ(runner->Finish(5), 0) << runner->output();
+  }
+  for (const char* seconds : {"nan", "-inf", "-1", "5s"}) {
+    auto runner = Run({config_, "--plain", "--seconds", seconds});
+    EXPECT_EQ(runner->Finish(5), 2) << seconds;
+    EXPECT_TRUE(Contains(runner->output(), "--seconds takes a number of seconds")) << seconds;
   }
 }
 
