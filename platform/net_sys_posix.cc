@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/net_sys.h"
 #include "platform/replaceable_api.h"
+#include "platform/stop_signal.h"
 
 // ThreadSanitizer, as GCC and Clang tell it.
 #if defined(__SANITIZE_THREAD__)
@@ -65,7 +67,11 @@ void Abandon(std::unique_ptr<Lookup> lookup) {
   g_abandoned.push_back(std::move(lookup));
 }
 
-int Resolve(const char* host, const char* service, addrinfo** result, int timeout_ms) {
+// How often a lookup that a stop may end looks at it.
+constexpr uint64_t kStopLookUs = 20000;
+
+int Resolve(const char* host, const char* service, addrinfo** result, int timeout_ms,
+            const StopSignal* stop) {
   *result = nullptr;
   // An address needs no name service.
   addrinfo numeric{};
@@ -83,6 +89,7 @@ int Resolve(const char* host, const char* service, addrinfo** result, int timeou
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
   (void)timeout_ms;
+  (void)stop;
   return getaddrinfo(host, service, &hints, result);
 #endif
   auto lookup = std::make_unique<Lookup>(host, service);
@@ -93,8 +100,9 @@ int Resolve(const char* host, const char* service, addrinfo** result, int timeou
   int rc;
   while ((rc = gai_error(&lookup->request)) == EAI_INPROGRESS) {
     uint64_t now = MonotonicUs();
-    if (now >= deadline) break;
+    if (now >= deadline || (stop && stop->Raised())) break;
     uint64_t left = deadline - now;
+    if (stop) left = std::min(left, kStopLookUs);
     timespec wait{static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000) * 1000};
     gai_suspend(list, 1, &wait);
   }
