@@ -53,16 +53,26 @@ class FdSource final : public ValueSource {
 
 bool CheckValueSource(const std::string& path, std::string* error) {
   if (path == "-") return true;
+  struct stat st {};
+  const bool found = ::stat(path.c_str(), &st) == 0;
+  if (found && S_ISDIR(st.st_mode)) {
+    *error = "cannot read values from " + path + ": it is a directory";
+    return false;
+  }
+  // A FIFO is not opened here: a writer already waiting would be let in, and lose what it
+  // wrote (or be killed by SIGPIPE) when the check closed it again.
+  if (found && S_ISFIFO(st.st_mode)) {
+    if (::access(path.c_str(), R_OK) == 0) return true;
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
-  struct stat st {};
-  bool directory = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
   ::close(fd);
-  if (directory) *error = "cannot read values from " + path + ": it is a directory";
-  return !directory;
+  return true;
 }
 
 std::unique_ptr<ValueSource> OpenValueSource(const std::string& path, std::string* error) {

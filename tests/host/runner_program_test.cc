@@ -124,6 +124,35 @@ TEST_F(RunnerProgram, AnEndlessTimeIsNoLimit) {
   }
 }
 
+// A script that writes its values into the FIFO before the runner starts waits in its open
+// until the runner reads, and every value arrives: the start's checks do not open the FIFO.
+TEST_F(RunnerProgram, AWriterWaitingBeforeTheStartLosesNothing) {
+  std::string fifo = dir_.File("early");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  WriteConfig({{"K1", "", 1, 1, 0, "T0"}});  // frames "(01)VALUE\r"
+  signal(SIGPIPE, SIG_IGN);
+  for (int value = 41; value < 44; ++value) {
+    SCOPED_TRACE(value);
+    const std::string line = "T0 " + std::to_string(value) + "\n";
+    ssize_t written = -2;
+    std::thread writer([&] {
+      int fd = open(fifo.c_str(), O_WRONLY);
+      written = fd < 0 ? -1 : write(fd, line.data(), line.size());
+      if (fd >= 0) close(fd);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the writer waits
+    auto runner = Run({config_, "--plain", "--values", fifo});
+    const std::string frame = "(01)" + std::to_string(value) + "\r";
+    std::string seen;
+    for (int i = 0; i < 40 && !Contains(seen, frame); ++i) seen += pty_.Read(1 << 16, 100);
+    runner->Signal(SIGTERM);
+    EXPECT_EQ(runner->Finish(5), 0) << runner->output();
+    writer.join();
+    EXPECT_EQ(written, static_cast<ssize_t>(line.size()));
+    EXPECT_TRUE(Contains(seen, frame)) << runner->output();
+  }
+}
+
 TEST_F(RunnerProgram, EndsWithinTwoSecondsOfASignalWhateverTheLineDoes) {
   enum State { kPortFailing, kFifoWriterGone, kLineDead };
   struct Case {
