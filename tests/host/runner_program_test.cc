@@ -1,12 +1,9 @@
 // veldrane-host run end to end: the built runner with the built driver on a pseudo-terminal
 // mapped as COM1. What it refuses before starting, how fast it ends on a signal in each state of
 // the line, and that nothing read from input reaches the terminal raw.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +18,7 @@
 
 #include "tests/config/file_bytes.h"
 #include "tests/config/temp_dir.h"
+#include "tests/support/loopback_listener.h"
 #include "tests/support/program_run.h"
 #include "tests/support/test_pty.h"
 
@@ -210,51 +208,14 @@ TEST_F(RunnerProgram, EndsWithinTwoSecondsOfASignalWhateverTheLineDoes) {
   }
 }
 
-// A listening socket on loopback whose port is given; with `silent` its queue is filled, so
-// that every further connection hangs unanswered.
-class Listener {
- public:
-  explicit Listener(bool silent) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd_, silent ? 0 : 8) ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
-      std::abort();
-    }
-    port_ = ntohs(a.sin_port);
-    for (int i = 0; silent && i < 3; ++i) {
-      fillers_.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-      connect(fillers_.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-  }
-  ~Listener() {
-    Close();
-    for (int fd : fillers_) close(fd);
-  }
-  // The queued connections are reset.
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-  std::string Address() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-  std::vector<int> fillers_;
-};
-
 // A line that reconnects to a device server whose address never answers stops in time, at
 // whatever point of its tries the stop comes: the connection try ends with it.
 TEST_F(RunnerProgram, AStopWhileALineReconnectsEndsInTime) {
   const std::string entry = dir_.File("ports/com1");
   for (int delay_ms : {0, 230, 470, 710, 950, 1190}) {
     SCOPED_TRACE(delay_ms);
-    Listener server(false);
-    Listener silent(true);
+    Listener server(8);
+    Listener silent(0);
     unlink(entry.c_str());
     ASSERT_EQ(symlink(server.Address().c_str(), entry.c_str()), 0);
     auto runner = Run({config_, "--plain", "--simulate"});
@@ -262,7 +223,8 @@ TEST_F(RunnerProgram, AStopWhileALineReconnectsEndsInTime) {
     // The server goes, and the entry leads to the silent one.
     unlink(entry.c_str());
     ASSERT_EQ(symlink(silent.Address().c_str(), entry.c_str()), 0);
-    server.Close();
+    close(server.fd);  // the connection waiting in its queue is reset
+    server.fd = -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(1500 + delay_ms));
     auto start = std::chrono::steady_clock::now();
     runner->Signal(SIGTERM);
