@@ -23,7 +23,7 @@ class FdSource final : public ValueSource {
   Read ReadSome(char* buffer, size_t size, size_t* n) override {
     pollfd p{fd_, POLLIN, 0};
     int r = ::poll(&p, 1, 200);
-    if (r < 0 && errno != EINTR) return Read::kEnd;
+    if (r < 0 && errno != EINTR) return Fail();
     if (r <= 0) return Read::kIdle;
     ssize_t got = ::read(fd_, buffer, size);
     if (got > 0) {
@@ -32,6 +32,7 @@ class FdSource final : public ValueSource {
       return Read::kData;
     }
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) return Read::kIdle;
+    if (got < 0) return Fail();
     // End of data: a FIFO without writer reads as the end too.
     if (is_fifo_ && !writer_seen_) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -41,12 +42,19 @@ class FdSource final : public ValueSource {
   }
 
   bool Reopens() const override { return is_fifo_; }
+  std::string Failure() const override { return failure_; }
 
  private:
+  Read Fail() {
+    failure_ = std::strerror(errno);
+    return Read::kEnd;
+  }
+
   int fd_;
   bool is_stdin_;
   bool is_fifo_;
   bool writer_seen_ = false;
+  std::string failure_;
 };
 
 }  // namespace
