@@ -110,7 +110,10 @@ uint32_t CCommEngine::TransmitThreadProc(CCommEngine* engine) {
     uint32_t start = e.clock_.TickMs();
     e.SendCycle();
     uint32_t elapsed = e.clock_.TickMs() - start;
-    e.clock_.SleepMs(elapsed >= kLongPassMs ? kPauseAfterLongMs : kPassPeriodMs - elapsed);
+    // A stop ends the pause at once: the reconnection of a lost port may have taken the
+    // pass's time already.
+    e.clock_.SleepUnlessStopped(
+        elapsed >= kLongPassMs ? kPauseAfterLongMs : kPassPeriodMs - elapsed, e.stop_request_);
   }
   e.stop_event_.Set();
   return 0;

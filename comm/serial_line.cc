@@ -33,6 +33,8 @@ int32_t CCommEngine::OpenPort() {
   if (!result.ok()) {
     return veldrane::ReportMessage(veldrane::kMessagePortFailed, veldrane::kLevelSetup, name, 0);
   }
+  // A reconnection under way ends when the engine is stopped.
+  device->WatchStop(&stop_request_);
   port_ = std::move(device);
   veldrane::ReportMessage(veldrane::kMessagePortReady, veldrane::kLevelState, nullptr, 0);
   return 0;

@@ -14,10 +14,13 @@
 
 namespace veldrane::platform {
 
+class StopSignal;
+
 struct NetSysApi {
-  // getaddrinfo for a TCP connection, given up after `timeout_ms` with EAI_AGAIN. The list goes
-  // back through free_addresses.
-  int (*resolve)(const char* host, const char* service, addrinfo** result, int timeout_ms);
+  // getaddrinfo for a TCP connection, given up after `timeout_ms`, or as soon as `stop` (may be
+  // null) is raised, with EAI_AGAIN. The list goes back through free_addresses.
+  int (*resolve)(const char* host, const char* service, addrinfo** result, int timeout_ms,
+                 const StopSignal* stop);
   void (*free_addresses)(addrinfo* list);
   int (*socket)(int domain, int type, int protocol);
   int (*connect)(int fd, const sockaddr* address, socklen_t length);

@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "platform/net_sys.h"
 #include "platform/replaceable_api.h"
 #include "platform/retry_eintr.h"
+#include "platform/stop_signal.h"
 
 // ThreadSanitizer, as GCC and Clang tell it.
 #if defined(__SANITIZE_THREAD__)
@@ -57,7 +59,11 @@ void Abandon(std::unique_ptr<Lookup> lookup) {
   g_abandoned.push_back(std::move(lookup));
 }
 
-int Resolve(const char* host, const char* service, addrinfo** result, int timeout_ms) {
+// How often a lookup that a stop may end looks at it.
+constexpr uint64_t kStopLookUs = 20000;
+
+int Resolve(const char* host, const char* service, addrinfo** result, int timeout_ms,
+            const StopSignal* stop) {
   *result = nullptr;
   // An address needs no name service.
   addrinfo numeric{};
@@ -75,6 +81,7 @@ int Resolve(const char* host, const char* service, addrinfo** result, int timeou
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
   (void)timeout_ms;
+  (void)stop;
   return getaddrinfo(host, service, &hints, result);
 #endif
   auto lookup = std::make_unique<Lookup>(host, service);
@@ -85,8 +92,9 @@ int Resolve(const char* host, const char* service, addrinfo** result, int timeou
   int rc;
   while ((rc = gai_error(&lookup->request)) == EAI_INPROGRESS) {
     uint64_t now = MonotonicUs();
-    if (now >= deadline) break;
+    if (now >= deadline || (stop && stop->Raised())) break;
     uint64_t left = deadline - now;
+    if (stop) left = std::min(left, kStopLookUs);
     timespec wait{static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000) * 1000};
     gai_suspend(list, 1, &wait);
   }

@@ -36,5 +36,10 @@ std::string ComDevicePath(const char* port_name);
 // The device-server address that the port-map entry at `path` names, as written there (valid
 // or not, see LooksLikeNetAddress); empty when it names a device, or there is no entry.
 std::string PortEntryAddress(const std::string& path);
+// The endpoints of the device server that the port-map entry at `path` names, so that two
+// spellings of one server compare equal: each address its host resolves to within `timeout_ms`,
+// with the port ("127.0.0.1:4001", "[::1]:4001"); the host as written (in small letters) when
+// it does not resolve. Empty when the entry names no device server, and on Windows.
+std::vector<std::string> DeviceServerEndpoints(const std::string& path, int timeout_ms);
 
 }  // namespace veldrane::platform

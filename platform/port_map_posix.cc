@@ -1,11 +1,15 @@
+#include <netdb.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 
 #include "platform/net_address.h"
+#include "platform/net_sys.h"
 #include "platform/port_map.h"
 
 namespace veldrane::platform {
@@ -66,6 +70,34 @@ std::string PortEntryAddress(const std::string& path) {
     text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
   }
   return LooksLikeNetAddress(text) ? text : std::string();
+}
+
+std::vector<std::string> DeviceServerEndpoints(const std::string& path, int timeout_ms) {
+  NetAddress address;
+  if (!ParseNetAddress(PortEntryAddress(path), &address, nullptr)) return {};
+  const std::string port = std::to_string(address.port);
+  auto endpoint = [&](const std::string& host) {
+    return (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" + port;
+  };
+  std::vector<std::string> endpoints;
+  addrinfo* list = nullptr;
+  if (NetSys().resolve(address.host.c_str(), port.c_str(), &list, timeout_ms, nullptr) == 0) {
+    for (const addrinfo* a = list; a; a = a->ai_next) {
+      char host[NI_MAXHOST];
+      if (getnameinfo(a->ai_addr, a->ai_addrlen, host, sizeof host, nullptr, 0, NI_NUMERICHOST) ==
+          0) {
+        endpoints.push_back(endpoint(host));
+      }
+    }
+    NetSys().free_addresses(list);
+  }
+  if (endpoints.empty()) {
+    std::string host = address.host;
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    endpoints.push_back(endpoint(host));
+  }
+  return endpoints;
 }
 
 }  // namespace veldrane::platform

@@ -13,4 +13,9 @@ std::string ComDevicePath(const char* port_name) {
   return n == 0 ? std::string() : PortMapEntry(n);
 }
 
+// A COM port on Windows is always a device.
+std::vector<std::string> DeviceServerEndpoints(const std::string&, int) {
+  return {};
+}
+
 }  // namespace veldrane::platform

@@ -12,6 +12,8 @@
 
 namespace veldrane::platform {
 
+class StopSignal;
+
 enum class Parity : uint8_t { kNone, kOdd, kEven };
 
 // The line as the port settings give it.
@@ -99,6 +101,12 @@ class SerialDevice {
   // lost what they showed. The serial line asks once a pass, so a device may also try to come
   // back here, between frames (the network line does, and only here).
   virtual bool TakeReturned() = 0;
+  // Whether the device went away after it was opened and has not come back yet.
+  virtual bool Lost() const { return false; }
+  // Ends the device's long waits (a connection try) as soon as `stop` is raised, and starts
+  // none while it stays raised; null forgets it. The engine gives its stop request here once
+  // the port is open; `stop` must outlive the device or be taken back first.
+  virtual void WatchStop(const StopSignal* stop) { (void)stop; }
 };
 
 // The system's device: on POSIX the terminal or the device server that the port-map entry names,

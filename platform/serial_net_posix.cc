@@ -2,8 +2,9 @@
 // Telnet with the COM-PORT-OPTION ("rfc2217://"), which also puts the line settings on the far
 // port and carries RTS and CTS. Every system call goes through NetSys().
 //
-// Every wait is bounded as on a terminal: a connection try (the name, the connect and, with
-// RFC 2217, the agreement on the option) takes at most a second; a write its time-out; the wait
+// Every wait is bounded as on a terminal: a connection try (the name, the connect to its
+// addresses, side by side when the first is silent, and, with RFC 2217, the agreement on the
+// option) takes at most a second, and ends when the engine stops; a write its time-out; the wait
 // for the transmitter lasts until the peer has acknowledged every byte, then the bytes'
 // character time on the far line. Keepalive and a user time-out find a peer that died silently.
 //
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "platform/net_address.h"
 #include "platform/net_sys.h"
@@ -28,6 +30,7 @@
 #include "platform/serial_device.h"
 #include "platform/serial_reopen.h"
 #include "platform/serial_settings.h"
+#include "platform/stop_signal.h"
 #include "platform/telnet_codec.h"
 
 namespace veldrane::platform {
@@ -52,8 +55,14 @@ constexpr unsigned kUserTimeoutMs = 5000;
 constexpr size_t kDrainLimit = 65536;
 
 constexpr SerialResult kTimeout{SerialFault::kTimedOut, 0};
+// A connection try that a stop ended: tried again at the next start.
+constexpr SerialResult kCutShort{SerialFault::kTimedOut, ECANCELED};
+// How long an address has alone before the next one is tried beside it.
+constexpr uint64_t kAttemptDelayUs = 250000;
+// How often the waits of a try that a stop may end look at it.
+constexpr uint64_t kStopLookUs = 20000;
 
-SerialResult Lost(int error) {
+SerialResult Broken(int error) {
   return {SerialFault::kIoError, error};
 }
 
@@ -63,9 +72,9 @@ SerialResult ResolveFault(int rc, int error) {
     case EAI_AGAIN:
       return {SerialFault::kTimedOut, EAGAIN};
     case EAI_SYSTEM:
-      return Lost(error);
+      return Broken(error);
     case EAI_MEMORY:
-      return Lost(ENOMEM);
+      return Broken(ENOMEM);
     default:
       return {SerialFault::kNotFound, 0};
   }
@@ -86,7 +95,7 @@ SerialResult ConnectFault(int error) {
     case EPERM:
       return {SerialFault::kPermissionDenied, error};
     default:
-      return Lost(error);
+      return Broken(error);
   }
 }
 
@@ -184,11 +193,16 @@ class NetSerialDevice final : public SerialDevice {
     return reopen_.TakeReturned();
   }
 
+  bool Lost() const override { return reopen_.lost(); }
+  void WatchStop(const StopSignal* stop) override { stop_ = stop; }
+
  private:
   static const NetSysApi& Sys() { return NetSys(); }
+  bool Stopping() const { return stop_ && stop_->Raised(); }
 
   // One try: the entry's address, its name, a connection to one of its addresses and, with
-  // RFC 2217, the option and the line settings; all within kConnectTimeoutUs.
+  // RFC 2217, the option and the line settings; all within kConnectTimeoutUs, and ended by a
+  // stop.
   SerialResult Connect() {
     const NetSysApi& sys = Sys();
     const uint64_t deadline = sys.now_us() + kConnectTimeoutUs;
@@ -198,56 +212,119 @@ class NetSerialDevice final : public SerialDevice {
     if (text.empty()) return {SerialFault::kNotFound, ENOENT};
     if (!ParseNetAddress(text, &address, nullptr)) return {SerialFault::kNotFound, EINVAL};
     protocol_ = address.protocol;
+    if (Stopping()) return kCutShort;
     addrinfo* list = nullptr;
     const std::string service = std::to_string(address.port);
     int rc = sys.resolve(address.host.c_str(), service.c_str(), &list,
-                         RemainingMs(sys.now_us(), deadline));
-    if (rc != 0) return ResolveFault(rc, errno);
-    SerialResult r{SerialFault::kTimedOut, ETIMEDOUT};
-    for (const addrinfo* a = list; a; a = a->ai_next) {
-      r = ConnectTo(*a, deadline);
-      if (r.ok() || sys.now_us() >= deadline) break;
-    }
+                         RemainingMs(sys.now_us(), deadline), stop_);
+    if (rc != 0) return Stopping() ? kCutShort : ResolveFault(rc, errno);
+    SerialResult r = Race(Interleaved(list), deadline);
     sys.free_addresses(list);
     if (r.ok() && protocol_ == NetProtocol::kRfc2217) r = Negotiate(deadline);
     if (!r.ok()) Close();
     return r;
   }
 
-  SerialResult ConnectTo(const addrinfo& address, uint64_t deadline) {
+  // The addresses of a name with their families taking turns, the first family first: a
+  // family that does not work (IPv6 behind a firewall) holds up the other by one start only.
+  static std::vector<const addrinfo*> Interleaved(const addrinfo* list) {
+    std::vector<const addrinfo*> first, other, order;
+    for (const addrinfo* a = list; a; a = a->ai_next) {
+      (a->ai_family == list->ai_family ? first : other).push_back(a);
+    }
+    for (size_t i = 0; i < first.size() || i < other.size(); ++i) {
+      if (i < first.size()) order.push_back(first[i]);
+      if (i < other.size()) order.push_back(other[i]);
+    }
+    return order;
+  }
+
+  // Connects to the first of `order` that answers by `deadline`: a new address is tried each
+  // kAttemptDelayUs while the earlier ones still wait, or at once when they have failed; the
+  // first connection made wins and the others are closed. A silent address costs the others
+  // that delay, not the whole try.
+  SerialResult Race(const std::vector<const addrinfo*>& order, uint64_t deadline) {
     const NetSysApi& sys = Sys();
-    int fd = sys.socket(address.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return Lost(errno);
-    SetOptions(fd);
-    if (sys.connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
-      if (errno != EINPROGRESS) {
+    std::vector<pollfd> waiting;
+    SerialResult last{SerialFault::kTimedOut, ETIMEDOUT};
+    size_t next = 0;
+    uint64_t next_start = 0;
+    auto close_all = [&] {
+      for (const pollfd& p : waiting) sys.close(p.fd);
+      waiting.clear();
+    };
+    for (;;) {
+      const uint64_t now = sys.now_us();
+      if (Stopping()) {
+        close_all();
+        return kCutShort;
+      }
+      if (now >= deadline) {
+        if (!waiting.empty()) last = {SerialFault::kTimedOut, ETIMEDOUT};
+        close_all();
+        return last;
+      }
+      if (next < order.size() && (waiting.empty() || now >= next_start)) {
+        int fd = -1;
+        bool connected = false;
+        last = StartConnect(*order[next++], &fd, &connected);
+        if (connected) {
+          close_all();
+          return Adopt(fd);
+        }
+        if (fd >= 0) waiting.push_back({fd, POLLOUT, 0});
+        next_start = now + kAttemptDelayUs;
+        continue;
+      }
+      if (waiting.empty()) return last;  // every address failed
+      uint64_t until = next < order.size() ? std::min(deadline, next_start) : deadline;
+      if (stop_) until = std::min(until, now + kStopLookUs);
+      int ready = sys.poll(waiting.data(), waiting.size(), RemainingMs(now, until));
+      if (ready < 0 && errno != EINTR) {
         int error = errno;
-        sys.close(fd);
-        return ConnectFault(error);
+        close_all();
+        return Broken(error);
       }
-      for (;;) {
-        uint64_t now = sys.now_us();
-        if (now >= deadline) {
-          sys.close(fd);
-          return {SerialFault::kTimedOut, ETIMEDOUT};
+      for (size_t i = 0; ready > 0 && i < waiting.size();) {
+        if (waiting[i].revents == 0) {
+          ++i;
+          continue;
         }
-        pollfd p{fd, POLLOUT, 0};
-        int ready = sys.poll(&p, 1, RemainingMs(now, deadline));
-        if (ready > 0) break;
-        if (ready < 0 && errno != EINTR) {
-          int error = errno;
-          sys.close(fd);
-          return Lost(error);
+        const int fd = waiting[i].fd;
+        waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (sys.getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+        if (error == 0) {
+          close_all();
+          return Adopt(fd);
         }
-      }
-      int error = 0;
-      socklen_t length = sizeof error;
-      if (sys.getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-      if (error != 0) {
         sys.close(fd);
-        return ConnectFault(error);
+        last = ConnectFault(error);
+        next_start = now;  // the next address at once
       }
     }
+  }
+
+  // Starts a connection to `address`: `fd` the socket while it is under way, `connected` when
+  // it was made at once; else why it failed.
+  SerialResult StartConnect(const addrinfo& address, int* fd, bool* connected) {
+    const NetSysApi& sys = Sys();
+    *fd = sys.socket(address.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (*fd < 0) return Broken(errno);
+    SetOptions(*fd);
+    if (sys.connect(*fd, address.ai_addr, address.ai_addrlen) == 0) {
+      *connected = true;
+      return SerialResult::Ok();
+    }
+    if (errno == EINPROGRESS) return SerialResult::Ok();
+    const int error = errno;
+    sys.close(*fd);
+    *fd = -1;
+    return ConnectFault(error);
+  }
+
+  SerialResult Adopt(int fd) {
     fd_ = fd;
     reader_ = tn::Reader();
     negotiator_ = NewNegotiator();
@@ -289,10 +366,12 @@ class NetSerialDevice final : public SerialDevice {
         return {SerialFault::kSettingsRefused, EPROTONOSUPPORT};
       }
       uint64_t now = sys.now_us();
+      if (Stopping()) return kCutShort;
       if (now >= deadline) return {SerialFault::kSettingsRefused, ETIMEDOUT};
       pollfd p{fd_, POLLIN, 0};
-      int ready = sys.poll(&p, 1, RemainingMs(now, deadline));
-      if (ready < 0 && errno != EINTR) return Lost(errno);
+      const uint64_t until = stop_ ? std::min(deadline, now + kStopLookUs) : deadline;
+      int ready = sys.poll(&p, 1, RemainingMs(now, until));
+      if (ready < 0 && errno != EINTR) return Broken(errno);
       if (ready > 0) {
         if (SerialResult r = ReadPending(); !r.ok()) return {SerialFault::kBusy, r.error};
       }
@@ -313,7 +392,7 @@ class NetSerialDevice final : public SerialDevice {
         continue;
       }
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-        r = Lost(errno);
+        r = Broken(errno);
         break;
       }
       // The send queue is full: wait for room, within the time left.
@@ -324,7 +403,7 @@ class NetSerialDevice final : public SerialDevice {
       }
       pollfd p{fd_, POLLOUT, 0};
       if (sys.poll(&p, 1, RemainingMs(now, deadline)) < 0 && errno != EINTR) {
-        r = Lost(errno);
+        r = Broken(errno);
         break;
       }
     }
@@ -339,10 +418,10 @@ class NetSerialDevice final : public SerialDevice {
     uint8_t buffer[512];
     for (size_t total = 0; total < kDrainLimit;) {
       ssize_t n = sys.recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-      if (n == 0) return Lost(ECONNRESET);
+      if (n == 0) return Broken(ECONNRESET);
       if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-        return Lost(errno);
+        return Broken(errno);
       }
       total += static_cast<size_t>(n);
       if (protocol_ == NetProtocol::kRfc2217) {
@@ -392,7 +471,7 @@ class NetSerialDevice final : public SerialDevice {
   // The connection went away: close it and try again later.
   void Lose(int error) {
     Close();
-    reopen_.Lose(Lost(error), Sys().now_us());
+    reopen_.Lose(Broken(error), Sys().now_us());
   }
 
   void Close() {
@@ -418,7 +497,8 @@ class NetSerialDevice final : public SerialDevice {
   tn::Reader reader_;
   tn::Negotiator negotiator_ = NewNegotiator();
   std::vector<tn::Event> events_;
-  bool cts_ = false;  // as the far port last told
+  bool cts_ = false;                  // as the far port last told
+  const StopSignal* stop_ = nullptr;  // raised from another thread: read only through Raised()
 };
 
 }  // namespace

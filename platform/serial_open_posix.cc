@@ -42,10 +42,13 @@ SerialResult OpenTerminal(const char* path, int* fd) {
   if (sys.flock(f, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
     result = {SerialFault::kBusy, errno};
   }
-  // A file, /dev/null, /dev/zero or a FIFO opens too, and would swallow every frame as sent.
+  // A file, /dev/null, /dev/zero, /dev/urandom or a FIFO opens too, and would swallow every
+  // frame as sent: a port whose settings cannot be read is refused, whatever the reason.
   termios t{};
-  if (result.ok() && sys.tcgetattr(f, &t) != 0 && errno == ENOTTY) {
-    result = {SerialFault::kNotSerialDevice, ENOTTY};
+  if (result.ok() && sys.tcgetattr(f, &t) != 0) {
+    const int error = errno;
+    const bool no_terminal = error == ENOTTY || error == EINVAL;
+    result = {no_terminal ? SerialFault::kNotSerialDevice : SerialFault::kIoError, error};
   }
   if (!result.ok()) {
     sys.close(f);

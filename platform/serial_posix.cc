@@ -138,6 +138,7 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   bool TakeReturned() override { return reopen_.TakeReturned(); }
+  bool Lost() const override { return reopen_.lost(); }
 
  private:
   static const SerialSysApi& Sys() { return SerialSys(); }

@@ -45,6 +45,7 @@ class ReopenState {
   }
 
   const SerialResult& failure() const { return failure_; }
+  bool lost() const { return lost_; }
   // Whether the device came back since the last call.
   bool TakeReturned() {
     bool returned = returned_;

@@ -210,11 +210,15 @@ int Configure(const Options& options) {
   return kNotSaved;
 }
 
+// A time longer than any run (a century; the clock's durations hold about 292 years), and
+// infinity, mean no limit: the deadline is computed in the clock's durations, which such a
+// number would overflow into the past.
 bool ParseSeconds(const char* text, double* seconds) {
+  constexpr double kNoLimitFrom = 100.0 * 366 * 24 * 3600;
   char* end = nullptr;
   double v = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !(v >= 0) || !std::isfinite(v)) return false;
-  *seconds = v;
+  if (end == text || *end != '\0' || !(v >= 0)) return false;
+  *seconds = v >= kNoLimitFrom ? -1 : v;
   return true;
 }
 

@@ -291,10 +291,10 @@ TEST_F(EngineTest, StopEndsTheSendCycleAfterTheFrameOnTheLine) {
   Start();  // parked in the first frame's transmitter wait
   EXPECT_EQ(env_.line.Frames().size(), 1u);
   line_.Stop();
-  // The frame on the line finishes; the pause after it and the rest of the cycle do not come,
-  // only the pause after a long pass.
+  // The frame on the line finishes; the pause after it, the rest of the cycle and the pause
+  // at the end of the pass do not come.
   EXPECT_EQ(env_.line.Frames().size(), 1u);
-  EXPECT_EQ(env_.clock.NowMs(), 1000u + CCommEngine::kPauseAfterLongMs);
+  EXPECT_EQ(env_.clock.NowMs(), 1000u);
   EXPECT_EQ(log_.Messages().back(), 2);
   EXPECT_EQ(At(1).pending.load(), 1);
   EXPECT_EQ(At(2).pending.load(), 1);
@@ -321,7 +321,7 @@ TEST_F(EngineTest, StopOnADeadHandshakeLineCutsTheFrameShort) {
   env_.clock.AdvanceTo(2 * (CCommEngine::kCtsWaitMs + CCommEngine::kFramePauseMs) + 500);
   const uint64_t before = env_.clock.NowMs();
   line_.Stop();
-  EXPECT_EQ(env_.clock.NowMs(), before + CCommEngine::kPauseAfterLongMs);
+  EXPECT_EQ(env_.clock.NowMs(), before);
   EXPECT_EQ(Stats("S1"), (std::vector<int32_t>{1, 1, 1}));
   // The frame cut short counts as not sent and is no failure; it and the rest stay pending.
   EXPECT_EQ(Stats("S2"), (std::vector<int32_t>{0, 0, 0}));

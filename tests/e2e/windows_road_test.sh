@@ -4,6 +4,7 @@
 # Linux veldrane-meter reads; the meter shows exactly the values sent, one station of each kind.
 # The test has a Wine prefix and server of its own: the port map is read when the server starts,
 # and the pseudo-terminal stays open until that server has ended.
+# A second run takes its values from a pipe on standard input.
 # Usage: windows_road_test.sh WINDOWS_BIN_DIR LINUX_BIN_DIR
 set -euo pipefail
 bin=$1
@@ -59,6 +60,15 @@ VALUES
 timeout 60 wine "$bin/veldrane-host.exe" run "$tmp/road.cfg" --values "$tmp/values.txt" \
   --seconds 7 --plain >"$tmp/host.out" 2>&1 </dev/null ||
   fail "the host runner failed or did not end within 60 s ($?)"
+sleep 0.5
+file_lines=$(wc -l <"$tmp/meter.out")
+# Values through a pipe on standard input, which Wine cannot look into: read all the same, and
+# their end said once.
+{ printf 'T1 -7.25\nT5 1234\n'; sleep 3; } |
+  timeout 60 wine "$bin/veldrane-host.exe" run "$tmp/road.cfg" --values - --seconds 6 --plain \
+    >"$tmp/pipe.out" 2>&1 || fail "the host runner failed on a pipe ($?): $(cat "$tmp/pipe.out")"
+grep -q "standard input: no more values after 2 lines" "$tmp/pipe.out" ||
+  fail "the end of standard input was not said: $(cat "$tmp/pipe.out")"
 # Wine lets go of the pseudo-terminal before the meter closes its side.
 wineserver -k 2>/dev/null || true
 wineserver -w
@@ -67,11 +77,15 @@ kill -INT "$meter" 2>/dev/null || true
 wait "$meter" || true
 meter=
 
+# The last value station $1 (kind $2) showed during the file's run, or with "pipe" the pipe's.
 expect() {
-  local station=$1 kind=$2 shows=$3 got
-  got=$(grep -E "station=$station kind=$kind shows=" "$tmp/meter.out" | tail -n 1 |
+  local station=$1 kind=$2 shows=$3 run=${4:-file} got
+  local -a lines
+  if [ "$run" = file ]; then lines=(head -n "$file_lines"); else lines=(tail -n +"$((file_lines + 1))"); fi
+  got=$("${lines[@]}" "$tmp/meter.out" | grep -E "station=$station kind=$kind shows=" | tail -n 1 |
         sed -E 's/.* shows=([^ ]*).*/\1/')
-  [ "$got" = "$shows" ] || fail "station $station (kind $kind) shows '$got', expected '$shows'"
+  [ "$got" = "$shows" ] ||
+    fail "station $station (kind $kind) shows '$got' from the $run, expected '$shows'"
 }
 expect 1 0 12.3
 expect 2 1 -3.13
@@ -80,6 +94,8 @@ expect 12 3 45.6
 expect 100 4 4464
 expect 200 5 -1999
 expect 255 6 999999
+expect 2 1 -7.25 pipe
+expect 200 5 1234 pipe
 
 grep -q "line 10: no station shows tag 'T7' (ignored)" "$tmp/host.out" ||
   fail "no message for the unknown tag"

@@ -43,6 +43,9 @@ TEST(MqttPayload, NumbersAndJsonObjectsAreValuesAndNothingElseIs) {
       {"1 2", false, 0, "neither a number nor"},
       {std::string("1\0", 2) + "5", false, 0, "neither a number nor"},
       {"1e999", false, 0, "out of range"},
+      {"nan", false, 0, "not a finite number"},
+      {" -inf\n", false, 0, "not a finite number"},
+      {"{\"value\": 1e999}", false, 0, "not valid JSON"},  // beyond a double: never inf
       {"\"12\"", false, 0, "neither a number nor"},
       {"[12]", false, 0, "neither a number nor"},
       {"{\"value\": \"12\"}", false, 0, "without a numeric \"value\""},
@@ -62,7 +65,6 @@ TEST(MqttPayload, NumbersAndJsonObjectsAreValuesAndNothingElseIs) {
       EXPECT_NE(got.error.find(c.error_part), std::string::npos) << got.error;
     }
   }
-  EXPECT_TRUE(std::isnan(ParsePayload("nan").value));
   EXPECT_TRUE(ParsePayload("{" + std::string(4000, ' ') + "\"value\":1}").ok);
 }
 

@@ -170,6 +170,42 @@ TEST_F(RunnerLines, TheSameConfigurationOrPortForTwoLinesIsRefused) {
   }
 }
 
+// One device server written two ways (a link and a file, an address and a name, either
+// protocol) is one device: refused before anything connects. Two ports of it are two.
+TEST_F(RunnerLines, OneDeviceServerUnderTwoSpellingsIsRefused) {
+  const std::string first = WriteLine(1), second = WriteLine(2);
+  const struct {
+    std::string com1, com2;
+    bool com2_file;
+    const char* lead_to;  // the endpoint named, or null: the lines run
+  } cases[] = {
+      {"tcp://127.0.0.1:9", "tcp://127.0.0.1:9", true, "127.0.0.1:9"},
+      {"tcp://127.0.0.1:9", "rfc2217://LOCALHOST:9", false, "127.0.0.1:9"},
+      {"tcp://127.0.0.1:9", "tcp://127.0.0.1:7", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.com2);
+    unlink(Entry(1).c_str());
+    unlink(Entry(2).c_str());
+    ASSERT_EQ(symlink(c.com1.c_str(), Entry(1).c_str()), 0);
+    if (c.com2_file) {
+      WriteFile(Entry(2), c.com2 + "\n");
+    } else {
+      ASSERT_EQ(symlink(c.com2.c_str(), Entry(2).c_str()), 0);
+    }
+    auto runner = Run({first, second, "--plain", "--seconds", "0.5"});
+    const int status = runner->Finish(10);
+    const std::string& out = runner->output();
+    if (c.lead_to) {
+      EXPECT_EQ(status, 2) << out;
+      EXPECT_TRUE(Contains(out, std::string("both lead to ") + c.lead_to)) << out;
+    } else {
+      EXPECT_EQ(status, 4) << out;  // nothing listens on either port
+      EXPECT_FALSE(Contains(out, "both lead to")) << out;
+    }
+  }
+}
+
 TEST_F(RunnerLines, ASignalStopsEveryLineWithinTheBoundOfOne) {
   // RTS/CTS on pseudo-terminals: CTS never comes, so every frame waits its full second and a
   // line's stop waits for its pass of twenty frames; stopped one after the other, three lines

@@ -29,6 +29,35 @@ void WriteAll(const std::string& path, const std::string& text) {
   close(fd);
 }
 
+// A source that ends for good, or fails, is said once, with what was read.
+TEST(ValueReader, TheEndOfASourceIsSaidOnce) {
+  char dir[] = "/tmp/veldrane-end-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/values.txt";
+  {
+    int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_EQ(write(fd, "A 1\nB 2\n", 8), 8);
+    close(fd);
+  }
+  const struct {
+    std::string path;
+    std::string said;
+  } cases[] = {
+      {file, file + ": no more values after 2 lines; the meters keep their values\n"},
+      {dir, std::string(dir) + ": reading failed (Is a directory) after 0 lines"},
+  };
+  for (const auto& c : cases) {
+    std::atomic<bool> stop{false};
+    testing::internal::CaptureStderr();
+    ReadValueFile(c.path, stop, [](const std::string&, double) { return true; });
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    EXPECT_EQ(said.find("veldrane-host"), said.rfind("veldrane-host")) << said;
+  }
+  unlink(file.c_str());
+  rmdir(dir);
+}
+
 TEST(ValueReader, FifoWritersComeAndGoAndBadLinesAreNamed) {
   char dir[] = "/tmp/veldrane-fifo-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);

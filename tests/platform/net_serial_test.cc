@@ -26,9 +26,11 @@
 #include "platform/port_map.h"
 #include "platform/serial_device.h"
 #include "platform/serial_explain.h"
+#include "platform/stop_signal.h"
 #include "platform/telnet_codec.h"
 #include "tests/support/fault_script.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_pty.h"
 
 namespace veldrane::test {
 namespace {
@@ -168,7 +170,13 @@ struct VirtualTime {
   std::vector<int> outq;            // answers of SIOCOUTQ in turn, the last one repeating
   bool send_blocks = false;         // the peer's window is shut
   ssize_t first_send_takes = -1;    // the first send takes this many bytes, then it blocks
+  // The name kName resolves to these addresses, in this order; connections to the silent ones
+  // never come about (a firewall that drops them).
+  std::vector<std::string> answers;
+  std::vector<std::string> silent;
+  std::vector<int> silent_fds;
 };
+constexpr const char* kName = "twofold.test";
 VirtualTime* g_time = nullptr;
 
 const platform::NetSysApi& Sys() {
@@ -180,10 +188,18 @@ bool Hit(const char* call) {
 }
 
 const platform::NetSysApi kScripted = {
-    [](const char* host, const char* service, addrinfo** result, int timeout_ms) {
+    [](const char* host, const char* service, addrinfo** result, int timeout_ms,
+       const platform::StopSignal* stop) {
       // The fault's error is the resolver's code here.
       if (Hit("resolve")) return errno;
-      return Sys().resolve(host, service, result, timeout_ms);
+      if (std::string(host) != kName) return Sys().resolve(host, service, result, timeout_ms, stop);
+      // The answers' lists chained into one (each entry is freed on its own).
+      addrinfo** tail = result;
+      for (const std::string& a : g_time->answers) {
+        if (int rc = Sys().resolve(a.c_str(), service, tail, timeout_ms, stop); rc != 0) return rc;
+        while (*tail) tail = &(*tail)->ai_next;
+      }
+      return 0;
     },
     [](addrinfo* list) { Sys().free_addresses(list); },
     [](int domain, int type, int protocol) {
@@ -191,6 +207,20 @@ const platform::NetSysApi kScripted = {
     },
     [](int fd, const sockaddr* address, socklen_t length) {
       if (Hit("connect")) return -1;
+      char text[INET6_ADDRSTRLEN] = "";
+      if (address->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
+                  sizeof text);
+      }
+      {
+        std::lock_guard<std::mutex> lock(g_time->mutex);
+        for (const std::string& a : g_time->silent) {
+          if (a != text) continue;
+          g_time->silent_fds.push_back(fd);
+          errno = EINPROGRESS;
+          return -1;
+        }
+      }
       // Always the way of a connection that takes its time.
       if (Sys().connect(fd, address, length) == 0 || errno == EINPROGRESS) errno = EINPROGRESS;
       return -1;
@@ -204,12 +234,20 @@ const platform::NetSysApi kScripted = {
     [](pollfd* fds, nfds_t count, int timeout_ms) {
       if (Hit("poll")) return -1;
       std::unique_lock<std::mutex> lock(g_time->mutex);
+      // A silent connection is left out of the poll: nothing ever comes on it.
+      std::vector<pollfd> asked(fds, fds + count);
+      for (pollfd& p : asked) {
+        for (int fd : g_time->silent_fds) p.fd = p.fd == fd ? -1 : p.fd;
+      }
+      int ready;
       if (!g_time->on) {
         lock.unlock();
-        return Sys().poll(fds, count, timeout_ms);
+        ready = Sys().poll(asked.data(), count, timeout_ms);
+      } else {
+        ready = g_time->polls_find_nothing ? 0 : Sys().poll(asked.data(), count, 0);
+        if (ready == 0) g_time->now_us += uint64_t(timeout_ms) * 1000;
       }
-      int ready = g_time->polls_find_nothing ? 0 : Sys().poll(fds, count, 0);
-      if (ready == 0) g_time->now_us += uint64_t(timeout_ms) * 1000;
+      for (nfds_t i = 0; i < count; ++i) fds[i].revents = asked[i].revents;
       return ready;
     },
     [](int fd, const void* bytes, size_t count, int flags) -> ssize_t {
@@ -242,6 +280,10 @@ const platform::NetSysApi kScripted = {
     },
     [](int fd) {
       Hit("close");
+      {
+        std::lock_guard<std::mutex> lock(g_time->mutex);
+        std::erase(g_time->silent_fds, fd);
+      }
       return Sys().close(fd);
     },
     []() {
@@ -548,6 +590,129 @@ TEST_F(NetSerialTest, EveryWaitIsBounded) {
   }
   EXPECT_EQ(Write(*device, "(01)1\r").fault, SerialFault::kTimedOut);
   EXPECT_EQ(Faults().Count("close"), 1);
+}
+
+// A name whose first address is silent (an IPv6 address behind a firewall that drops it)
+// connects through the next one well within the try's second: the next address starts beside
+// the silent one. Every socket of a try is closed but the one it keeps.
+TEST_F(NetSerialTest, ANameConnectsThroughWhicheverAddressAnswers) {
+  TestPeer peer(TestPeer::Mode::kRaw);
+  const std::string address = std::string("tcp://") + kName + ":" + peer.Address("tcp").substr(16);
+  const struct {
+    std::vector<std::string> answers;
+    std::vector<std::string> silent;
+    SerialFault result;
+    int sockets;
+    double least, most;  // seconds the open takes
+  } cases[] = {
+      {{"127.0.0.2", "127.0.0.1"}, {"127.0.0.2"}, SerialFault::kNone, 2, 0.2, 0.6},
+      {{"127.0.0.1", "127.0.0.2"}, {"127.0.0.2"}, SerialFault::kNone, 1, 0, 0.2},
+      {{"127.0.0.2", "127.0.0.3", "127.0.0.1"},
+       {"127.0.0.2", "127.0.0.3"},
+       SerialFault::kNone,
+       3,
+       0.45,
+       0.9},
+      {{"127.0.0.2", "127.0.0.3"},
+       {"127.0.0.2", "127.0.0.3"},
+       SerialFault::kTimedOut,
+       2,
+       0.95,
+       1.3},
+  };
+  Map(address);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answers.size() * 10 + c.silent.size());
+    {
+      std::lock_guard<std::mutex> lock(time_.mutex);
+      time_.answers = c.answers;
+      time_.silent = c.silent;
+    }
+    Faults().Reset();
+    auto device = platform::NewPosixSerialDevice();
+    auto start = std::chrono::steady_clock::now();
+    platform::SerialResult r = device->Open("COM1", {});
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.fault, c.result);
+    EXPECT_GE(took, c.least);
+    EXPECT_LE(took, c.most);
+    EXPECT_EQ(Faults().Count("socket"), c.sockets);
+    EXPECT_EQ(Faults().Count("close"), c.sockets - (r.ok() ? 1 : 0));
+    if (r.ok()) {
+      EXPECT_TRUE(Write(*device, "(01)1\r"));
+      EXPECT_EQ(peer.WaitData(6).substr(peer.Data().size() - 6), "(01)1\r");
+    }
+  }
+}
+
+// A stop ends a connection try at once, whether it comes during the try or before it, and no
+// socket is left behind. The stop of a runner waits for the line only a little over a second.
+TEST_F(NetSerialTest, AStopEndsAConnectionTry) {
+  {
+    std::lock_guard<std::mutex> lock(time_.mutex);
+    time_.answers = {"127.0.0.2"};
+    time_.silent = {"127.0.0.2"};
+  }
+  Map(std::string("rfc2217://") + kName + ":4001");
+  Faults().Reset();
+  platform::StopSignal stop;
+  auto device = platform::NewPosixSerialDevice();
+  device->WatchStop(&stop);
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop.Raise();
+  });
+  auto start = std::chrono::steady_clock::now();
+  platform::SerialResult r = device->Open("COM1", {});
+  double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  stopper.join();
+  EXPECT_EQ(r.fault, SerialFault::kTimedOut);
+  EXPECT_EQ(r.error, ECANCELED);
+  EXPECT_LT(took, 0.3);
+  EXPECT_EQ(Faults().Count("close"), Faults().Count("socket"));
+  Faults().Reset();
+  EXPECT_EQ(device->Open("COM1", {}).error, ECANCELED);
+  EXPECT_EQ(Faults().Count("socket"), 0);
+}
+
+// An entry changed between a terminal and a device server while the port is away is followed
+// at the reopening, each way: the kind of device is chosen again.
+TEST_F(NetSerialTest, AReopeningFollowsAnEntryToTheOtherKind) {
+  UseVirtualTime();
+  TestPeer peer(TestPeer::Mode::kRaw);
+  auto pty = std::make_unique<TestPty>();
+  Map(pty->slave());
+  auto device = platform::NewPosixSerialDevice();
+  ASSERT_TRUE(device->Open("COM1", {}));
+  ASSERT_TRUE(Write(*device, "pty"));
+  EXPECT_EQ(pty->Read(3), "pty");
+
+  // The terminal goes away and its entry now names a device server.
+  pty->Close();
+  Map(peer.Address("tcp"));
+  Write(*device, "lost");
+  ASSERT_TRUE(device->Lost());
+  EXPECT_TRUE(device->TakeReturned());
+  EXPECT_FALSE(device->Lost());
+  EXPECT_TRUE(Write(*device, "net"));
+  EXPECT_EQ(peer.WaitData(3), "net");
+
+  // And back: the device server goes, the entry names a terminal that is not there yet, then is.
+  peer.DropClient();
+  usleep(20000);  // the peer's FIN arrives
+  device->Purge();
+  ASSERT_TRUE(device->Lost());
+  Map("/nonexistent/ttyUSB9");
+  Advance(1000000);
+  EXPECT_FALSE(device->TakeReturned());
+  EXPECT_EQ(Write(*device, "x").fault, SerialFault::kNotFound);
+  auto second = std::make_unique<TestPty>();
+  Map(second->slave());
+  EXPECT_FALSE(device->TakeReturned());  // within the second of the last try
+  Advance(1000000);
+  EXPECT_TRUE(device->TakeReturned());
+  EXPECT_TRUE(Write(*device, "back"));
+  EXPECT_EQ(second->Read(4), "back");
 }
 
 }  // namespace

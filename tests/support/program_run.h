@@ -72,6 +72,7 @@ class ProgramRun {
     return output_.substr(at, output_.find('\n', at) - at);
   }
   void Signal(int sig) { kill(pid_, sig); }
+  pid_t pid() const { return pid_; }
   // Waits up to `seconds` for the program to end: its exit status, 128 + the signal that ended
   // it, or -1 when it still runs (it is then killed).
   int Finish(double seconds = 30) {

@@ -1,6 +1,7 @@
 #include "host/runner/inputs/value_lines.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <exception>
 
@@ -45,6 +46,7 @@ NumberResult ParseNumber(const std::string& text, double* value) {
   if (text.empty() || end != text.c_str() + text.size()) return NumberResult::kNotANumber;
   // Underflow is a tiny value, overflow an error.
   if (errno == ERANGE && (v > 1 || v < -1)) return NumberResult::kOutOfRange;
+  if (!std::isfinite(v)) return NumberResult::kNotFinite;
   *value = v;
   return NumberResult::kNumber;
 }
@@ -68,6 +70,9 @@ ValueLine ParseValueLine(const std::string& text) {
   NumberResult result = ParseNumber(number, &value);
   if (result == NumberResult::kNotANumber) return Error(Quoted(number) + " is not a number");
   if (result == NumberResult::kOutOfRange) return Error(Quoted(number) + " is out of range");
+  if (result == NumberResult::kNotFinite) {
+    return Error(Quoted(number) + " is not a finite number: no meter can show it");
+  }
   ValueLine line;
   line.kind = ValueLine::kValue;
   line.tag = tag;

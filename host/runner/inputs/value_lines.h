@@ -19,14 +19,14 @@ struct ValueLine {
   std::string error;  // what is wrong, for kError
 };
 
-// Reads a whole text as a decimal number (a sign, digits, a point, an exponent; "nan" and
-// "inf" too), as the value of a line.
-enum class NumberResult { kNumber, kNotANumber, kOutOfRange };
+// Reads a whole text as a decimal number (a sign, digits, a point, an exponent), as the value
+// of a line. "nan" and "inf" read as numbers but are refused: no meter can show them.
+enum class NumberResult { kNumber, kNotANumber, kOutOfRange, kNotFinite };
 NumberResult ParseNumber(const std::string& text, double* value);
 
 // Parses one line (without its line end). Blank lines and lines starting with '#' are kBlank.
 // A tag may be written in UTF-8 (converted to code page 949) or as raw code page 949 bytes.
-// The value is a decimal number (a sign, digits, a point, an exponent; "nan" and "inf" too).
+// The value is a finite decimal number (a sign, digits, a point, an exponent).
 ValueLine ParseValueLine(const std::string& line);
 
 // Splits a byte stream into lines, refusing those longer than kMaxValueLine.

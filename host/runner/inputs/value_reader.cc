@@ -1,6 +1,7 @@
 #include "host/runner/inputs/value_reader.h"
 
 #include <cstdio>
+#include <string>
 
 #include "host/runner/inputs/value_lines.h"
 #include "host/runner/inputs/value_source.h"
@@ -19,7 +20,7 @@ void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
 void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
                    const std::function<ValueSink::Result(const std::string&, double)>& set) {
   long line_number = 0;
-  const std::string shown_path = platform::DisplayInput(path);
+  const std::string shown_path = path == "-" ? "standard input" : platform::DisplayInput(path);
   platform::ReportLimit limit;
   auto report_uncounted = [&](bool flush) {
     auto now = platform::ReportLimit::Clock::now();
@@ -71,7 +72,16 @@ void ReadValueFile(const std::string& path, const std::atomic<bool>& stop,
       splitter.Feed(buffer, n, on_line);
     }
     splitter.Finish(on_line);
-    if (!source->Reopens()) break;
+    // A source that ends for good, or fails, is said once: the meters keep their last values.
+    const std::string failure = source->Failure();
+    if (!stop.load() && (!source->Reopens() || !failure.empty())) {
+      report_uncounted(true);
+      const std::string what =
+          failure.empty() ? "no more values" : "reading failed (" + failure + ")";
+      std::fprintf(stderr, "veldrane-host: %s: %s after %ld lines; the meters keep their values\n",
+                   shown_path.c_str(), what.c_str(), line_number);
+    }
+    if (!source->Reopens() || !failure.empty()) break;
   }
   report_uncounted(true);
 }

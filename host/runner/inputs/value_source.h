@@ -18,6 +18,8 @@ class ValueSource {
   virtual Read ReadSome(char* buffer, size_t size, size_t* n) = 0;
   // After kEnd: the source takes the next writer (a FIFO, a named pipe) when opened again.
   virtual bool Reopens() const = 0;
+  // After kEnd: why the source failed (the system's words), or empty when its data ended.
+  virtual std::string Failure() const { return {}; }
 };
 
 // Checks, before the run, that `path` can be read as a source of values: false with the path and

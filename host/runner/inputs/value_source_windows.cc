@@ -3,6 +3,15 @@
 // the other. Windows has no FIFOs; the named pipe takes their place.
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
 #include "host/runner/inputs/value_source.h"
 #include "platform/win_text.h"
 
@@ -42,12 +51,31 @@ class FileSource final : public ValueSource {
 };
 
 // Standard input from a pipe: looked at before each read, so that a stop is never kept waiting.
+// Where the pipe cannot be looked at (Wine's pipes from a Linux shell), a thread of its own reads
+// it and hands the bytes over; a stop then leaves that thread in its read, detached, to end with
+// the process.
 class StdinPipeSource final : public ValueSource {
  public:
   explicit StdinPipeSource(HANDLE h) : h_(h) {}
+  ~StdinPipeSource() override {
+    if (!reader_) return;
+    std::lock_guard<std::mutex> lock(reader_->mutex);
+    reader_->abandoned = true;
+  }
+
   Read ReadSome(char* buffer, size_t size, size_t* n) override {
+    if (reader_) return TakeFromReader(buffer, size, n);
     DWORD available = 0;
-    if (!PeekNamedPipe(h_, nullptr, 0, nullptr, &available, nullptr)) return Read::kEnd;
+    if (!PeekNamedPipe(h_, nullptr, 0, nullptr, &available, nullptr)) {
+      const DWORD error = GetLastError();
+      // The writer closed its end: the data has ended.
+      if (error == ERROR_BROKEN_PIPE) return Read::kEnd;
+      if (!StartReader()) {
+        failure_ = platform::SystemErrorText(error);
+        return Read::kEnd;
+      }
+      return TakeFromReader(buffer, size, n);
+    }
     if (available == 0) {
       Sleep(kWaitMs / 4);
       return Read::kIdle;
@@ -55,9 +83,68 @@ class StdinPipeSource final : public ValueSource {
     return ReadHandle(h_, buffer, available < size ? available : static_cast<DWORD>(size), n);
   }
   bool Reopens() const override { return false; }
+  std::string Failure() const override { return failure_; }
 
  private:
+  // What the reading thread and the source share, guarded by `mutex`; the thread keeps it
+  // alive for as long as it runs.
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::string bytes;       // read and not yet taken
+    bool ended = false;      // the thread's last read found the end, or failed
+    std::string failure;     // why, when it failed
+    bool abandoned = false;  // the source is gone: the thread ends after its read
+  };
+
+  bool StartReader() {
+    auto shared = std::make_shared<Shared>();
+    try {
+      std::thread([h = h_, shared] { ReadUntilEnd(h, *shared); }).detach();
+    } catch (...) {
+      return false;
+    }
+    reader_ = std::move(shared);
+    return true;
+  }
+
+  static void ReadUntilEnd(HANDLE h, Shared& shared) {
+    char chunk[4096];
+    for (;;) {
+      DWORD got = 0;
+      const bool ok = ReadFile(h, chunk, sizeof chunk, &got, nullptr) != 0;
+      const DWORD error = ok ? 0 : GetLastError();
+      std::lock_guard<std::mutex> lock(shared.mutex);
+      if (shared.abandoned) return;
+      if (ok && got > 0) {
+        shared.bytes.append(chunk, got);
+      } else {
+        shared.ended = true;
+        if (!ok && error != ERROR_BROKEN_PIPE) shared.failure = platform::SystemErrorText(error);
+      }
+      shared.ready.notify_all();
+      if (shared.ended) return;
+    }
+  }
+
+  Read TakeFromReader(char* buffer, size_t size, size_t* n) {
+    std::unique_lock<std::mutex> lock(reader_->mutex);
+    reader_->ready.wait_for(lock, std::chrono::milliseconds(kWaitMs),
+                            [&] { return !reader_->bytes.empty() || reader_->ended; });
+    if (!reader_->bytes.empty()) {
+      *n = std::min(size, reader_->bytes.size());
+      std::memcpy(buffer, reader_->bytes.data(), *n);
+      reader_->bytes.erase(0, *n);
+      return Read::kData;
+    }
+    if (!reader_->ended) return Read::kIdle;
+    failure_ = reader_->failure;
+    return Read::kEnd;
+  }
+
   HANDLE h_;
+  std::shared_ptr<Shared> reader_;  // null while the pipe can be looked at
+  std::string failure_;
 };
 
 // Standard input from the console: a line is read once Enter is among the keys typed.

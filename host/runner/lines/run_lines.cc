@@ -1,5 +1,6 @@
 #include "host/runner/lines/run_lines.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -13,11 +14,26 @@
 namespace veldrane::host {
 namespace {
 
-// What a port leads to: the device its port-map entry names in the end, else where the entry
-// points (an unplugged adapter's path, or whatever a link names that is no file).
-std::string PortTarget(const std::string& port) {
+// How long the start waits for a device server's name, for comparing it with the others.
+constexpr int kResolveMs = 1000;
+
+// What a port leads to: the endpoints of the device server its port-map entry names (one
+// server may be written in several ways), else the device the entry names in the end, else
+// where the entry points (an unplugged adapter's path, or whatever a link names that is no
+// file).
+std::vector<std::string> PortTargets(const std::string& port) {
   std::string path = platform::ComDevicePath(port.c_str());
-  return path.empty() ? port : platform::FinalTarget(path);
+  if (path.empty()) return {port};
+  std::vector<std::string> endpoints = platform::DeviceServerEndpoints(path, kResolveMs);
+  return endpoints.empty() ? std::vector<std::string>{platform::FinalTarget(path)} : endpoints;
+}
+
+// One of the places both lead to, or empty.
+std::string Common(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  for (const std::string& place : a) {
+    if (std::find(b.begin(), b.end(), place) != b.end()) return place;
+  }
+  return {};
 }
 
 // The line's port lock; false, with the line not opened, when another process drives the port.
@@ -61,7 +77,7 @@ std::string NotRunningNote(const RunLine& line) {
 bool ReadLines(const std::vector<std::string>& configs, std::vector<RunLine>* lines,
                std::string* error) {
   lines->clear();
-  std::vector<std::string> targets;
+  std::vector<std::vector<std::string>> targets;
   for (const std::string& config : configs) {
     RunLine line;
     line.config = config;
@@ -73,7 +89,8 @@ bool ReadLines(const std::vector<std::string>& configs, std::vector<RunLine>* li
         return false;
       }
     }
-    std::string target = line.port.empty() ? "" : PortTarget(line.port);
+    std::vector<std::string> target;
+    if (!line.port.empty()) target = PortTargets(line.port);
     for (size_t i = 0; i < lines->size() && !target.empty(); ++i) {
       const RunLine& other = (*lines)[i];
       int number = platform::ComPortNumber(line.port.c_str());
@@ -82,9 +99,9 @@ bool ReadLines(const std::vector<std::string>& configs, std::vector<RunLine>* li
                  "needs its own";
         return false;
       }
-      if (targets[i] == target) {
+      if (const std::string common = Common(targets[i], target); !common.empty()) {
         *error = other.Title() + " and " + line.Title() + " both lead to " +
-                 platform::DisplayInput(target) + ": each line needs its own port";
+                 platform::DisplayInput(common) + ": each line needs its own port";
         return false;
       }
     }

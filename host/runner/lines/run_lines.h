@@ -47,8 +47,9 @@ struct RunLine {
 std::string NotRunningNote(const RunLine& line);
 
 // Reads every configuration's stations and port. False with a message when two of them are the
-// same file, or name the same port, or ports whose port-map entries lead to the same device:
-// each line needs its own.
+// same file, or name the same port, or ports whose port-map entries lead to the same device or
+// to the same device server however written (its name or address, a link or a file): each line
+// needs its own.
 bool ReadLines(const std::vector<std::string>& configs, std::vector<RunLine>* lines,
                std::string* error);
 

@@ -22,6 +22,7 @@ Payload FromJson(std::string_view text) {
   if (member == json.end() || !member->is_number()) {
     return Fail("a JSON object without a numeric \"value\"");
   }
+  // The parser refuses numbers beyond a double's range: a value here is finite.
   return Payload{true, member->get<double>(), ""};
 }
 
@@ -42,6 +43,10 @@ Payload ParsePayload(std::string_view payload) {
       return result;
     case NumberResult::kOutOfRange:
       return Fail("a number out of range");
+    case NumberResult::kNotFinite:
+      result = Fail("not a finite number");
+      result.not_finite = true;
+      return result;
     case NumberResult::kNotANumber:
       break;
   }

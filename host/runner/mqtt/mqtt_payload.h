@@ -13,7 +13,8 @@ inline constexpr size_t kMaxPayload = 4096;
 struct Payload {
   bool ok = false;
   double value = 0;
-  std::string error;  // what is wrong, when not ok
+  std::string error;        // what is wrong, when not ok
+  bool not_finite = false;  // a number, but NaN or an infinity: no meter can show it
 };
 
 // A number as a value line writes it ("12.5", "-3e2", "nan"), blanks and line ends around it

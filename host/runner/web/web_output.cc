@@ -43,8 +43,8 @@ HttpResponse HttpValuesInput::Put(const std::string& tag, const std::string& bod
     status = MHD_HTTP_NOT_FOUND;
     error = "no station shows the tag '" + platform::DisplayInput(tag) + "'";
   } else if (!payload.ok) {
-    status = MHD_HTTP_BAD_REQUEST;
-    error = payload.error;
+    status = payload.not_finite ? MHD_HTTP_UNPROCESSABLE_CONTENT : MHD_HTTP_BAD_REQUEST;
+    error = payload.not_finite ? "no meter can show " + platform::Excerpt(body) : payload.error;
   } else {
     reached_sink = true;
     switch (sink_->SetValue(cp949, payload.value, Name())) {
