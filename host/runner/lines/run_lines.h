@@ -11,8 +11,8 @@
 
 #include "host/loader/driver_module.h"
 #include "host/runner/lines/line_watch.h"
-#include "host/runner/lines/station_list.h"
 #include "host/runner/lines/port_lock.h"
+#include "host/runner/lines/station_list.h"
 
 namespace veldrane::host {
 
