@@ -38,6 +38,15 @@ void LiveTable::Draw(const GatewayView& view) {
   std::snprintf(head, sizeof head, "Veldrane host runner  %s  %.0f s  (Ctrl-C stops)\n\n",
                 what.c_str(), view.elapsed);
   screen += head;
+  // The value inputs that serve clients or keep a link (the Modbus server, the broker) say how
+  // they are: a PLC programmer watches the clients and writes here.
+  size_t input_rows = 0;
+  for (const InputHealth& input : view.inputs) {
+    if (input.detail.empty()) continue;
+    screen += input.name + ": " + input.detail + "\n";
+    ++input_rows;
+  }
+  if (input_rows > 0) screen += "\n";
   // A port that cannot carry the handshake stays in sight above the table.
   for (const RunLine& line : lines) {
     if (!line.port_problem.empty()) screen += line.port_problem + "\n\n";
@@ -47,7 +56,7 @@ void LiveTable::Draw(const GatewayView& view) {
     live.push_back({line.Title(), line.watch.get(), line.watch ? "" : NotRunningNote(line)});
   }
   // Beside the table: the title, two blank lines, and the event log with its heading.
-  constexpr size_t kOther = 4 + kEventsShown;
+  const size_t kOther = 4 + kEventsShown + (input_rows > 0 ? input_rows + 1 : 0);
   size_t rows = platform::TerminalRows();
   screen += FormatLiveLines(live, rows > kOther + 3 ? rows - kOther : 3);
   screen += "\nEvent log:\n";
