@@ -263,15 +263,16 @@ void ModbusInput::Serve() {
     socklen_t size = sizeof peer;
     int fd = ::accept4(s.listen_fd, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
     if (fd < 0) return;
+    // Counted before the close, which the client sees: whoever then asks finds it counted.
     if (!PeerAllowed(settings_.allow, peer)) {
-      ::close(fd);
       refused_.fetch_add(1);
+      ::close(fd);
       tell("allow", "refused a client from " + PeerText(peer) + ", outside --modbus-allow");
       return;
     }
     if (s.clients.size() >= settings_.max_clients) {
-      ::close(fd);
       refused_.fetch_add(1);
+      ::close(fd);
       tell("clients", "refused a client from " + PeerText(peer) + ": " +
                           std::to_string(settings_.max_clients) +
                           " clients are connected (--modbus-clients)");
