@@ -23,8 +23,8 @@
 #include "fw/object.h"
 #include "hostlink/report.h"
 #include "platform/auto_reset_event.h"
-#include "platform/clock.h"
-#include "platform/serial_device.h"
+#include "platform/clock/clock.h"
+#include "platform/serial/serial_device.h"
 #include "platform/stop_signal.h"
 
 class CVeldraneDoc;

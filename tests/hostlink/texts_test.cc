@@ -5,8 +5,8 @@
 #include <string>
 
 #include "hostlink/texts.h"
-#include "platform/cp949.h"
-#include "platform/text_width.h"
+#include "platform/text/cp949.h"
+#include "platform/text/text_width.h"
 
 namespace {
 

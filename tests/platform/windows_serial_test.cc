@@ -14,8 +14,8 @@
 #include "comm/comm_env.h"
 #include "config/doc.h"
 #include "driver/driver_instance.h"
-#include "platform/serial_device.h"
-#include "platform/serial_win32.h"
+#include "platform/serial/serial_device.h"
+#include "platform/serial/serial_win32.h"
 #include "platform/testing/simulated_clock.h"
 #include "tests/support/fault_script.h"
 

@@ -14,7 +14,7 @@
 #include <deque>
 
 #include "hostlink/texts.h"
-#include "platform/file_io.h"
+#include "platform/files/file_io.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/config_window.h"
 #include "ui/interaction.h"

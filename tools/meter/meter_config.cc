@@ -2,7 +2,7 @@
 
 #include "config/doc.h"
 #include "fw/archive.h"
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::meter {
 

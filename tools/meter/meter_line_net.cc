@@ -11,9 +11,9 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/display_text.h"
-#include "platform/net_address.h"
-#include "platform/telnet_codec.h"
+#include "platform/net/net_address.h"
+#include "platform/net/telnet_codec.h"
+#include "platform/text/display_text.h"
 #include "tools/meter/com_port_server.h"
 #include "tools/meter/meter_line.h"
 

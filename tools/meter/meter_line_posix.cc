@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/serial_explain.h"
-#include "platform/serial_sys.h"
-#include "platform/termios_speed.h"
+#include "platform/serial/serial_explain.h"
+#include "platform/serial/serial_sys.h"
+#include "platform/serial/termios_speed.h"
 #include "tools/meter/meter_line.h"
 
 namespace veldrane::meter {

@@ -3,10 +3,10 @@
 #include <io.h>
 #include <windows.h>
 
-#include "platform/port_map.h"
-#include "platform/serial_explain.h"
-#include "platform/serial_win32.h"
-#include "platform/win_text.h"
+#include "platform/serial/port_map.h"
+#include "platform/serial/serial_explain.h"
+#include "platform/serial/serial_win32.h"
+#include "platform/text/win_text.h"
 #include "tools/meter/meter_line.h"
 
 namespace veldrane::meter {

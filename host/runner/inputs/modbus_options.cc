@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::host {
 

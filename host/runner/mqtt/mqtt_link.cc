@@ -12,7 +12,7 @@
 #include <mutex>
 #include <set>
 
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::host {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::host {
 
