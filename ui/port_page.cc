@@ -8,6 +8,7 @@
 #include <QRadioButton>
 
 #include "hostlink/texts.h"
+#include "platform/serial/serial_inventory.h"
 #include "ui/dialog_units.h"
 #include "ui/drop_down.h"
 #include "ui/page_owner.h"
@@ -16,7 +17,7 @@
 namespace veldrane::ui {
 namespace {
 
-constexpr int kPortRows = 36;
+constexpr int kPortRows = platform::kHighestComPort;
 constexpr const char* kBaudRows[] = {"  300", "  600", " 1200", " 2400",
                                      " 4800", " 9600", "19200", "38400"};
 
