@@ -6,9 +6,9 @@
 #include <string>
 
 #include "config/save_failure.h"
-#include "config/station_limits.h"
 #include "config/station_name.h"
 #include "fw/archive.h"
+#include "hostlink/station_limits.h"
 #include "platform/files/atomic_file.h"
 #include "platform/files/os_file.h"
 

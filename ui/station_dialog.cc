@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "fw/cstring.h"
+#include "hostlink/station_limits.h"
 #include "hostlink/texts.h"
 #include "tarko/header.h"
 #include "ui/dialog_units.h"
@@ -122,13 +123,13 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
   number_spin_ = new UpDown(this);
   number_spin_->setObjectName(QStringLiteral("number_updown"));
   Place(number_spin_, du, 80, 55, 9, 14);
-  Label(this, du, QStringLiteral("(0 - 255)"), 92, 55, 36, 8);
+  Label(this, du, QStringLiteral("(0 - %1)").arg(kMaxStationNumber), 92, 55, 36, 8);
   Label(this, du, FromCp949(texts::kDecimalsLabel), 8, 77, 46, 8);
   decimals_ = Field(this, du, "decimals", 56, 74, 32, 14);
   decimals_spin_ = new UpDown(this);
   decimals_spin_->setObjectName(QStringLiteral("decimals_updown"));
   Place(decimals_spin_, du, 80, 78, 9, 14);
-  Label(this, du, QStringLiteral("(0 - 7)"), 92, 78, 28, 8);
+  Label(this, du, QStringLiteral("(0 - %1)").arg(kMaxDecimals), 92, 78, 28, 8);
   browse_ = new QPushButton(QStringLiteral("..."), this);
   browse_->setObjectName(QStringLiteral("browse"));
   Place(browse_, du, 128, 80, 16, 14);
@@ -165,9 +166,9 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
   decimals_->setText(QString::number(values_.decimals));
   kind_->setCurrentIndex(values_.kind >= 0 && values_.kind < kKindRows ? values_.kind : -1);
   number_spin_->Attach(number_);
-  number_spin_->SetRange(0, 255);
+  number_spin_->SetRange(0, kMaxStationNumber);
   decimals_spin_->Attach(decimals_);
-  decimals_spin_->SetRange(0, 7);
+  decimals_spin_->SetRange(0, static_cast<int>(kMaxDecimals));
   name_->setFocus();
 }
 

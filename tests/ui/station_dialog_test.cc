@@ -5,7 +5,7 @@
 #include <QComboBox>
 #include <QPushButton>
 
-#include "config/station_limits.h"
+#include "hostlink/station_limits.h"
 #include "hostlink/texts.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/interaction.h"

@@ -11,11 +11,11 @@
 
 #include "comm/meter_kinds.h"
 #include "config/doc.h"
-#include "config/station_limits.h"
 #include "config/station_name.h"
 #include "config/text_lines.h"
 #include "fw/archive.h"
 #include "host/runner/inputs/modbus_map.h"
+#include "hostlink/station_limits.h"
 #include "platform/serial/serial_inventory.h"
 #include "platform/text/cp949.h"
 #include "platform/text/display_text.h"

@@ -1,6 +1,7 @@
 // What a station's configured numbers may be: the meter kind, the station number on the line and
 // the decimal places shown. The station dialog, the text-line reader, the checks of veldrane-cfg,
-// the frame table and the meter-line decoder all take them from here.
+// the frame table and the meter-line decoder all take them from here; they sit beside the texts,
+// below the document, so that the window shows the same ranges it checks.
 #pragma once
 
 #include <cstdint>
