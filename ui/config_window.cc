@@ -182,7 +182,7 @@ void CDriverConfigDlg::OnDelete() {
   int image = kRootImage;
   window::StationId station = station_page_->GetSelectedStation(&image);
   if (!station || image != kStationImage) return;
-  if (!ui_.AskYesNo(this, 2704, FromCp949(texts::kText2704))) return;
+  if (!ui_.AskYesNo(this, 2704, FromCp949(texts::kAskDeleteStation))) return;
   doc_.Remove(station);
   station_page_->DeleteSelectedItem();
   dirty_ = 1;
@@ -236,7 +236,7 @@ void CDriverConfigDlg::SaveAll() {
 
 void CDriverConfigDlg::reject() {
   if (dirty_ || port_page_->IsModified()) {
-    if (ui_.AskYesNo(this, 2705, FromCp949(texts::kText2705))) SaveAll();
+    if (ui_.AskYesNo(this, 2705, FromCp949(texts::kAskSaveChanges))) SaveAll();
   }
   QDialog::reject();
 }

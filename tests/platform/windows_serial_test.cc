@@ -420,7 +420,7 @@ TEST_F(WindowsHandshake, RtsRisesForTheFrameAndFallsWhenTheTransmitterIsEmpty) {
 TEST_F(WindowsHandshake, WithoutCtsNothingIsWrittenAndRtsFallsAfterASecond) {
   Port().cts = false;
   const uint64_t start = clock_.NowMs();
-  EXPECT_EQ(Send(), CCommEngine::kSendFailed);
+  EXPECT_EQ(Send(), veldrane::comm::Engine::kSendFailed);
   EXPECT_EQ(clock_.NowMs() - start, 1000u);
   std::vector<std::string> calls = TakeCalls();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "status"), 101);  // every 10 ms

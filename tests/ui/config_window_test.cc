@@ -110,7 +110,7 @@ TEST_F(WindowTest, DeleteAsksAndOnlyYesRemoves) {
   Click(window_->delete_button());
   ASSERT_EQ(ui_.questions.size(), 1u);
   EXPECT_EQ(ui_.questions[0].id, 2704);
-  EXPECT_EQ(ui_.questions[0].text, Q(texts::kText2704));
+  EXPECT_EQ(ui_.questions[0].text, Q(texts::kAskDeleteStation));
   EXPECT_EQ(config_.doc().Stations().size(), 3u);
   EXPECT_EQ(window_->Dirty(), 0);
 
@@ -291,7 +291,7 @@ TEST(WindowExit, AsksOnlyAfterChangesAndReturnsWhetherTheSaveStepsRan) {
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(ui.questions.size(), c.asks ? 1u : 0u);
     if (c.asks) {
-      EXPECT_EQ(ui.questions[0].text, Q(texts::kText2705));
+      EXPECT_EQ(ui.questions[0].text, Q(texts::kAskSaveChanges));
     }
     EXPECT_EQ(window.Result(), c.result);
     EXPECT_EQ(config.FileId() != before, c.file_written);
