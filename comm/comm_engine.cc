@@ -16,20 +16,22 @@ using veldrane::kMessageStopped;
 using veldrane::kMessageTagMissing;
 using veldrane::ReportMessage;
 
-CCommEngine::CCommEngine(CVeldraneDoc& doc)
+namespace veldrane::comm {
+
+Engine::Engine(CVeldraneDoc& doc)
     : doc_(doc),
       rts_cts_(doc.Port().RtsCts()),
       environment_(veldrane::comm::Environment()),
       clock_(environment_.GetClock()) {}
 
-CCommEngine::~CCommEngine() {
+Engine::~Engine() {
   // The host stops every instance before destroying it; a host that did not (or a module
   // unloaded while running) must not leave a thread reading freed stations.
   Stop();
   if (thread_.joinable()) thread_.join();
 }
 
-int32_t CCommEngine::ResolveTags() {
+int32_t Engine::ResolveTags() {
   if (!tagdb::Present()) return 0;
   // A client of its own, closed when done: the running engine opens its own at each start.
   int32_t client = tagdb::OpenClient();
@@ -44,7 +46,7 @@ int32_t CCommEngine::ResolveTags() {
   return 0;
 }
 
-void CCommEngine::SetActive(int32_t request) {
+void Engine::SetActive(int32_t request) {
   // Any nonzero request starts: a second start must find the running flag equal to it, or it
   // would start a second thread over the first.
   request = request != 0 ? 1 : 0;
@@ -68,7 +70,7 @@ void CCommEngine::SetActive(int32_t request) {
   running_.store(1);
   // The previous thread has ended (Stop joined it); this one is joined by the next Stop.
   try {
-    thread_ = std::thread(&CCommEngine::TransmitThreadProc, this);
+    thread_ = std::thread(&Engine::TransmitThreadProc, this);
   } catch (...) {
     // No thread (the system refused one): communication ends as it began.
     running_.store(0);
@@ -77,7 +79,7 @@ void CCommEngine::SetActive(int32_t request) {
   }
 }
 
-int32_t CCommEngine::Stop() {
+int32_t Engine::Stop() {
   if (running_.load() != 1) return 0;
   running_.store(0);
   clock_.RaiseStop(stop_request_);
@@ -88,13 +90,13 @@ int32_t CCommEngine::Stop() {
   return 0;
 }
 
-void CCommEngine::CloseClient() {
+void Engine::CloseClient() {
   if (tagdb::Present() && client_ >= 0) tagdb::CloseClient(client_);
   client_ = -1;
 }
 
-uint32_t CCommEngine::TransmitThreadProc(CCommEngine* engine) {
-  CCommEngine& e = *engine;
+uint32_t Engine::TransmitThreadProc(Engine* engine) {
+  Engine& e = *engine;
   e.stop_event_.Reset();
   uint32_t last_refresh = e.clock_.CalendarSeconds();
   while (e.running_.load() != 0) {
@@ -119,7 +121,7 @@ uint32_t CCommEngine::TransmitThreadProc(CCommEngine* engine) {
   return 0;
 }
 
-void CCommEngine::CollectChanges() {
+void Engine::CollectChanges() {
   if (!tagdb::Present()) return;
   // The engine owns the array and every record in it.
   std::unique_ptr<CTagChangeArray> changes(tagdb::GetChanges(client_));
@@ -134,13 +136,13 @@ void CCommEngine::CollectChanges() {
   }
 }
 
-void CCommEngine::MarkAllPending() {
+void Engine::MarkAllPending() {
   for (auto& station : doc_.Stations()) {
     if (station->tag_index.load() != -1) station->pending.store(1);
   }
 }
 
-void CCommEngine::SendCycle() {
+void Engine::SendCycle() {
   for (auto& station : doc_.Stations()) {
     // A disabled station keeps its pending flag until it is enabled again.
     if (station->pending.load() == 0 || station->enabled.load() == 0) continue;
@@ -163,3 +165,5 @@ void CCommEngine::SendCycle() {
     if (!clock_.SleepUnlessStopped(kFramePauseMs, stop_request_)) return;
   }
 }
+
+}  // namespace veldrane::comm

@@ -1,4 +1,4 @@
-// CCommEngine: the run-time communication object of one document. It owns the serial port and
+// comm::Engine: the run-time communication object of one document. It owns the serial port and
 // one transmit thread; it resolves the stations' tags in the host's tag database, subscribes to
 // their changes, and from its thread takes the changed values and writes each pending station's
 // frame to the line, marking every resolved station again once a minute.
@@ -23,8 +23,8 @@
 #include "fw/object.h"
 #include "hostlink/report.h"
 #include "platform/auto_reset_event.h"
-#include "platform/clock.h"
-#include "platform/serial_device.h"
+#include "platform/clock/clock.h"
+#include "platform/serial/serial_device.h"
 #include "platform/stop_signal.h"
 
 class CVeldraneDoc;
@@ -47,9 +47,7 @@ struct SendResult {
   bool sent() const { return outcome == Outcome::kSent; }
 };
 
-}  // namespace veldrane::comm
-
-class CCommEngine : public CObject {
+class Engine : public CObject {
  public:
   // The result of a frame that could not be built or sent: the number of its message.
   static constexpr int32_t kSendFailed = veldrane::kMessageSendFailed;
@@ -72,9 +70,9 @@ class CCommEngine : public CObject {
 
   // Takes the handshake mode from the document's port settings and the clock and device source
   // from the communication environment in use.
-  explicit CCommEngine(CVeldraneDoc& doc);
+  explicit Engine(CVeldraneDoc& doc);
   // Stops a running engine (its thread never outlives it), then closes the port.
-  ~CCommEngine() override;
+  ~Engine() override;
 
   // The serial line (serial_line.cc). OpenPort: 0, or the reporter's result for message 4.
   int32_t OpenPort();
@@ -101,7 +99,7 @@ class CCommEngine : public CObject {
   bool RtsCts() const { return rts_cts_; }
 
  private:
-  static uint32_t TransmitThreadProc(CCommEngine* engine);
+  static uint32_t TransmitThreadProc(Engine* engine);
   void CollectChanges();
   void MarkAllPending();
   void SendCycle();
@@ -124,3 +122,5 @@ class CCommEngine : public CObject {
   veldrane::platform::Clock& clock_;
   std::thread thread_;
 };
+
+}  // namespace veldrane::comm

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "platform/clock.h"
-#include "platform/serial_device.h"
+#include "platform/clock/clock.h"
+#include "platform/serial/serial_device.h"
 
 namespace veldrane::comm {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "comm/frames.h"
-#include "config/station_limits.h"
+#include "hostlink/station_limits.h"
 
 namespace veldrane {
 

@@ -6,18 +6,20 @@
 
 using veldrane::platform::SerialResult;
 
-void CCommEngine::KeepSerialResult(const SerialResult& result) {
+namespace veldrane::comm {
+
+void Engine::KeepSerialResult(const SerialResult& result) {
   last_serial_.store(uint64_t{static_cast<uint32_t>(result.fault)} << 32 |
                      static_cast<uint32_t>(result.error));
 }
 
-SerialResult CCommEngine::LastSerialResult() const {
+SerialResult Engine::LastSerialResult() const {
   const uint64_t kept = last_serial_.load();
   return {static_cast<veldrane::platform::SerialFault>(kept >> 32),
           static_cast<int>(static_cast<uint32_t>(kept))};
 }
 
-int32_t CCommEngine::OpenPort() {
+int32_t Engine::OpenPort() {
   port_.reset();
   const CSerialPort& port = doc_.Port();
   const CString name = port.DeviceName();
@@ -40,13 +42,13 @@ int32_t CCommEngine::OpenPort() {
   return 0;
 }
 
-int32_t CCommEngine::ReportedResult(const veldrane::comm::SendResult& result) {
+int32_t Engine::ReportedResult(const veldrane::comm::SendResult& result) {
   using Outcome = veldrane::comm::SendResult::Outcome;
   if (result.outcome == Outcome::kSent) return 0;
   return result.outcome == Outcome::kCutShort ? kSendCutShort : kSendFailed;
 }
 
-veldrane::comm::SendResult CCommEngine::SendFrame(const uint8_t* frame, int32_t length) {
+veldrane::comm::SendResult Engine::SendFrame(const uint8_t* frame, int32_t length) {
   using veldrane::comm::SendResult;
   using veldrane::platform::ModemLine;
   if (length < 0) return {SendResult::Outcome::kNotBuilt, {}};
@@ -74,3 +76,5 @@ veldrane::comm::SendResult CCommEngine::SendFrame(const uint8_t* frame, int32_t 
   if (!written.ok()) return {SendResult::Outcome::kLineFailed, written};
   return {};
 }
+
+}  // namespace veldrane::comm

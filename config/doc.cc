@@ -6,11 +6,11 @@
 #include <string>
 
 #include "config/save_failure.h"
-#include "config/station_limits.h"
 #include "config/station_name.h"
 #include "fw/archive.h"
-#include "platform/atomic_file.h"
-#include "platform/os_file.h"
+#include "hostlink/station_limits.h"
+#include "platform/files/atomic_file.h"
+#include "platform/files/os_file.h"
 
 FW_IMPLEMENT_SERIAL(CVeldraneDoc, 1)
 

@@ -11,7 +11,7 @@
 #include "config/station_info.h"
 #include "fw/cstring.h"
 #include "fw/object.h"
-#include "platform/file_lock.h"
+#include "platform/files/file_lock.h"
 #include "tarko/header.h"
 
 class CVeldraneDoc : public CObject {
@@ -45,7 +45,7 @@ class CVeldraneDoc : public CObject {
   // file, the cause, the byte offset and the section (the header, the station names, the port
   // settings, the stations). Only a regular file is read: anything else (a FIFO, a device, a
   // directory) is refused before it is opened. Saving replaces the file as a whole, following
-  // symbolic links, under the file's lock (platform/atomic_file.h).
+  // symbolic links, under the file's lock (platform/files/atomic_file.h).
   void LoadFile(const char* path);
   void SaveFile(const char* path);
   // Loading for a read-modify-write: takes the file's lock first (waiting up to `lock_wait_ms`

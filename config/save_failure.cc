@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "platform/atomic_file.h"
-#include "platform/file_io.h"
+#include "platform/files/atomic_file.h"
+#include "platform/files/file_io.h"
 
 namespace veldrane {
 namespace {

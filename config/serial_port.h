@@ -8,7 +8,7 @@
 
 #include "fw/cstring.h"
 #include "fw/object.h"
-#include "platform/serial_device.h"
+#include "platform/serial/serial_device.h"
 
 class CSerialPort : public CObject {
   FW_DECLARE_SERIAL(CSerialPort)

@@ -1,6 +1,6 @@
 #include "config/station_name.h"
 
-#include "platform/ascii.h"
+#include "platform/text/ascii.h"
 
 namespace veldrane {
 namespace {

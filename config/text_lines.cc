@@ -3,9 +3,9 @@
 #include <cstring>
 #include <optional>
 
-#include "config/station_limits.h"
 #include "config/station_name.h"
 #include "fw/archive.h"
+#include "hostlink/station_limits.h"
 
 namespace veldrane {
 namespace {

@@ -7,7 +7,7 @@
 #include "config/doc.h"
 #include "driver/window_document.h"
 #include "hostlink/host_modules.h"
-#include "platform/module.h"
+#include "platform/modules/module.h"
 #include "tarko/header.h"
 #include "veldrane/config_window.h"
 

@@ -20,7 +20,7 @@ DriverInstance::~DriverInstance() {
 
 int32_t DriverInstance::OpenPort() {
   engine_.reset();
-  engine_ = std::make_unique<CCommEngine>(doc_);
+  engine_ = std::make_unique<comm::Engine>(doc_);
   return engine_->OpenPort();
 }
 

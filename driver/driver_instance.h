@@ -8,7 +8,9 @@
 
 #include "config/doc.h"
 
-class CCommEngine;
+namespace veldrane::comm {
+class Engine;
+}  // namespace veldrane::comm
 
 namespace veldrane {
 
@@ -35,11 +37,11 @@ class DriverInstance {
   // A station's counters, or with a null name the sums of all and whether any station fails.
   int32_t GetStats(const char* name, int32_t* sent, int32_t* failed, int32_t* third,
                    int32_t* fourth);
-  CCommEngine* GetEngine() const { return engine_.get(); }
+  comm::Engine* GetEngine() const { return engine_.get(); }
 
  private:
   CVeldraneDoc doc_;
-  std::unique_ptr<CCommEngine> engine_;  // after the document: destroyed before it
+  std::unique_ptr<comm::Engine> engine_;  // after the document: destroyed before it
 };
 
 }  // namespace veldrane

@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "hostlink/report.h"
-#include "platform/module.h"
+#include "platform/modules/module.h"
 
 namespace veldrane {
 namespace {

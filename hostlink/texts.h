@@ -63,27 +63,27 @@ inline constexpr const char* kKindNames[] = {
 // %s (%d국) : %s
 inline constexpr const char* kLabelFormat = "%s (%d\xB1\xB9) : %s";
 // 스테이션 이름이 설정되지 않았습니다.
-inline constexpr const char* kText2700 =
+inline constexpr const char* kNoStationName =
     "\xBD\xBA\xC5\xD7\xC0\xCC\xBC\xC7 \xC0\xCC\xB8\xA7\xC0\xCC \xBC\xB3\xC1\xA4\xB5\xC7\xC1\xF6 "
     "\xBE\xCA\xBE\xD2\xBD\xC0\xB4\xCF\xB4\xD9.";
 // 같은 이름의 스테이션이 이미 사용되었습니다.
-inline constexpr const char* kText2701 =
+inline constexpr const char* kStationNameTaken =
     "\xB0\xB0\xC0\xBA \xC0\xCC\xB8\xA7\xC0\xC7 \xBD\xBA\xC5\xD7\xC0\xCC\xBC\xC7\xC0\xCC "
     "\xC0\xCC\xB9\xCC \xBB\xE7\xBF\xEB\xB5\xC7\xBE\xFA\xBD\xC0\xB4\xCF\xB4\xD9.";
 // 국번이 다른 스테이션과 중복되어 설정되었습니다.
-inline constexpr const char* kText2702 =
+inline constexpr const char* kStationNumberTaken =
     "\xB1\xB9\xB9\xF8\xC0\xCC \xB4\xD9\xB8\xA5 \xBD\xBA\xC5\xD7\xC0\xCC\xBC\xC7\xB0\xFA "
     "\xC1\xDF\xBA\xB9\xB5\xC7\xBE\xEE \xBC\xB3\xC1\xA4\xB5\xC7\xBE\xFA\xBD\xC0\xB4\xCF\xB4\xD9.";
 // 국번이 잘못 설정되었습니다.
-inline constexpr const char* kText2703 =
+inline constexpr const char* kStationNumberInvalid =
     "\xB1\xB9\xB9\xF8\xC0\xCC \xC0\xDF\xB8\xF8 "
     "\xBC\xB3\xC1\xA4\xB5\xC7\xBE\xFA\xBD\xC0\xB4\xCF\xB4\xD9.";
 // 선택된 스테이션을 삭제하시겠습니까?
-inline constexpr const char* kText2704 =
+inline constexpr const char* kAskDeleteStation =
     "\xBC\xB1\xC5\xC3\xB5\xC8 \xBD\xBA\xC5\xD7\xC0\xCC\xBC\xC7\xC0\xBB "
     "\xBB\xE8\xC1\xA6\xC7\xCF\xBD\xC3\xB0\xDA\xBD\xC0\xB4\xCF\xB1\xEE?";
 // 데이터가 변경되었습니다.  저장하시겠습니까?
-inline constexpr const char* kText2705 =
+inline constexpr const char* kAskSaveChanges =
     "\xB5\xA5\xC0\xCC\xC5\xCD\xB0\xA1 \xBA\xAF\xB0\xE6\xB5\xC7\xBE\xFA\xBD\xC0\xB4\xCF\xB4\xD9.  "
     "\xC0\xFA\xC0\xE5\xC7\xCF\xBD\xC3\xB0\xDA\xBD\xC0\xB4\xCF\xB1\xEE?";
 
@@ -163,17 +163,17 @@ inline constexpr const char* kNotCp949Paste =
 inline constexpr const char* StringTableText(int id) {
   switch (id) {
     case 2700:
-      return kText2700;
+      return kNoStationName;
     case 2701:
-      return kText2701;
+      return kStationNameTaken;
     case 2702:
-      return kText2702;
+      return kStationNumberTaken;
     case 2703:
-      return kText2703;
+      return kStationNumberInvalid;
     case 2704:
-      return kText2704;
+      return kAskDeleteStation;
     case 2705:
-      return kText2705;
+      return kAskSaveChanges;
     default:
       return nullptr;
   }

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/module.h"
+#include "platform/modules/module.h"
 
 extern char** environ;
 

@@ -23,7 +23,7 @@ namespace veldrane::ui {
 
 // The tab control of the window as the view of the host's tab sheet: the sheet decides which
 // page is shown and notifies the pages; the tabs follow it and pass the user's clicks to it.
-class CDriverConfigDlg::SheetView : public CTabSheet::View {
+class ConfigWindow::SheetView : public CTabSheet::View {
  public:
   SheetView(CTabSheet& sheet, QTabWidget* tabs) : sheet_(sheet), tabs_(tabs) {
     QObject::connect(tabs_, &QTabWidget::currentChanged, tabs_, [this](int index) {
@@ -74,7 +74,7 @@ QString NotCp949PasteText(const QString& text, qsizetype at) {
   return FromCp949(texts::kNotCp949Paste).arg(line).arg(column).arg(CharacterAt(text, at));
 }
 
-CDriverConfigDlg::CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidget* parent)
+ConfigWindow::ConfigWindow(window::Document& doc, Interaction& ui, QWidget* parent)
     : QDialog(parent), doc_(doc), ui_(ui), error_box_(ui) {
   setObjectName(QStringLiteral("veldrane_config_window"));
   setWindowTitle(FromCp949(texts::kWindowCaption));
@@ -106,8 +106,8 @@ CDriverConfigDlg::CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidg
 
   // Opening: the port settings into their page, the owner of the station page, the pages into
   // the sheet, the station page shown first.
-  station_page_ = new CStationPage(doc_);
-  port_page_ = new CCommPortPage();
+  station_page_ = new StationPage(doc_);
+  port_page_ = new PortPage();
   port_page_->LoadSettings(this, doc_.GetPort());
   station_page_->SetOwner(this);
   sheet_view_ = std::make_unique<SheetView>(sheet_, tabs_);
@@ -119,7 +119,7 @@ CDriverConfigDlg::CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidg
 
   // The template's tab order: the tabs, the controls of the page shown (the hidden page's are
   // passed over), then the buttons.
-  const CCommPortPage& port = *port_page_;
+  const PortPage& port = *port_page_;
   QWidget* order[] = {tabs_,
                       station_page_->tree(),
                       port.port_list(),
@@ -142,30 +142,30 @@ CDriverConfigDlg::CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidg
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
-CDriverConfigDlg::~CDriverConfigDlg() {
+ConfigWindow::~ConfigWindow() {
   // The pages go with the tabs after the sheet and its view: nothing may reach those then.
   QObject::disconnect(tabs_, nullptr, nullptr, nullptr);
   sheet_.Attach(nullptr);
 }
 
-void CDriverConfigDlg::EnableStationButtons(bool edit, bool remove, bool add) {
+void ConfigWindow::EnableStationButtons(bool edit, bool remove, bool add) {
   edit_->setEnabled(edit);
   delete_->setEnabled(remove);
   add_->setEnabled(add);
 }
 
-void CDriverConfigDlg::OnAdd() {
+void ConfigWindow::OnAdd() {
   EditStation(nullptr);
 }
 
-void CDriverConfigDlg::OnEdit() {
+void ConfigWindow::OnEdit() {
   int image = kRootImage;
   window::StationId station = station_page_->GetSelectedStation(&image);
   if (station && image == kStationImage) EditStation(station);
 }
 
-void CDriverConfigDlg::EditStation(window::StationId station) {
-  CStationDlg dialog(this, doc_, station, ui_);
+void ConfigWindow::EditStation(window::StationId station) {
+  StationDialog dialog(this, doc_, station, ui_);
   if (ui_.RunDialog(dialog) != QDialog::Accepted) return;
   const StationValues& v = dialog.Values();
   window::StationFields fields{v.name, v.description, v.decimals, v.number, v.kind, v.tag};
@@ -178,17 +178,17 @@ void CDriverConfigDlg::EditStation(window::StationId station) {
   dirty_ = 1;
 }
 
-void CDriverConfigDlg::OnDelete() {
+void ConfigWindow::OnDelete() {
   int image = kRootImage;
   window::StationId station = station_page_->GetSelectedStation(&image);
   if (!station || image != kStationImage) return;
-  if (!ui_.AskYesNo(this, 2704, FromCp949(texts::kText2704))) return;
+  if (!ui_.AskYesNo(this, 2704, FromCp949(texts::kAskDeleteStation))) return;
   doc_.Remove(station);
   station_page_->DeleteSelectedItem();
   dirty_ = 1;
 }
 
-void CDriverConfigDlg::OnCopy() {
+void ConfigWindow::OnCopy() {
   if (sheet_.GetActiveIndex() != 0) return;
   try {
     QString text = FromCp949(station_page_->CopyText());
@@ -198,7 +198,7 @@ void CDriverConfigDlg::OnCopy() {
   }
 }
 
-void CDriverConfigDlg::OnPaste() {
+void ConfigWindow::OnPaste() {
   if (sheet_.GetActiveIndex() != 0) return;
   try {
     const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
@@ -218,7 +218,7 @@ void CDriverConfigDlg::OnPaste() {
   }
 }
 
-void CDriverConfigDlg::SaveAll() {
+void ConfigWindow::SaveAll() {
   window::PortFields port = doc_.GetPort();
   port_page_->SaveSettings(port);
   doc_.SetPort(port);
@@ -234,9 +234,9 @@ void CDriverConfigDlg::SaveAll() {
   result_ = 1;
 }
 
-void CDriverConfigDlg::reject() {
+void ConfigWindow::reject() {
   if (dirty_ || port_page_->IsModified()) {
-    if (ui_.AskYesNo(this, 2705, FromCp949(texts::kText2705))) SaveAll();
+    if (ui_.AskYesNo(this, 2705, FromCp949(texts::kAskSaveChanges))) SaveAll();
   }
   QDialog::reject();
 }

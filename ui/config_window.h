@@ -1,4 +1,4 @@
-// CDriverConfigDlg: the driver's configuration window. A tab sheet with the station page and the
+// ConfigWindow: the driver's configuration window. A tab sheet with the station page and the
 // port page, and a column of buttons: edit, delete and add a station, copy and paste stations
 // through the clipboard, save, and exit. It keeps a dirty flag for station changes, asks before
 // closing with unsaved changes and tells its caller whether the configuration was saved.
@@ -17,18 +17,18 @@ class QTabWidget;
 
 namespace veldrane::ui {
 
-class CCommPortPage;
-class CStationDlg;
-class CStationPage;
+class PortPage;
+class StationDialog;
+class StationPage;
 
 // The message for pasted text whose character at `at` has no code page 949 form: its line and
 // its place in the line, counted from 1.
 QString NotCp949PasteText(const QString& text, qsizetype at);
 
-class CDriverConfigDlg : public QDialog, public PageOwner {
+class ConfigWindow : public QDialog, public PageOwner {
  public:
-  CDriverConfigDlg(window::Document& doc, Interaction& ui, QWidget* parent = nullptr);
-  ~CDriverConfigDlg() override;
+  ConfigWindow(window::Document& doc, Interaction& ui, QWidget* parent = nullptr);
+  ~ConfigWindow() override;
 
   // 1 once the save steps have run, else 0: what DrvConfigure returns.
   int32_t Result() const { return result_; }
@@ -48,8 +48,8 @@ class CDriverConfigDlg : public QDialog, public PageOwner {
   void EnableStationButtons(bool edit, bool remove, bool add) override;
   void EditCommand() override { OnEdit(); }
 
-  CStationPage& station_page() const { return *station_page_; }
-  CCommPortPage& port_page() const { return *port_page_; }
+  StationPage& station_page() const { return *station_page_; }
+  PortPage& port_page() const { return *port_page_; }
   CTabSheet& sheet() { return sheet_; }
   QTabWidget* tabs() const { return tabs_; }
   QPushButton* edit_button() const { return edit_; }
@@ -80,8 +80,8 @@ class CDriverConfigDlg : public QDialog, public PageOwner {
   QTabWidget* tabs_;
   CTabSheet sheet_;
   std::unique_ptr<SheetView> sheet_view_;
-  CStationPage* station_page_;
-  CCommPortPage* port_page_;
+  StationPage* station_page_;
+  PortPage* port_page_;
 };
 
 }  // namespace veldrane::ui

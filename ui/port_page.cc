@@ -8,6 +8,7 @@
 #include <QRadioButton>
 
 #include "hostlink/texts.h"
+#include "platform/serial/serial_inventory.h"
 #include "ui/dialog_units.h"
 #include "ui/drop_down.h"
 #include "ui/page_owner.h"
@@ -16,7 +17,7 @@
 namespace veldrane::ui {
 namespace {
 
-constexpr int kPortRows = 36;
+constexpr int kPortRows = platform::kHighestComPort;
 constexpr const char* kBaudRows[] = {"  300", "  600", " 1200", " 2400",
                                      " 4800", " 9600", "19200", "38400"};
 
@@ -81,7 +82,7 @@ void ChoicesToPort(const PortChoices& c, window::PortFields& port) {
   port.option_flags = (port.option_flags & ~2u) | ((static_cast<uint32_t>(c.handshake) & 1u) << 1);
 }
 
-CCommPortPage::CCommPortPage(QWidget* parent) : QWidget(parent) {
+PortPage::PortPage(QWidget* parent) : QWidget(parent) {
   setWindowTitle(FromCp949(texts::kPortPageCaption));
   setFont(DialogFont());
   DialogUnits du(font());
@@ -136,14 +137,14 @@ CCommPortPage::CCommPortPage(QWidget* parent) : QWidget(parent) {
   connect(handshake_, &QCheckBox::clicked, this, touched);
 }
 
-void CCommPortPage::LoadSettings(PageOwner* owner, const window::PortFields& port) {
+void PortPage::LoadSettings(PageOwner* owner, const window::PortFields& port) {
   owner_ = owner;
   choices_ = ChoicesFromPort(port);
   TransferToControls();
   modified_ = 0;  // filling the controls is no change
 }
 
-void CCommPortPage::TransferToControls() {
+void PortPage::TransferToControls() {
   loading_ = true;
   auto row = [](QComboBox* list, int32_t r) {
     list->setCurrentIndex(r >= 0 && r < list->count() ? r : -1);
@@ -157,7 +158,7 @@ void CCommPortPage::TransferToControls() {
   loading_ = false;
 }
 
-void CCommPortPage::TransferFromControls() {
+void PortPage::TransferFromControls() {
   choices_.baud_row = baud_list_->currentIndex();
   choices_.port_row = port_list_->currentIndex();
   choices_.stop_bits = stop_bits_group_->checkedId();
@@ -166,12 +167,12 @@ void CCommPortPage::TransferFromControls() {
   choices_.handshake = handshake_->isChecked() ? 1 : 0;
 }
 
-void CCommPortPage::SaveSettings(window::PortFields& port) {
+void PortPage::SaveSettings(window::PortFields& port) {
   TransferFromControls();
   ChoicesToPort(choices_, port);
 }
 
-void CCommPortPage::OnShowPage(bool shown) {
+void PortPage::OnShowPage(bool shown) {
   if (shown && owner_) owner_->EnableStationButtons(false, false, false);
 }
 

@@ -1,4 +1,4 @@
-// CCommPortPage: the second page of the configuration window. The port settings as two lists,
+// PortPage: the second page of the configuration window. The port settings as two lists,
 // three radio-button groups and a check box; it tracks whether the user touched any of them and
 // writes them back into the port settings when the window saves.
 #pragma once
@@ -32,9 +32,9 @@ struct PortChoices {
 PortChoices ChoicesFromPort(const window::PortFields& port);
 void ChoicesToPort(const PortChoices& choices, window::PortFields& port);
 
-class CCommPortPage : public QWidget, public CTabPage {
+class PortPage : public QWidget, public CTabPage {
  public:
-  explicit CCommPortPage(QWidget* parent = nullptr);
+  explicit PortPage(QWidget* parent = nullptr);
 
   // Stores the owner and shows the settings; the page starts unmodified.
   void LoadSettings(PageOwner* owner, const window::PortFields& port);

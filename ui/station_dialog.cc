@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "fw/cstring.h"
+#include "hostlink/station_limits.h"
 #include "hostlink/texts.h"
 #include "tarko/header.h"
 #include "ui/dialog_units.h"
@@ -95,8 +96,8 @@ bool ParseInteger(const QString& text, int64_t low, int64_t high, int64_t* value
   return true;
 }
 
-CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::StationId station,
-                         Interaction& ui)
+StationDialog::StationDialog(QWidget* parent, window::Document& doc, window::StationId station,
+                             Interaction& ui)
     : QDialog(parent), doc_(doc), station_(station), ui_(ui) {
   // The values: a new station starts empty with no kind row; an edited one is copied.
   if (station_) {
@@ -122,13 +123,13 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
   number_spin_ = new UpDown(this);
   number_spin_->setObjectName(QStringLiteral("number_updown"));
   Place(number_spin_, du, 80, 55, 9, 14);
-  Label(this, du, QStringLiteral("(0 - 255)"), 92, 55, 36, 8);
+  Label(this, du, QStringLiteral("(0 - %1)").arg(kMaxStationNumber), 92, 55, 36, 8);
   Label(this, du, FromCp949(texts::kDecimalsLabel), 8, 77, 46, 8);
   decimals_ = Field(this, du, "decimals", 56, 74, 32, 14);
   decimals_spin_ = new UpDown(this);
   decimals_spin_->setObjectName(QStringLiteral("decimals_updown"));
   Place(decimals_spin_, du, 80, 78, 9, 14);
-  Label(this, du, QStringLiteral("(0 - 7)"), 92, 78, 28, 8);
+  Label(this, du, QStringLiteral("(0 - %1)").arg(kMaxDecimals), 92, 78, 28, 8);
   browse_ = new QPushButton(QStringLiteral("..."), this);
   browse_->setObjectName(QStringLiteral("browse"));
   Place(browse_, du, 128, 80, 16, 14);
@@ -149,8 +150,8 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
   QWidget* order[] = {name_, kind_, number_, decimals_, browse_, tag_, description_, ok_, cancel_};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
-  connect(ok_, &QPushButton::clicked, this, &CStationDlg::accept);
-  connect(cancel_, &QPushButton::clicked, this, &CStationDlg::reject);
+  connect(ok_, &QPushButton::clicked, this, &StationDialog::accept);
+  connect(cancel_, &QPushButton::clicked, this, &StationDialog::reject);
   connect(browse_, &QPushButton::clicked, this, [this] { OnBrowse(); });
 
   // Opening: the values into the controls, each text field showing its start, then the
@@ -165,18 +166,18 @@ CStationDlg::CStationDlg(QWidget* parent, window::Document& doc, window::Station
   decimals_->setText(QString::number(values_.decimals));
   kind_->setCurrentIndex(values_.kind >= 0 && values_.kind < kKindRows ? values_.kind : -1);
   number_spin_->Attach(number_);
-  number_spin_->SetRange(0, 255);
+  number_spin_->SetRange(0, kMaxStationNumber);
   decimals_spin_->Attach(decimals_);
-  decimals_spin_->SetRange(0, 7);
+  decimals_spin_->SetRange(0, static_cast<int>(kMaxDecimals));
   name_->setFocus();
 }
 
-void CStationDlg::FocusField(QLineEdit* field) {
+void StationDialog::FocusField(QLineEdit* field) {
   field->setFocus(Qt::OtherFocusReason);
   SelectAllFromStart(field);
 }
 
-bool CStationDlg::TransferText(QLineEdit* field, std::string* value) {
+bool StationDialog::TransferText(QLineEdit* field, std::string* value) {
   qsizetype bad = 0;
   if (ToCp949Exact(field->text(), value, &bad)) return true;
   QString text = FromCp949(texts::kNotCp949Field).arg(CharacterAt(field->text(), bad));
@@ -185,7 +186,7 @@ bool CStationDlg::TransferText(QLineEdit* field, std::string* value) {
   return false;
 }
 
-bool CStationDlg::TransferFromControls() {
+bool StationDialog::TransferFromControls() {
   if (!TransferText(description_, &values_.description)) return false;
   if (!TransferText(name_, &values_.name)) return false;
   int64_t v = 0;
@@ -213,12 +214,12 @@ bool CStationDlg::TransferFromControls() {
   return true;
 }
 
-void CStationDlg::Refuse(int32_t id, QLineEdit* field) {
+void StationDialog::Refuse(int32_t id, QLineEdit* field) {
   CTarkoError::ErrMsg(id, 0, nullptr);
   FocusField(field);
 }
 
-void CStationDlg::accept() {
+void StationDialog::accept() {
   if (!TransferFromControls()) return;
   CString name(values_.name.data(), values_.name.size());
   name.Trim();
@@ -229,7 +230,7 @@ void CStationDlg::accept() {
   QDialog::accept();
 }
 
-void CStationDlg::OnBrowse() {
+void StationDialog::OnBrowse() {
   if (!doc_.HasTagBrowser()) return;
   // The value as it stands (the station's tag, the last browse, or the last OK's transfer).
   if (doc_.BrowseTag(values_.tag)) tag_->setText(FromCp949(values_.tag));

@@ -1,4 +1,4 @@
-// CStationDlg: the dialog in which a station is created or changed. It works on its own copy of
+// StationDialog: the dialog in which a station is created or changed. It works on its own copy of
 // the six settings, checks them against the document's other stations and closes with OK only
 // when they are acceptable; it never changes the station or the document itself.
 #pragma once
@@ -31,10 +31,10 @@ struct StationValues {
 // 32 bits. False for anything else (an empty field included).
 bool ParseInteger(const QString& text, int64_t low, int64_t high, int64_t* value);
 
-class CStationDlg : public QDialog {
+class StationDialog : public QDialog {
  public:
   // `station` is the one edited, or null for a new one.
-  CStationDlg(QWidget* parent, window::Document& doc, window::StationId station, Interaction& ui);
+  StationDialog(QWidget* parent, window::Document& doc, window::StationId station, Interaction& ui);
 
   // Read by the caller after OK: the name already trimmed, the tag not.
   const StationValues& Values() const { return values_; }

@@ -21,7 +21,7 @@ window::StationId StationOf(const QTreeWidgetItem* item) {
 
 }  // namespace
 
-CStationPage::CStationPage(window::Document& doc, QWidget* parent)
+StationPage::StationPage(window::Document& doc, QWidget* parent)
     : QWidget(parent), doc_(doc), tree_(new QTreeWidget(this)) {
   setWindowTitle(FromCp949(texts::kStationPageCaption));
   setFont(DialogFont());
@@ -49,7 +49,7 @@ CStationPage::CStationPage(window::Document& doc, QWidget* parent)
   RefreshTree();
 }
 
-QTreeWidgetItem* CStationPage::AddStationItem(window::StationId station) {
+QTreeWidgetItem* StationPage::AddStationItem(window::StationId station) {
   auto* item = new QTreeWidgetItem(root_, {FromCp949(doc_.Label(station))});
   item->setIcon(0, StationImage(kStationImage));
   item->setData(0, kStationRole, QVariant::fromValue(reinterpret_cast<quintptr>(station)));
@@ -57,7 +57,7 @@ QTreeWidgetItem* CStationPage::AddStationItem(window::StationId station) {
   return item;
 }
 
-void CStationPage::RefreshTree() {
+void StationPage::RefreshTree() {
   tree_->setUpdatesEnabled(false);
   tree_->clear();
   root_ = new QTreeWidgetItem(tree_, {FromFileName(doc_.Title())});
@@ -69,30 +69,30 @@ void CStationPage::RefreshTree() {
   tree_->setUpdatesEnabled(true);
 }
 
-void CStationPage::InsertStation(window::StationId station) {
+void StationPage::InsertStation(window::StationId station) {
   QTreeWidgetItem* item = AddStationItem(station);
   tree_->setCurrentItem(item);
 }
 
-QTreeWidgetItem* CStationPage::ItemOf(window::StationId station) const {
+QTreeWidgetItem* StationPage::ItemOf(window::StationId station) const {
   for (int i = 0; root_ && i < root_->childCount(); ++i) {
     if (StationOf(root_->child(i)) == station) return root_->child(i);
   }
   return nullptr;
 }
 
-void CStationPage::UpdateStation(window::StationId station) {
+void StationPage::UpdateStation(window::StationId station) {
   if (QTreeWidgetItem* item = ItemOf(station)) item->setText(0, FromCp949(doc_.Label(station)));
 }
 
-window::StationId CStationPage::GetSelectedStation(int* image) const {
+window::StationId StationPage::GetSelectedStation(int* image) const {
   const QList<QTreeWidgetItem*> selected = tree_->selectedItems();
   if (selected.isEmpty()) return nullptr;
   if (image) *image = selected.first()->data(0, kImageRole).toInt();
   return StationOf(selected.first());
 }
 
-void CStationPage::DeleteSelectedItem() {
+void StationPage::DeleteSelectedItem() {
   const QList<QTreeWidgetItem*> selected = tree_->selectedItems();
   if (selected.isEmpty()) return;
   if (selected.first() == root_) root_ = nullptr;
@@ -101,30 +101,30 @@ void CStationPage::DeleteSelectedItem() {
   OnSelectionChanged();
 }
 
-void CStationPage::OnSelectionChanged() {
+void StationPage::OnSelectionChanged() {
   int image = kRootImage;
   selected_ = GetSelectedStation(&image);
   UpdateButtons();
 }
 
-void CStationPage::UpdateButtons() {
+void StationPage::UpdateButtons() {
   if (owner_) owner_->EnableStationButtons(selected_ != nullptr, selected_ != nullptr, true);
 }
 
-std::string CStationPage::CopyText() const {
+std::string StationPage::CopyText() const {
   int image = kRootImage;
   if (tree_->selectedItems().isEmpty()) return std::string();
   // The root's station is null: every station's line.
   return doc_.StationLines(GetSelectedStation(&image));
 }
 
-int CStationPage::PasteText(const std::string& text) {
+int StationPage::PasteText(const std::string& text) {
   if (doc_.PasteLines(text) <= 0) return 0;
   RefreshTree();
   return 1;
 }
 
-void CStationPage::OnShowPage(bool shown) {
+void StationPage::OnShowPage(bool shown) {
   if (shown) UpdateButtons();
 }
 

@@ -1,4 +1,4 @@
-// CStationPage: the first page of the configuration window. The document's stations as a
+// StationPage: the first page of the configuration window. The document's stations as a
 // two-level tree (the configuration, then one item per station in list order); it keeps the
 // window's station buttons in step with the selection, turns a double click into the edit
 // command and carries stations to and from the text lines of the clipboard.
@@ -17,9 +17,9 @@ namespace veldrane::ui {
 
 class PageOwner;
 
-class CStationPage : public QWidget, public CTabPage {
+class StationPage : public QWidget, public CTabPage {
  public:
-  explicit CStationPage(window::Document& doc, QWidget* parent = nullptr);
+  explicit StationPage(window::Document& doc, QWidget* parent = nullptr);
 
   void SetOwner(PageOwner* owner) { owner_ = owner; }
   // Rebuilds the whole tree from the document, the root expanded.

@@ -3,7 +3,7 @@
 #include <QFile>
 #include <cstring>
 
-#include "platform/cp949.h"
+#include "platform/text/cp949.h"
 
 namespace veldrane::ui {
 

@@ -25,7 +25,7 @@ extern "C" __attribute__((visibility("default"))) int32_t VeldraneRunWindow(
     veldrane::ui::BoxInteraction ui;
     int32_t result = 0;
     {
-      veldrane::ui::CDriverConfigDlg window(*doc, ui);
+      veldrane::ui::ConfigWindow window(*doc, ui);
       ui.RunDialog(window);
       result = window.Result();
     }

@@ -33,7 +33,7 @@
 #include "host/dbm/tag_db_api.h"
 #include "hostlink/host_modules.h"
 #include "platform/auto_reset_event.h"
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 #include "tarko/host_tables.h"
 #include "tarko/tagval.h"
 #include "tests/support/test_pty.h"

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   std::string out = argv[2];
   veldrane::WindowDocument view(doc, [](CString*) { return 0; });
   NoInteraction ui;
-  veldrane::ui::CDriverConfigDlg window(view, ui);
+  veldrane::ui::ConfigWindow window(view, ui);
   window.show();
   auto& page = window.station_page();
   if (page.root() && page.root()->childCount() > 0) {
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   ok = Save(&window, out + "/port-page.png") && ok;
   window.sheet().SetActivePage(0);
   int image = 0;
-  veldrane::ui::CStationDlg dialog(&window, view, page.GetSelectedStation(&image), ui);
+  veldrane::ui::StationDialog dialog(&window, view, page.GetSelectedStation(&image), ui);
   dialog.show();
   ok = Save(&dialog, out + "/station-dialog.png") && ok;
   return ok ? 0 : 1;

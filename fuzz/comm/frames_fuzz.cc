@@ -12,7 +12,7 @@
 
 #include "comm/frames.h"
 #include "config/station_info.h"
-#include "config/station_limits.h"
+#include "hostlink/station_limits.h"
 
 namespace {
 

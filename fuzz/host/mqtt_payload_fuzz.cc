@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "host/runner/mqtt/mqtt_payload.h"
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view payload(reinterpret_cast<const char*>(data), size);

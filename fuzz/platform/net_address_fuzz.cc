@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/net_address.h"
-#include "platform/port_map.h"
+#include "platform/net/net_address.h"
+#include "platform/serial/port_map.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace veldrane::platform;

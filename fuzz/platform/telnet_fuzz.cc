@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/telnet_codec.h"
+#include "platform/net/telnet_codec.h"
 
 namespace {
 

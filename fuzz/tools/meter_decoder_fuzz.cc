@@ -15,7 +15,7 @@
 
 #include "comm/frames.h"
 #include "config/station_info.h"
-#include "config/station_limits.h"
+#include "hostlink/station_limits.h"
 #include "tests/support/frame_for.h"
 #include "tools/meter/decoder.h"
 

@@ -1,7 +1,7 @@
 #include "host/loader/driver_module.h"
 
 #include "fw/object.h"
-#include "platform/module.h"
+#include "platform/modules/module.h"
 
 namespace veldrane::host {
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "host/rt/event_log_api.h"
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 #include "tarko/host_tables.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "platform/cp949.h"
-#include "platform/file_io.h"
+#include "platform/files/file_io.h"
+#include "platform/text/cp949.h"
 #include "veldrane/config_window.h"
 
 namespace veldrane::host {

@@ -11,7 +11,7 @@
 #include "fw/cstring.h"
 #include "host/dbm/tag_db_api.h"
 #include "host/tg/tag_dialog.h"
-#include "platform/cp949.h"
+#include "platform/text/cp949.h"
 
 namespace {
 

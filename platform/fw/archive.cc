@@ -5,7 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/cp949.h"
+#include "platform/text/cp949.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/serial_device.h"
+#include "platform/clock/clock.h"
+#include "platform/serial/serial_device.h"
 
 namespace veldrane::platform {
 

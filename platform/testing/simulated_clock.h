@@ -17,7 +17,7 @@
 #include <mutex>
 #include <set>
 
-#include "platform/clock.h"
+#include "platform/clock/clock.h"
 
 namespace veldrane::platform {
 

@@ -38,7 +38,7 @@ class EngineTest : public ::testing::Test {
   // Starts and runs the whole first pass, up to just before the second.
   void StartFirstPass() {
     Start();
-    env_.clock.AdvanceTo(CCommEngine::kPassPeriodMs - 1);
+    env_.clock.AdvanceTo(veldrane::comm::Engine::kPassPeriodMs - 1);
   }
   std::vector<std::string> Frames() const {
     std::vector<std::string> frames;
@@ -318,7 +318,8 @@ TEST_F(EngineTest, StopOnADeadHandshakeLineCutsTheFrameShort) {
   db_.Queue(changes);
   Start();
   // Two frames have failed; the third waits for CTS.
-  env_.clock.AdvanceTo(2 * (CCommEngine::kCtsWaitMs + CCommEngine::kFramePauseMs) + 500);
+  env_.clock.AdvanceTo(
+      2 * (veldrane::comm::Engine::kCtsWaitMs + veldrane::comm::Engine::kFramePauseMs) + 500);
   const uint64_t before = env_.clock.NowMs();
   line_.Stop();
   EXPECT_EQ(env_.clock.NowMs(), before);

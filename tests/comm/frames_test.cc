@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "config/station_info.h"
-#include "config/station_limits.h"
+#include "hostlink/station_limits.h"
 
 namespace veldrane {
 namespace {

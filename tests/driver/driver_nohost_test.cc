@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/loader/driver_module.h"
-#include "platform/module.h"
+#include "platform/modules/module.h"
 #include "tarko/host_tables.h"
 
 namespace {

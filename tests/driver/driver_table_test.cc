@@ -11,7 +11,7 @@
 #include "fw/cstring.h"
 #include "host/loader/driver_module.h"
 #include "host/rt/event_log_api.h"
-#include "platform/module.h"
+#include "platform/modules/module.h"
 #include "tarko/host_tables.h"
 #include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"

@@ -11,7 +11,7 @@
 
 #include "host/dbm/tag_db_api.h"
 #include "host/rt/event_log_api.h"
-#include "platform/module.h"
+#include "platform/modules/module.h"
 #include "tarko/host_tables.h"
 #include "tarko/tagval.h"
 #include "tests/support/deadline.h"

@@ -17,7 +17,7 @@
 #include "host/runner/mqtt/mqtt_payload.h"
 #include "host/runner/mqtt/mqtt_status.h"
 #include "host/runner/mqtt/mqtt_topics.h"
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 
 namespace {
 

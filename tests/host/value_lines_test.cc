@@ -7,9 +7,9 @@
 
 #include "host/runner/inputs/simulator.h"
 #include "host/runner/inputs/value_lines.h"
-#include "platform/cp949.h"
-#include "platform/display_text.h"
-#include "platform/utf8.h"
+#include "platform/text/cp949.h"
+#include "platform/text/display_text.h"
+#include "platform/text/utf8.h"
 #include "tests/support/fault_script.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "hostlink/host_modules.h"
 #include "hostlink/report.h"
-#include "platform/module.h"
+#include "platform/modules/module.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "hostlink/texts.h"
-#include "platform/cp949.h"
-#include "platform/text_width.h"
+#include "platform/text/cp949.h"
+#include "platform/text/text_width.h"
 
 namespace {
 
@@ -44,12 +44,12 @@ TEST(Texts, ConvertToTheKnownKoreanTexts) {
       {"kind 5", t::kKindNames[5], "삼정 C&M System 4 Digit"},
       {"kind 6", t::kKindNames[6], "삼정 C&M System 6 Digit"},
       {"label", t::kLabelFormat, "%s (%d국) : %s"},
-      {"2700", t::kText2700, "스테이션 이름이 설정되지 않았습니다."},
-      {"2701", t::kText2701, "같은 이름의 스테이션이 이미 사용되었습니다."},
-      {"2702", t::kText2702, "국번이 다른 스테이션과 중복되어 설정되었습니다."},
-      {"2703", t::kText2703, "국번이 잘못 설정되었습니다."},
-      {"2704", t::kText2704, "선택된 스테이션을 삭제하시겠습니까?"},
-      {"2705", t::kText2705, "데이터가 변경되었습니다.  저장하시겠습니까?"},
+      {"2700", t::kNoStationName, "스테이션 이름이 설정되지 않았습니다."},
+      {"2701", t::kStationNameTaken, "같은 이름의 스테이션이 이미 사용되었습니다."},
+      {"2702", t::kStationNumberTaken, "국번이 다른 스테이션과 중복되어 설정되었습니다."},
+      {"2703", t::kStationNumberInvalid, "국번이 잘못 설정되었습니다."},
+      {"2704", t::kAskDeleteStation, "선택된 스테이션을 삭제하시겠습니까?"},
+      {"2705", t::kAskSaveChanges, "데이터가 변경되었습니다.  저장하시겠습니까?"},
   };
   EXPECT_EQ(t::kMessageCount, 13u);
   for (const Expected& e : cases) {

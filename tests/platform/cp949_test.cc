@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fw/archive.h"
-#include "platform/cp949.h"
+#include "platform/text/cp949.h"
 #include "tests/support/fault_script.h"
 
 namespace veldrane::test {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/net_address.h"
-#include "platform/port_map.h"
-#include "platform/telnet_codec.h"
+#include "platform/net/net_address.h"
+#include "platform/net/telnet_codec.h"
+#include "platform/serial/port_map.h"
 #include "tests/support/temp_dir.h"
 
 namespace veldrane::test {

@@ -22,12 +22,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/net_sys.h"
-#include "platform/port_map.h"
-#include "platform/serial_device.h"
-#include "platform/serial_explain.h"
+#include "platform/net/net_sys.h"
+#include "platform/net/telnet_codec.h"
+#include "platform/serial/port_map.h"
+#include "platform/serial/serial_device.h"
+#include "platform/serial/serial_explain.h"
 #include "platform/stop_signal.h"
-#include "platform/telnet_codec.h"
 #include "tests/support/fault_script.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_pty.h"

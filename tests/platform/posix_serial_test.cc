@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/port_map.h"
-#include "platform/serial_device.h"
-#include "platform/serial_sys.h"
+#include "platform/serial/port_map.h"
+#include "platform/serial/serial_device.h"
+#include "platform/serial/serial_sys.h"
 #include "tests/support/fault_script.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_pty.h"

@@ -14,8 +14,8 @@
 #include "comm/comm_env.h"
 #include "config/doc.h"
 #include "driver/driver_instance.h"
-#include "platform/serial_device.h"
-#include "platform/serial_win32.h"
+#include "platform/serial/serial_device.h"
+#include "platform/serial/serial_win32.h"
 #include "platform/testing/simulated_clock.h"
 #include "tests/support/fault_script.h"
 
@@ -420,7 +420,7 @@ TEST_F(WindowsHandshake, RtsRisesForTheFrameAndFallsWhenTheTransmitterIsEmpty) {
 TEST_F(WindowsHandshake, WithoutCtsNothingIsWrittenAndRtsFallsAfterASecond) {
   Port().cts = false;
   const uint64_t start = clock_.NowMs();
-  EXPECT_EQ(Send(), CCommEngine::kSendFailed);
+  EXPECT_EQ(Send(), veldrane::comm::Engine::kSendFailed);
   EXPECT_EQ(clock_.NowMs() - start, 1000u);
   std::vector<std::string> calls = TakeCalls();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "status"), 101);  // every 10 ms

@@ -1,9 +1,9 @@
-// The file table (platform/file_io.h) with every call scriptable through Faults(): "open_read",
-// "read", "size", "write", "replace", ... A failed close still closes the file, as the system's
-// does.
+// The file table (platform/files/file_io.h) with every call scriptable through Faults():
+// "open_read", "read", "size", "write", "replace", ... A failed close still closes the file, as the
+// system's does.
 #pragma once
 
-#include "platform/file_io.h"
+#include "platform/files/file_io.h"
 #include "tests/support/fault_script.h"
 
 namespace veldrane::test {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "platform/port_map.h"
+#include "platform/serial/port_map.h"
 #include "tests/support/temp_dir.h"
 #include "tools/cfg/cfg_ports.h"
 

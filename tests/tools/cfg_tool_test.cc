@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "config/doc.h"
-#include "platform/cp949.h"
-#include "platform/file_lock.h"
+#include "platform/files/file_lock.h"
+#include "platform/text/cp949.h"
 #include "tests/support/fault_script.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"

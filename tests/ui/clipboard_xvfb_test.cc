@@ -70,7 +70,7 @@ class ClipboardTest : public ::testing::Test {
     doc_.SetPath(path_.c_str());
     ASSERT_TRUE(doc_.Load(path_.c_str()));
     view_ = std::make_unique<WindowDocument>(doc_, WindowDocument::BrowseFn());
-    window_ = std::make_unique<ui::CDriverConfigDlg>(*view_, ui_);
+    window_ = std::make_unique<ui::ConfigWindow>(*view_, ui_);
     window_->show();
   }
 
@@ -79,7 +79,7 @@ class ClipboardTest : public ::testing::Test {
   CVeldraneDoc doc_;
   std::unique_ptr<WindowDocument> view_;
   ScriptedUi ui_;
-  std::unique_ptr<ui::CDriverConfigDlg> window_;
+  std::unique_ptr<ui::ConfigWindow> window_;
 };
 
 TEST_F(ClipboardTest, CopyGivesOtherProgramsTheExportedLines) {

@@ -14,7 +14,7 @@
 #include <deque>
 
 #include "hostlink/texts.h"
-#include "platform/file_io.h"
+#include "platform/files/file_io.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/config_window.h"
 #include "ui/interaction.h"
@@ -25,7 +25,7 @@
 namespace veldrane::test {
 namespace {
 
-using ui::CDriverConfigDlg;
+using ui::ConfigWindow;
 
 const std::vector<StationSpec> kStations = {{"PUMP1", 1, 3, 2, "LEVEL", "tank A"},
                                             {"PUMP2", 2, 4, 0, "", ""},
@@ -36,13 +36,13 @@ class WindowTest : public ::testing::Test {
   explicit WindowTest(const std::vector<StationSpec>& stations = kStations,
                       const window::PortFields& port = {})
       : config_(stations, port) {
-    window_ = std::make_unique<CDriverConfigDlg>(config_.view(), ui_);
+    window_ = std::make_unique<ConfigWindow>(config_.view(), ui_);
     window_->show();
     QGuiApplication::clipboard()->setText(QStringLiteral("(before)"));
   }
   ~WindowTest() override { EXPECT_TRUE(ui_.answers.empty()) << "a question was not asked"; }
 
-  ui::CStationPage& page() { return window_->station_page(); }
+  ui::StationPage& page() { return window_->station_page(); }
   QTreeWidgetItem* Item(int i) { return page().root()->child(i); }
   void Select(QTreeWidgetItem* item) { page().tree()->setCurrentItem(item); }
   QStringList Labels() {
@@ -55,7 +55,7 @@ class WindowTest : public ::testing::Test {
 
   OpenConfig config_;
   ScriptedUi ui_;
-  std::unique_ptr<CDriverConfigDlg> window_;
+  std::unique_ptr<ConfigWindow> window_;
 };
 
 TEST_F(WindowTest, OpensOnTheStationPageWithTheTreeOfTheDocument) {
@@ -110,7 +110,7 @@ TEST_F(WindowTest, DeleteAsksAndOnlyYesRemoves) {
   Click(window_->delete_button());
   ASSERT_EQ(ui_.questions.size(), 1u);
   EXPECT_EQ(ui_.questions[0].id, 2704);
-  EXPECT_EQ(ui_.questions[0].text, Q(texts::kText2704));
+  EXPECT_EQ(ui_.questions[0].text, Q(texts::kAskDeleteStation));
   EXPECT_EQ(config_.doc().Stations().size(), 3u);
   EXPECT_EQ(window_->Dirty(), 0);
 
@@ -188,7 +188,7 @@ TEST_F(WindowTest, PasteUpdatesByNameInPlaceAndAppendsTheRest) {
 std::function<int(QDialog&)> Fill(const char* name, const char* number, int kind,
                                   const char* tag = "") {
   return [=](QDialog& d) {
-    auto& dialog = static_cast<ui::CStationDlg&>(d);
+    auto& dialog = static_cast<ui::StationDialog&>(d);
     Type(dialog.name_field(), QString::fromLatin1(name));
     Type(dialog.number_field(), QString::fromLatin1(number));
     dialog.kind_list()->setCurrentIndex(kind);
@@ -229,7 +229,7 @@ TEST_F(WindowTest, DoubleClickEditsAStationInPlace) {
 TEST_F(WindowTest, CancelAfterARefusedOkLeavesTheStationAsItWas) {
   Select(Item(0));
   ui_.on_dialog = [](QDialog& d) {
-    auto& dialog = static_cast<ui::CStationDlg&>(d);
+    auto& dialog = static_cast<ui::StationDialog&>(d);
     Type(dialog.name_field(), "CHANGED");
     Type(dialog.number_field(), "4");  // PUMP2's
     Click(dialog.ok_button());
@@ -248,27 +248,27 @@ TEST_F(WindowTest, CancelAfterARefusedOkLeavesTheStationAsItWas) {
 TEST(WindowExit, AsksOnlyAfterChangesAndReturnsWhetherTheSaveStepsRan) {
   struct Case {
     const char* what;
-    std::function<void(CDriverConfigDlg&)> before;
+    std::function<void(ConfigWindow&)> before;
     std::deque<bool> answers;
     bool asks;
     bool file_written;
     int32_t result;
   };
-  auto click_parity = [](CDriverConfigDlg& w) {
+  auto click_parity = [](ConfigWindow& w) {
     w.tabs()->setCurrentIndex(1);
     QTest::mouseClick(w.port_page().parity_button(0), Qt::LeftButton);  // already selected
   };
-  auto save = [](CDriverConfigDlg& w) { Click(w.save_button()); };
-  auto paste = [](CDriverConfigDlg& w) {
+  auto save = [](ConfigWindow& w) { Click(w.save_button()); };
+  auto paste = [](ConfigWindow& w) {
     QGuiApplication::clipboard()->setText("NEW\t0\t9\t0\t\t\r\n");
     Click(w.paste_button());
   };
   const Case cases[] = {
-      {"no change", [](CDriverConfigDlg&) {}, {}, false, false, 0},
+      {"no change", [](ConfigWindow&) {}, {}, false, false, 0},
       {"a click on the selected parity, No", click_parity, {false}, true, false, 0},
       {"save, then leave", save, {}, false, true, 1},
       {"save, change, No",
-       [&](CDriverConfigDlg& w) {
+       [&](ConfigWindow& w) {
          save(w);
          paste(w);
        },
@@ -284,14 +284,14 @@ TEST(WindowExit, AsksOnlyAfterChangesAndReturnsWhetherTheSaveStepsRan) {
     const ino_t before = config.FileId();
     ScriptedUi ui;
     ui.answers = c.answers;
-    CDriverConfigDlg window(config.view(), ui);
+    ConfigWindow window(config.view(), ui);
     window.show();
     c.before(window);
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(ui.questions.size(), c.asks ? 1u : 0u);
     if (c.asks) {
-      EXPECT_EQ(ui.questions[0].text, Q(texts::kText2705));
+      EXPECT_EQ(ui.questions[0].text, Q(texts::kAskSaveChanges));
     }
     EXPECT_EQ(window.Result(), c.result);
     EXPECT_EQ(config.FileId() != before, c.file_written);
@@ -309,7 +309,7 @@ TEST(WindowSave, AFailedSaveKeepsTheOldFileAndTheChangesUnsaved) {
   OpenConfig config(kStations);
   const std::string before = config.FileBytes();
   ScriptedUi ui;
-  CDriverConfigDlg window(config.view(), ui);
+  ConfigWindow window(config.view(), ui);
   window.show();
   QGuiApplication::clipboard()->setText("NEW\t0\t9\t0\t\t\r\n");
   Click(window.paste_button());
@@ -341,15 +341,15 @@ TEST(PortPage, MapsSettingsToRowsAndBackWithMinusOneForNothing) {
   struct Case {
     const char* what;
     window::PortFields port;
-    std::function<void(ui::CCommPortPage&)> act;
+    std::function<void(ui::PortPage&)> act;
     QString port_text, baud_text;
     window::PortFields saved;
   };
   auto port = [](int32_t p, int32_t b, int32_t par, int32_t d, int32_t s, uint32_t o) {
     return window::PortFields{p, b, par, d, s, o};
   };
-  auto none = [](ui::CCommPortPage&) {};
-  auto tick = [](ui::CCommPortPage& p) { QTest::mouseClick(p.handshake_box(), Qt::LeftButton); };
+  auto none = [](ui::PortPage&) {};
+  auto tick = [](ui::PortPage& p) { QTest::mouseClick(p.handshake_box(), Qt::LeftButton); };
   const Case cases[] = {
       {"defaults", window::PortFields(), none, "COM1", " 9600", port(0, 5, 0, 1, 0, 0)},
       {"outside the lists", port(40, 9, 3, 2, 5, 0), none, "", "", port(-1, -1, -1, -1, -1, 0)},
@@ -359,7 +359,7 @@ TEST(PortPage, MapsSettingsToRowsAndBackWithMinusOneForNothing) {
       {"unticking clears one bit", port(0, 5, 0, 1, 0, 0xFFFFFFFFu), tick, "COM1", " 9600",
        port(0, 5, 0, 1, 0, 0xFFFFFFFDu)},
       {"choices made", port(40, 9, 3, 2, 5, 0),
-       [](ui::CCommPortPage& p) {
+       [](ui::PortPage& p) {
          p.port_list()->setCurrentIndex(2);
          p.baud_list()->setCurrentIndex(0);
          QTest::mouseClick(p.parity_button(1), Qt::LeftButton);
@@ -372,10 +372,10 @@ TEST(PortPage, MapsSettingsToRowsAndBackWithMinusOneForNothing) {
     SCOPED_TRACE(c.what);
     OpenConfig config({}, c.port);
     ScriptedUi ui;
-    CDriverConfigDlg window(config.view(), ui);
+    ConfigWindow window(config.view(), ui);
     window.show();
     window.tabs()->setCurrentIndex(1);
-    ui::CCommPortPage& page = window.port_page();
+    ui::PortPage& page = window.port_page();
     EXPECT_EQ(page.IsModified(), 0);
     c.act(page);
     EXPECT_EQ(page.port_list()->currentText(), c.port_text);
@@ -480,7 +480,7 @@ TEST(WindowFileNames, TitleAndErrorPathsShowUtf8Names) {
     SCOPED_TRACE(c.file);
     OpenConfig config(kStations, {}, {}, c.file);
     ScriptedUi ui;
-    CDriverConfigDlg window(config.view(), ui);
+    ConfigWindow window(config.view(), ui);
     window.show();
     EXPECT_EQ(window.station_page().root()->text(0), QString::fromUtf8(c.title));
     static platform::FileApi failing = platform::SystemFileApi();
@@ -511,7 +511,7 @@ TEST_F(WindowTest, TabGoesThroughThePageShownToTheButtons) {
     int page;
     std::vector<QWidget*> after_the_tabs;
   };
-  ui::CCommPortPage& port = window_->port_page();
+  ui::PortPage& port = window_->port_page();
   const Case cases[] = {
       {"the station page", 0, {page().tree(), window_->add_button(), window_->copy_button()}},
       {"the port page", 1, {port.port_list(), port.baud_list(), port.parity_button(0)}},
@@ -545,12 +545,12 @@ TEST(PortPageTab, TabLandsOnTheCheckedButtonOfEachGroup) {
     SCOPED_TRACE(c.what);
     OpenConfig config({}, c.port);
     ScriptedUi ui;
-    CDriverConfigDlg window(config.view(), ui);
+    ConfigWindow window(config.view(), ui);
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     window.tabs()->setCurrentIndex(1);
-    ui::CCommPortPage& page = window.port_page();
+    ui::PortPage& page = window.port_page();
     page.baud_list()->setFocus();
     const QWidget* expected[] = {page.parity_button(c.parity), page.data_bits_button(c.data_bits),
                                  page.stop_bits_button(c.stop_bits), page.handshake_box()};
@@ -562,7 +562,7 @@ TEST(PortPageTab, TabLandsOnTheCheckedButtonOfEachGroup) {
   }
   OpenConfig config({});
   ScriptedUi ui;
-  CDriverConfigDlg window(config.view(), ui);
+  ConfigWindow window(config.view(), ui);
   window.show();
   window.tabs()->setCurrentIndex(1);
   QTest::mouseClick(window.port_page().parity_button(2), Qt::LeftButton);

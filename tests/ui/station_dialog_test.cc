@@ -5,7 +5,7 @@
 #include <QComboBox>
 #include <QPushButton>
 
-#include "config/station_limits.h"
+#include "hostlink/station_limits.h"
 #include "hostlink/texts.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/interaction.h"
@@ -15,7 +15,7 @@
 namespace veldrane::test {
 namespace {
 
-using ui::CStationDlg;
+using ui::StationDialog;
 
 const std::vector<StationSpec> kTwo = {{"PUMP1", 1, 3, 2, "FLOW1", "tank A"},
                                        {"PUMP2", 2, 4, 0, "", ""}};
@@ -59,7 +59,7 @@ TEST_F(StationDialogTest, RefusalsComeInTransferOrderWithFocusAndSelection) {
     SCOPED_TRACE(r.what);
     OpenConfig config(kTwo);
     ui_.messages.clear();
-    CStationDlg dialog(nullptr, config.view(), &config.station(0), ui_);
+    StationDialog dialog(nullptr, config.view(), &config.station(0), ui_);
     dialog.show();
     Type(dialog.name_field(), QString::fromLatin1(r.name));
     Type(dialog.number_field(), QString::fromLatin1(r.number));
@@ -91,7 +91,7 @@ TEST_F(StationDialogTest, RefusalsComeInTransferOrderWithFocusAndSelection) {
 
 TEST_F(StationDialogTest, EditingWithoutChangesPassesBothChecks) {
   OpenConfig config(kTwo);
-  CStationDlg dialog(nullptr, config.view(), &config.station(0), ui_);
+  StationDialog dialog(nullptr, config.view(), &config.station(0), ui_);
   dialog.show();
   EXPECT_EQ(dialog.name_field()->text(), "PUMP1");
   EXPECT_EQ(dialog.number_field()->text(), "3");
@@ -112,7 +112,7 @@ TEST_F(StationDialogTest, KindIsMinusOneWithoutARow) {
   };
   for (const Case& c : {Case{nullptr, "NEW"}, Case{&config.station(0), "ODD"}}) {
     SCOPED_TRACE(c.name);
-    CStationDlg dialog(nullptr, config.view(), c.station, ui_);
+    StationDialog dialog(nullptr, config.view(), c.station, ui_);
     dialog.show();
     EXPECT_EQ(dialog.kind_list()->count(), 7);
     EXPECT_EQ(dialog.kind_list()->currentIndex(), -1);
@@ -125,7 +125,7 @@ TEST_F(StationDialogTest, KindIsMinusOneWithoutARow) {
 
 TEST_F(StationDialogTest, KindRowsAreTheMeterModels) {
   OpenConfig config({});
-  CStationDlg dialog(nullptr, config.view(), nullptr, ui_);
+  StationDialog dialog(nullptr, config.view(), nullptr, ui_);
   ASSERT_EQ(dialog.kind_list()->count(), kKindCount);
   for (int i = 0; i < kKindCount; ++i) {
     EXPECT_EQ(dialog.kind_list()->itemText(i), Q(texts::kKindNames[i]));
@@ -134,7 +134,7 @@ TEST_F(StationDialogTest, KindRowsAreTheMeterModels) {
 
 TEST_F(StationDialogTest, NameAndTagTurnTypedAsciiLettersToCapitalsOnly) {
   OpenConfig config({});
-  CStationDlg dialog(nullptr, config.view(), nullptr, ui_);
+  StationDialog dialog(nullptr, config.view(), nullptr, ui_);
   dialog.show();
   const QString typed = QString::fromUtf8("ab\xEA\xB0\x80z1");  // ab가z1
   const QString upper = QString::fromUtf8("AB\xEA\xB0\x80Z1");
@@ -148,7 +148,7 @@ TEST_F(StationDialogTest, NameAndTagTurnTypedAsciiLettersToCapitalsOnly) {
 
 TEST_F(StationDialogTest, UpDownsStepTheirFieldsWithinRangeAndFieldsTakeAnyText) {
   OpenConfig config({});
-  CStationDlg dialog(nullptr, config.view(), nullptr, ui_);
+  StationDialog dialog(nullptr, config.view(), nullptr, ui_);
   dialog.show();
   // Attached at the field's right edge.
   QRect field = dialog.number_field()->geometry();
@@ -208,7 +208,7 @@ TEST_F(StationDialogTest, TagBrowseFillsTheFieldOnlyOnAPick) {
       };
     }
     OpenConfig config({{"PUMP1", 0, 1, 0, "FLOW1", ""}}, window::PortFields(), browse);
-    CStationDlg dialog(nullptr, config.view(), &config.station(0), ui_);
+    StationDialog dialog(nullptr, config.view(), &config.station(0), ui_);
     dialog.show();
     Type(dialog.tag_field(), "typed");
     Click(dialog.browse_button());
@@ -225,15 +225,15 @@ TEST_F(StationDialogTest, TagBrowseFillsTheFieldOnlyOnAPick) {
 TEST_F(StationDialogTest, EnterPressesTheFocusedButton) {
   struct Case {
     const char* what;
-    QPushButton* (CStationDlg::*button)() const;  // null: the name field
+    QPushButton* (StationDialog::*button)() const;  // null: the name field
     int result;
     bool visible;
     int browses;
   };
   const Case cases[] = {
-      {"cancel", &CStationDlg::cancel_button, QDialog::Rejected, false, 0},
-      {"browse", &CStationDlg::browse_button, QDialog::Rejected, true, 1},
-      {"OK", &CStationDlg::ok_button, QDialog::Accepted, false, 0},
+      {"cancel", &StationDialog::cancel_button, QDialog::Rejected, false, 0},
+      {"browse", &StationDialog::browse_button, QDialog::Rejected, true, 1},
+      {"OK", &StationDialog::ok_button, QDialog::Accepted, false, 0},
       {"the name field", nullptr, QDialog::Accepted, false, 0},
   };
   for (const Case& c : cases) {
@@ -243,7 +243,7 @@ TEST_F(StationDialogTest, EnterPressesTheFocusedButton) {
       ++browses;
       return 0;
     });
-    CStationDlg dialog(nullptr, config.view(), &config.station(0), ui_);
+    StationDialog dialog(nullptr, config.view(), &config.station(0), ui_);
     dialog.show();
     QWidget* focused = c.button ? static_cast<QWidget*>((dialog.*c.button)()) : dialog.name_field();
     QTest::keyClick(focused, Qt::Key_Return);
@@ -275,7 +275,7 @@ TEST_F(StationDialogTest, RefusesCharactersOutsideCodePage949) {
     SCOPED_TRACE(c.what);
     OpenConfig config(kTwo);
     ui_.messages.clear();
-    CStationDlg dialog(nullptr, config.view(), nullptr, ui_);
+    StationDialog dialog(nullptr, config.view(), nullptr, ui_);
     dialog.show();
     // As pasted into the fields (an emoji has no key of its own).
     auto paste = [](QLineEdit* field, const char* utf8) {
@@ -301,7 +301,7 @@ TEST_F(StationDialogTest, FieldsOpenShowingTheirStart) {
   const std::string longer(120, 'W');
   OpenConfig config(
       {{"N" + longer, 1, 3, 2, "T" + longer, "Main header pressure (bar) " + longer}});
-  CStationDlg dialog(nullptr, config.view(), &config.station(0), ui_);
+  StationDialog dialog(nullptr, config.view(), &config.station(0), ui_);
   dialog.show();
   for (QLineEdit* field : {dialog.name_field(), dialog.tag_field(), dialog.description_field()}) {
     SCOPED_TRACE(field->objectName().toStdString());

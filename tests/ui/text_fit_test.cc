@@ -26,7 +26,7 @@
 namespace veldrane::test {
 namespace {
 
-using ui::CDriverConfigDlg;
+using ui::ConfigWindow;
 
 // The room the style leaves for the text of a closed list: its field, less the margins the
 // text is drawn within.
@@ -106,7 +106,7 @@ void ExpectNothingCut(QWidget* form) {
 TEST(TextFit, NoLabelButtonOrListRowIsCut) {
   OpenConfig config({{"PUMP1", 6, 3, 2, "LEVEL", "tank A"}});
   ScriptedUi ui;
-  CDriverConfigDlg window(config.view(), ui);
+  ConfigWindow window(config.view(), ui);
   window.show();
   {
     SCOPED_TRACE("the window and its station page");
@@ -119,7 +119,7 @@ TEST(TextFit, NoLabelButtonOrListRowIsCut) {
   }
   {
     SCOPED_TRACE("the station dialog");
-    ui::CStationDlg dialog(&window, config.view(), &config.station(0), ui);
+    ui::StationDialog dialog(&window, config.view(), &config.station(0), ui);
     dialog.show();
     ExpectNothingCut(&dialog);
   }
@@ -129,7 +129,7 @@ TEST(TextFit, NoLabelButtonOrListRowIsCut) {
 TEST(TextFit, ListsOpenAtTheirOwnHeightAndScroll) {
   OpenConfig config({});
   ScriptedUi ui;
-  CDriverConfigDlg window(config.view(), ui);
+  ConfigWindow window(config.view(), ui);
   window.show();
   window.tabs()->setCurrentIndex(1);
   struct Case {
@@ -158,7 +158,7 @@ TEST(TextFit, TreeScrollsSidewaysForLongLabels) {
   const std::string name = "STATION_WITH_A_VERY_LONG_NAME_THAT_GOES_ON_AND_ON_";
   OpenConfig config({{name, 0, 201, 0, "TAG_AT_THE_END", ""}});
   ScriptedUi ui;
-  CDriverConfigDlg window(config.view(), ui);
+  ConfigWindow window(config.view(), ui);
   window.show();
   QTreeWidget* tree = window.station_page().tree();
   QTreeWidgetItem* item = window.station_page().root()->child(0);

@@ -1,11 +1,13 @@
 #include "tools/cfg/cfg_port_options.h"
 
 #include <cstdlib>
+#include <string>
+
+#include "platform/serial/serial_inventory.h"
 
 namespace veldrane::cfg {
 namespace {
 
-constexpr int32_t kComPorts = 36;
 constexpr const char* kBaudRates[] = {"300",  "600",  "1200",  "2400",
                                       "4800", "9600", "19200", "38400"};
 constexpr const char* kParities[] = {"none", "even", "odd"};
@@ -40,7 +42,7 @@ int32_t ComIndex(std::string value) {
     return -1;
   }
   const int32_t n = static_cast<int32_t>(std::strtol(value.c_str(), nullptr, 10));
-  return n >= 1 && n <= kComPorts ? n - 1 : -1;
+  return n >= 1 && n <= platform::kHighestComPort ? n - 1 : -1;
 }
 
 }  // namespace
@@ -60,7 +62,10 @@ bool ParsePortOption(const std::string& option, PortChanges* changes, std::strin
   };
   if (name == "--com") {
     const int32_t index = ComIndex(value);
-    if (index < 0) return refuse("1 to 36 (COM1 to COM36)");
+    if (index < 0) {
+      const std::string highest = std::to_string(platform::kHighestComPort);
+      return refuse("1 to " + highest + " (COM1 to COM" + highest + ")");
+    }
     changes->port_index = index;
   } else if (name == "--baud") {
     const int32_t index = IndexOf(value, kBaudRates);

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/display_text.h"
-#include "platform/port_map.h"
+#include "platform/serial/port_map.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::cfg {
 namespace {

@@ -2,7 +2,7 @@
 // that lead to each, with the link to make for a device that has none.
 #pragma once
 
-#include "platform/serial_inventory.h"
+#include "platform/serial/serial_inventory.h"
 #include "tools/cfg/cfg_tool.h"
 
 namespace veldrane::cfg {

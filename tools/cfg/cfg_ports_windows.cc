@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 #include "tools/cfg/cfg_ports.h"
 
 namespace veldrane::cfg {

@@ -4,7 +4,7 @@
 // converter answers the handshake at once, so that a driver's RTS/CTS mode can be watched too.
 #pragma once
 
-#include "platform/telnet_codec.h"
+#include "platform/net/telnet_codec.h"
 #include "tools/meter/meter_line.h"
 
 namespace veldrane::meter {

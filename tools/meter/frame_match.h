@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "config/station_limits.h"
+#include "hostlink/station_limits.h"
 
 namespace veldrane::meter {
 

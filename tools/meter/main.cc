@@ -96,7 +96,7 @@ bool IsValueOption(const std::string& arg) {
   return false;
 }
 
-bool SetParity(const std::string& value, Options& options, std::string& error) {
+bool SetParity(const std::string& value, Options& options, std::string* error) {
   if (value == "none" || value == "N" || value == "n") {
     options.line.parity = 'N';
   } else if (value == "even" || value == "E" || value == "e") {
@@ -104,7 +104,7 @@ bool SetParity(const std::string& value, Options& options, std::string& error) {
   } else if (value == "odd" || value == "O" || value == "o") {
     options.line.parity = 'O';
   } else {
-    error = "bad parity: " + value + " (none, even or odd)";
+    *error = "bad parity: " + value + " (none, even or odd)";
     return false;
   }
   options.line_given[1] = true;
@@ -113,13 +113,13 @@ bool SetParity(const std::string& value, Options& options, std::string& error) {
 
 // --data-bits (7 or 8) and --stop-bits (1 or 2).
 bool SetBits(const std::string& arg, const std::string& value, Options& options,
-             std::string& error) {
+             std::string* error) {
   const bool data = arg == "--data-bits";
   const char* const low = data ? "7" : "1";
   const char* const high = data ? "8" : "2";
   if (value != low && value != high) {
-    error = std::string(data ? "bad data bits: " : "bad stop bits: ") + value + " (" + low +
-            " or " + high + ")";
+    *error = std::string(data ? "bad data bits: " : "bad stop bits: ") + value + " (" + low +
+             " or " + high + ")";
     return false;
   }
   (data ? options.line.data_bits : options.line.stop_bits) = value[0] - '0';
@@ -129,13 +129,13 @@ bool SetBits(const std::string& arg, const std::string& value, Options& options,
 
 // One option that takes a value (IsValueOption); false with a message when the value is bad.
 bool SetValueOption(const std::string& arg, const std::string& value, Options& options,
-                    std::string& error) {
+                    std::string* error) {
   double number = 0;
   if (arg == "--port") {
     options.port = value;
   } else if (arg == "--pty-group") {
     if (value.empty()) {
-      error = "--pty-group needs a group";
+      *error = "--pty-group needs a group";
       return false;
     }
     options.pty_group = value;
@@ -147,7 +147,7 @@ bool SetValueOption(const std::string& arg, const std::string& value, Options& o
     options.config = value;
   } else if (arg == "--baud") {
     if (!ParseNumber(value, number) || number < 1 || number != static_cast<uint32_t>(number)) {
-      error = "bad baud rate: " + value;
+      *error = "bad baud rate: " + value;
       return false;
     }
     options.line.baud = static_cast<uint32_t>(number);
@@ -158,7 +158,7 @@ bool SetValueOption(const std::string& arg, const std::string& value, Options& o
     return SetBits(arg, value, options, error);
   } else if (arg == "--seconds") {
     if (!ParseNumber(value, number) || !(number > 0) || !std::isfinite(number)) {
-      error = "bad number of seconds: " + value + " (a number above 0)";
+      *error = "bad number of seconds: " + value + " (a number above 0)";
       return false;
     }
     options.seconds = number;
@@ -167,24 +167,24 @@ bool SetValueOption(const std::string& arg, const std::string& value, Options& o
 }
 
 // The line options that go together; false with a message when they do not.
-bool CheckOptions(const Options& options, std::string& error) {
+bool CheckOptions(const Options& options, std::string* error) {
   if (options.pty + !options.port.empty() + !options.listen.empty() != 1) {
-    error = "give either --port DEVICE or --pty, or --listen ADDRESS";
+    *error = "give either --port DEVICE or --pty, or --listen ADDRESS";
     return false;
   }
   if (!options.link.empty() && !options.pty) {
-    error = "--link goes with --pty";
+    *error = "--link goes with --pty";
     return false;
   }
   if (!options.pty_group.empty() && !options.pty) {
-    error = "--pty-group goes with --pty";
+    *error = "--pty-group goes with --pty";
     return false;
   }
   return true;
 }
 
 // False with a message on a bad command line.
-bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
+bool ParseOptions(int argc, char** argv, Options& options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
@@ -204,10 +204,10 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     } else if (arg == "--raw") {
       options.raw = true;
     } else if (!IsValueOption(arg)) {
-      error = "unknown argument: " + arg;
+      *error = "unknown argument: " + arg;
       return false;
     } else if (!has_value && i + 1 >= argc) {
-      error = arg + " needs a value";
+      *error = arg + " needs a value";
       return false;
     } else if (!SetValueOption(arg, has_value ? value : argv[++i], options, error)) {
       return false;
@@ -218,7 +218,7 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
 
 // The configuration's stations for the decoder and the board, and its line settings where the
 // command line gave none. False with a message when it cannot be read.
-bool ApplyConfig(Options& options, FrameDecoder& decoder, MeterBoard& board, std::string& error) {
+bool ApplyConfig(Options& options, FrameDecoder& decoder, MeterBoard& board, std::string* error) {
   MeterConfig config;
   if (!ReadMeterConfig(options.config, config, error)) return false;
   for (const ConfiguredStation& station : config.stations) {
@@ -232,7 +232,7 @@ bool ApplyConfig(Options& options, FrameDecoder& decoder, MeterBoard& board, std
   return true;
 }
 
-std::unique_ptr<MeterLine> OpenLine(const Options& options, std::string& error) {
+std::unique_ptr<MeterLine> OpenLine(const Options& options, std::string* error) {
   if (options.pty) return MeterLine::CreatePty(options.line, options.pty_group, error);
   if (!options.listen.empty()) return MeterLine::Listen(options.listen, options.line, error);
   return MeterLine::OpenDevice(options.port, options.line, error);
@@ -248,20 +248,20 @@ int Fail(const std::string& error, int status) {
 int main(int argc, char** argv) {
   Options options;
   std::string error;
-  if (!ParseOptions(argc, argv, options, error)) {
+  if (!ParseOptions(argc, argv, options, &error)) {
     std::fprintf(stderr, "veldrane-meter: %s\n", error.c_str());
     Usage(stderr);
     return kUsage;
   }
   FrameDecoder decoder;
   MeterBoard board;
-  if (!options.config.empty() && !ApplyConfig(options, decoder, board, error)) {
+  if (!options.config.empty() && !ApplyConfig(options, decoder, board, &error)) {
     return Fail(error, kConfigNotRead);
   }
-  std::unique_ptr<MeterLine> line = OpenLine(options, error);
+  std::unique_ptr<MeterLine> line = OpenLine(options, &error);
   if (!line) return Fail(error, kLineFailed);
   PtyLink link;
-  if (!options.link.empty() && !link.Make(options.link, line->name(), error)) {
+  if (!options.link.empty() && !link.Make(options.link, line->name(), &error)) {
     return Fail(error, kLineFailed);
   }
   const std::atomic<bool>& stop = StopOnSignals();

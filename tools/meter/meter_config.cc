@@ -2,22 +2,22 @@
 
 #include "config/doc.h"
 #include "fw/archive.h"
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::meter {
 
-bool ReadMeterConfig(const std::string& path, MeterConfig& config, std::string& error) {
+bool ReadMeterConfig(const std::string& path, MeterConfig& config, std::string* error) {
   CVeldraneDoc doc;
   try {
     // LoadFile rather than Load: the cause of a failure instead of the host's error box.
     doc.LoadFile(path.c_str());
   } catch (const CArchiveException& e) {
-    error = e.cause() == ArchiveCause::kFileError
-                ? std::string(e.what())
-                : path + " is damaged or not a configuration file: " + e.what();
+    *error = e.cause() == ArchiveCause::kFileError
+                 ? std::string(e.what())
+                 : path + " is damaged or not a configuration file: " + e.what();
     return false;
   } catch (const std::exception& e) {
-    error = path + ": " + e.what();
+    *error = path + ": " + e.what();
     return false;
   }
   config.stations.clear();

@@ -23,6 +23,6 @@ struct MeterConfig {
 };
 
 // False with the reason in `error` when the file cannot be read.
-bool ReadMeterConfig(const std::string& path, MeterConfig& config, std::string& error);
+bool ReadMeterConfig(const std::string& path, MeterConfig& config, std::string* error);
 
 }  // namespace veldrane::meter

@@ -5,7 +5,7 @@
 #include "comm/frames.h"
 #include "comm/meter_kinds.h"
 #include "config/station_info.h"
-#include "platform/text_width.h"
+#include "platform/text/text_width.h"
 #include "tools/meter/frame_match.h"
 
 namespace veldrane::meter {

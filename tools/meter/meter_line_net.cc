@@ -11,9 +11,9 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/display_text.h"
-#include "platform/net_address.h"
-#include "platform/telnet_codec.h"
+#include "platform/net/net_address.h"
+#include "platform/net/telnet_codec.h"
+#include "platform/text/display_text.h"
 #include "tools/meter/com_port_server.h"
 #include "tools/meter/meter_line.h"
 
@@ -51,7 +51,7 @@ class NetListenLine final : public MeterLine {
     if (listen_fd_ >= 0) close(listen_fd_);
   }
 
-  bool Bind(const platform::NetAddress& address, std::string& error) {
+  bool Bind(const platform::NetAddress& address, std::string* error) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -59,10 +59,10 @@ class NetListenLine final : public MeterLine {
     addrinfo* list = nullptr;
     const std::string service = std::to_string(address.port);
     if (int rc = getaddrinfo(address.host.c_str(), service.c_str(), &hints, &list); rc != 0) {
-      error = "cannot listen on " + name_ + ": " +
-              (rc == EAI_NONAME || rc == EAI_NODATA || rc == EAI_FAIL
-                   ? "the host name " + address.host + " does not resolve"
-                   : std::string(gai_strerror(rc)));
+      *error = "cannot listen on " + name_ + ": " +
+               (rc == EAI_NONAME || rc == EAI_NODATA || rc == EAI_FAIL
+                    ? "the host name " + address.host + " does not resolve"
+                    : std::string(gai_strerror(rc)));
       return false;
     }
     int bind_error = 0;
@@ -91,16 +91,16 @@ class NetListenLine final : public MeterLine {
     } else if (bind_error == EACCES) {
       cause = "ports below 1024 need root";
     }
-    error = "cannot listen on " + name_ + ": " + cause;
+    *error = "cannot listen on " + name_ + ": " + cause;
     return false;
   }
 
-  long Read(uint8_t* buffer, size_t size, int timeout_ms, std::string& error) override {
+  long Read(uint8_t* buffer, size_t size, int timeout_ms, std::string* error) override {
     pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {client_fd_, POLLIN, 0}};
     int ready = poll(fds, client_fd_ >= 0 ? 2 : 1, timeout_ms);
     if (ready < 0) {
       if (errno == EINTR) return 0;
-      error = std::string("poll: ") + std::strerror(errno);
+      *error = std::string("poll: ") + std::strerror(errno);
       return -1;
     }
     if (fds[0].revents & POLLIN) Accept();
@@ -186,12 +186,12 @@ class NetListenLine final : public MeterLine {
 }  // namespace
 
 std::unique_ptr<MeterLine> MeterLine::Listen(const std::string& address,
-                                             const LineSettings& settings, std::string& error) {
+                                             const LineSettings& settings, std::string* error) {
   platform::NetAddress parsed;
   std::string why;
   if (!platform::ParseNetAddress(address, &parsed, &why)) {
-    error = "cannot listen on " + platform::EscapeControls(address) + ": " +
-            platform::EscapeControls(why);
+    *error = "cannot listen on " + platform::EscapeControls(address) + ": " +
+             platform::EscapeControls(why);
     return nullptr;
   }
   auto line = std::make_unique<NetListenLine>(parsed, settings);

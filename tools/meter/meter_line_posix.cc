@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/serial_explain.h"
-#include "platform/serial_sys.h"
-#include "platform/termios_speed.h"
+#include "platform/serial/serial_explain.h"
+#include "platform/serial/serial_sys.h"
+#include "platform/serial/termios_speed.h"
 #include "tools/meter/meter_line.h"
 
 namespace veldrane::meter {
@@ -25,7 +25,7 @@ std::string SystemError(const std::string& what) {
 }
 
 // Gives the terminal open at `fd` to `group` (a name or a number), readable and writable by it.
-bool GiveToGroup(int fd, const std::string& name, const std::string& group, std::string& error) {
+bool GiveToGroup(int fd, const std::string& name, const std::string& group, std::string* error) {
   gid_t gid = 0;
   if (const struct group* g = getgrnam(group.c_str())) {
     gid = g->gr_gid;
@@ -33,27 +33,27 @@ bool GiveToGroup(int fd, const std::string& name, const std::string& group, std:
              group.size() < 10) {
     gid = static_cast<gid_t>(std::strtoul(group.c_str(), nullptr, 10));
   } else {
-    error = "--pty-group: no group " + group + " on this machine";
+    *error = "--pty-group: no group " + group + " on this machine";
     return false;
   }
   if (fchown(fd, static_cast<uid_t>(-1), gid) != 0 || fchmod(fd, 0660) != 0) {
-    error = SystemError("cannot give " + name + " to the group " + group +
-                        " (root may give it to any group, a user to a group of its own)");
+    *error = SystemError("cannot give " + name + " to the group " + group +
+                         " (root may give it to any group, a user to a group of its own)");
     return false;
   }
   return true;
 }
 
-bool Configure(int fd, const LineSettings& settings, std::string& error) {
+bool Configure(int fd, const LineSettings& settings, std::string* error) {
   termios tio{};
   if (tcgetattr(fd, &tio) != 0) {
-    error = SystemError("cannot read the line settings");
+    *error = SystemError("cannot read the line settings");
     return false;
   }
   cfmakeraw(&tio);
   speed_t speed = platform::TermiosSpeed(settings.baud);
   if (speed == B0) {
-    error = "unsupported baud rate " + std::to_string(settings.baud);
+    *error = "unsupported baud rate " + std::to_string(settings.baud);
     return false;
   }
   cfsetispeed(&tio, speed);
@@ -66,7 +66,7 @@ bool Configure(int fd, const LineSettings& settings, std::string& error) {
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-    error = SystemError("cannot set the line settings");
+    *error = SystemError("cannot set the line settings");
     return false;
   }
   return true;
@@ -100,7 +100,7 @@ class TerminalLine final : public MeterLine {
     if (read_fd_ >= 0) close(read_fd_);
   }
 
-  long Read(uint8_t* buffer, size_t size, int timeout_ms, std::string& error) override;
+  long Read(uint8_t* buffer, size_t size, int timeout_ms, std::string* error) override;
 
   int read_fd_ = -1;
   int keep_fd_ = -1;  // the pseudo-terminal's other side, held open
@@ -135,12 +135,12 @@ class TerminalLine final : public MeterLine {
 }  // namespace
 
 std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
-                                                 const LineSettings& settings, std::string& error) {
+                                                 const LineSettings& settings, std::string* error) {
   auto line = std::make_unique<TerminalLine>(path, settings);
   // Locked as the driver locks its port, so that two programs never split one line's bytes.
   platform::SerialResult opened = platform::OpenTerminal(path.c_str(), &line->read_fd_);
   if (!opened.ok()) {
-    error = platform::ExplainSerialFailure(path, opened);
+    *error = platform::ExplainSerialFailure(path, opened);
     return nullptr;
   }
   if (!Configure(line->read_fd_, settings, error)) return nullptr;
@@ -148,19 +148,19 @@ std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
 }
 
 std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings,
-                                                const std::string& group, std::string& error) {
+                                                const std::string& group, std::string* error) {
   auto line = std::make_unique<TerminalLine>("", settings);
   line->read_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   char name[128];
   if (line->read_fd_ < 0 || grantpt(line->read_fd_) != 0 || unlockpt(line->read_fd_) != 0 ||
       ptsname_r(line->read_fd_, name, sizeof name) != 0) {
-    error = SystemError("cannot create a pseudo-terminal");
+    *error = SystemError("cannot create a pseudo-terminal");
     return nullptr;
   }
   line->name_ = name;
   line->keep_fd_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (line->keep_fd_ < 0) {
-    error = SystemError("cannot open " + line->name_);
+    *error = SystemError("cannot open " + line->name_);
     return nullptr;
   }
   if (!group.empty() && !GiveToGroup(line->keep_fd_, line->name_, group, error)) return nullptr;
@@ -169,17 +169,17 @@ std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings& settings,
   return line;
 }
 
-long TerminalLine::Read(uint8_t* buffer, size_t size, int timeout_ms, std::string& error) {
+long TerminalLine::Read(uint8_t* buffer, size_t size, int timeout_ms, std::string* error) {
   WatchSettings();
   ClearLeftExclusiveMark();
   pollfd pfd{read_fd_, POLLIN, 0};
   int ready = poll(&pfd, 1, timeout_ms);
-  if (ready < 0) return errno == EINTR ? 0 : (error = SystemError("poll"), -1);
+  if (ready < 0) return errno == EINTR ? 0 : (*error = SystemError("poll"), -1);
   if (ready == 0) return 0;
   ssize_t count = read(read_fd_, buffer, size);
   if (count > 0) return count;
   if (count < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
-  error = count == 0 ? "the line was closed" : SystemError("the line failed");
+  *error = count == 0 ? "the line was closed" : SystemError("the line failed");
   return -1;
 }
 

@@ -3,10 +3,10 @@
 #include <io.h>
 #include <windows.h>
 
-#include "platform/port_map.h"
-#include "platform/serial_explain.h"
-#include "platform/serial_win32.h"
-#include "platform/win_text.h"
+#include "platform/serial/port_map.h"
+#include "platform/serial/serial_explain.h"
+#include "platform/serial/serial_win32.h"
+#include "platform/text/win_text.h"
 #include "tools/meter/meter_line.h"
 
 namespace veldrane::meter {
@@ -26,7 +26,7 @@ class ComLine final : public MeterLine {
   ComLine(std::string name, int fd) : read_fd_(fd) { name_ = std::move(name); }
   ~ComLine() override { _close(read_fd_); }
 
-  long Read(uint8_t* buffer, size_t size, int timeout_ms, std::string& error) override {
+  long Read(uint8_t* buffer, size_t size, int timeout_ms, std::string* error) override {
     HANDLE h = Native(read_fd_);
     // Whatever has come, or the first bytes within the time.
     COMMTIMEOUTS t{};
@@ -36,7 +36,7 @@ class ComLine final : public MeterLine {
     SetCommTimeouts(h, &t);
     DWORD count = 0;
     if (!ReadFile(h, buffer, static_cast<DWORD>(size), &count, nullptr)) {
-      error = SystemError("the line failed");
+      *error = SystemError("the line failed");
       return -1;
     }
     return static_cast<long>(count);
@@ -49,14 +49,14 @@ class ComLine final : public MeterLine {
 }  // namespace
 
 std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
-                                                 const LineSettings& settings, std::string& error) {
+                                                 const LineSettings& settings, std::string* error) {
   std::string device = platform::ComDevicePath(path.c_str());
   if (device.empty()) device = path;
   HANDLE h = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
-    error = platform::ExplainSerialFailure(
+    *error = platform::ExplainSerialFailure(
         path, {platform::SerialFaultOfWin32(code, true), static_cast<int>(code)});
     return nullptr;
   }
@@ -75,23 +75,23 @@ std::unique_ptr<MeterLine> MeterLine::OpenDevice(const std::string& path,
   dcb.fOutX = 0;
   dcb.fInX = 0;
   if (!SetCommState(h, &dcb)) {
-    error = SystemError("cannot set the line settings of " + path);
+    *error = SystemError("cannot set the line settings of " + path);
     return nullptr;
   }
   return line;
 }
 
 std::unique_ptr<MeterLine> MeterLine::CreatePty(const LineSettings&, const std::string&,
-                                                std::string& error) {
-  error =
+                                                std::string* error) {
+  *error =
       "Windows has no pseudo-terminals: listen on a COM port with --port COMn (a pair of "
       "virtual COM ports joins it to the driver's)";
   return nullptr;
 }
 
 std::unique_ptr<MeterLine> MeterLine::Listen(const std::string&, const LineSettings&,
-                                             std::string& error) {
-  error = "the meter is a device server on POSIX systems only: on Windows listen on a COM port";
+                                             std::string* error) {
+  *error = "the meter is a device server on POSIX systems only: on Windows listen on a COM port";
   return nullptr;
 }
 

@@ -58,7 +58,7 @@ void MeterSession::Start() {
 bool MeterSession::Turn() {
   uint8_t buffer[4096];
   std::string error;
-  long count = line_->Read(buffer, sizeof buffer, kPollMs, error);
+  long count = line_->Read(buffer, sizeof buffer, kPollMs, &error);
   auto now = Clock::now();
   if (count < 0) {
     std::fprintf(stderr, "veldrane-meter: %s: %s\n", line_->name().c_str(), error.c_str());

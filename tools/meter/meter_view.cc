@@ -6,8 +6,8 @@
 #include <ctime>
 
 #include "comm/meter_kinds.h"
-#include "platform/cp949.h"
-#include "platform/text_width.h"
+#include "platform/text/cp949.h"
+#include "platform/text/text_width.h"
 
 namespace veldrane::meter {
 namespace {

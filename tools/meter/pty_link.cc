@@ -19,17 +19,17 @@ std::string LinkTarget(const std::string& path) {
 
 }  // namespace
 
-bool PtyLink::Make(const std::string& path, const std::string& target, std::string& error) {
+bool PtyLink::Make(const std::string& path, const std::string& target, std::string* error) {
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-    error = path + " exists and is not a symbolic link; it was left as it is";
+    *error = path + " exists and is not a symbolic link; it was left as it is";
     return false;
   }
   // A new link under a name of its own, renamed over the old one in one step.
   std::string temp = path + ".link" + std::to_string(getpid());
   unlink(temp.c_str());
   if (symlink(target.c_str(), temp.c_str()) != 0 || rename(temp.c_str(), path.c_str()) != 0) {
-    error = "cannot link " + path + " to " + target + ": " + std::strerror(errno);
+    *error = "cannot link " + path + " to " + target + ": " + std::strerror(errno);
     unlink(temp.c_str());
     return false;
   }

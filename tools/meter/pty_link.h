@@ -17,7 +17,7 @@ class PtyLink {
   PtyLink& operator=(const PtyLink&) = delete;
 
   // Makes `path` a symbolic link to `target`; false with the reason in `error`.
-  bool Make(const std::string& path, const std::string& target, std::string& error);
+  bool Make(const std::string& path, const std::string& target, std::string* error);
 
  private:
   std::string path_;

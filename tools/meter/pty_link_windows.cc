@@ -5,8 +5,8 @@ namespace veldrane::meter {
 
 PtyLink::~PtyLink() = default;
 
-bool PtyLink::Make(const std::string& path, const std::string&, std::string& error) {
-  error = "cannot link " + path + ": Windows has no pseudo-terminals";
+bool PtyLink::Make(const std::string& path, const std::string&, std::string* error) {
+  *error = "cannot link " + path + ": Windows has no pseudo-terminals";
   return false;
 }
 

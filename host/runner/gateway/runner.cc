@@ -11,7 +11,7 @@
 #include "host/dbm/tag_db_api.h"
 #include "host/rt/event_log_api.h"
 #include "host/runner/gateway/exit_status.h"
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 #include "tarko/tagval.h"
 
 namespace veldrane::host {

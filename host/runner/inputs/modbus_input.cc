@@ -16,7 +16,7 @@
 #include <set>
 
 #include "host/runner/inputs/modbus_request.h"
-#include "platform/net_address.h"
+#include "platform/net/net_address.h"
 
 namespace veldrane::host {
 

@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
+#include "platform/text/whole_number.h"
 
 namespace veldrane::host {
 
@@ -63,11 +64,8 @@ bool ParseNetwork(std::string text, IpNetwork* network) {
   }
   network->prefix = max_prefix;
   if (slash == std::string::npos) return true;
-  char* end = nullptr;
-  long bits = std::strtol(prefix.c_str(), &end, 10);
-  if (prefix.empty() || *end != '\0' || prefix[0] < '0' || prefix[0] > '9' || bits > max_prefix) {
-    return false;
-  }
+  long bits = 0;
+  if (!platform::ParseWholeNumber(prefix, 0, max_prefix, &bits)) return false;
   network->prefix = static_cast<int>(bits);
   return true;
 }
@@ -82,11 +80,8 @@ bool Matches(const IpNetwork& n, const uint8_t* address) {
 
 // A whole number in [low, high].
 bool ParseCount(const std::string& text, long low, long high, int* value) {
-  char* end = nullptr;
-  long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || text[0] < '0' || text[0] > '9' || v < low || v > high) {
-    return false;
-  }
+  long v = 0;
+  if (!platform::ParseWholeNumber(text, low, high, &v)) return false;
   *value = static_cast<int>(v);
   return true;
 }

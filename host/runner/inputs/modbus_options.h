@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/net_address.h"
+#include "platform/net/net_address.h"
 
 namespace veldrane::host {
 

@@ -1,7 +1,7 @@
 #include "host/runner/inputs/value_file_input.h"
 
 #include "host/runner/inputs/value_reader.h"
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::host {
 

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <exception>
 
-#include "platform/cp949.h"
-#include "platform/display_text.h"
-#include "platform/utf8.h"
+#include "platform/text/cp949.h"
+#include "platform/text/display_text.h"
+#include "platform/text/utf8.h"
 
 namespace veldrane::host {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/utf8.h"
+#include "platform/text/utf8.h"
 
 namespace veldrane::host {
 

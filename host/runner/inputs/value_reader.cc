@@ -5,8 +5,8 @@
 
 #include "host/runner/inputs/value_lines.h"
 #include "host/runner/inputs/value_source.h"
-#include "platform/display_text.h"
 #include "platform/report_limit.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::host {
 

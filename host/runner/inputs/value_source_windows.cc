@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "host/runner/inputs/value_source.h"
-#include "platform/win_text.h"
+#include "platform/text/win_text.h"
 
 namespace veldrane::host {
 namespace {

@@ -13,9 +13,9 @@
 #include <fstream>
 
 #include "host/runner/lines/port_lock.h"
-#include "platform/net_address.h"
-#include "platform/path.h"
-#include "platform/port_map.h"
+#include "platform/files/path.h"
+#include "platform/net/net_address.h"
+#include "platform/serial/port_map.h"
 
 namespace veldrane::host {
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "config/doc.h"
-#include "platform/serial_explain.h"
+#include "platform/serial/serial_explain.h"
 
 namespace veldrane::host {
 

@@ -6,10 +6,10 @@
 #include <thread>
 
 #include "host/runner/lines/port_probe.h"
-#include "platform/display_text.h"
-#include "platform/path.h"
-#include "platform/port_map.h"
-#include "platform/serial_explain.h"
+#include "platform/files/path.h"
+#include "platform/serial/port_map.h"
+#include "platform/serial/serial_explain.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::host {
 namespace {

@@ -5,7 +5,7 @@
 #include "host/runner/lines/run_lines.h"
 #include "host/runner/mqtt/mqtt_topics.h"
 #include "host/runner/outputs/console_lines.h"
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::host {
 

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include "host/runner/mqtt/mqtt_topics.h"
-#include "platform/cp949.h"
-#include "platform/display_text.h"
+#include "platform/text/cp949.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::host {
 namespace {

@@ -12,7 +12,8 @@
 #include <mutex>
 #include <set>
 
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
+#include "platform/thread_annotations.h"
 
 namespace veldrane::host {
 namespace {
@@ -104,26 +105,26 @@ class MqttLink::Impl {
   }
   void Run();
   void Ended() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     ended_ = true;
     wake_.notify_all();
   }
   void RequestStop() {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      platform::MutexLock lock(mutex_);
       stop_.store(true);
     }
     wake_.notify_all();
   }
   bool WaitEnded(std::chrono::milliseconds bound) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_.native());
     return wake_.wait_for(lock, bound, [this] { return ended_; });
   }
   void PublishRetained(const std::string& topic, std::string payload);
   bool connected() const { return connected_.load(); }
   int connections() const { return connections_.load(); }
   MqttBacklog backlog() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return {waiting_.size(), in_flight_.load(), most_in_flight_.load(), replaced_};
   }
 
@@ -178,13 +179,16 @@ class MqttLink::Impl {
   int subscribing_ = 0;                   // packets the broker has not answered
   std::set<size_t> reported_topics_;      // subscriptions refused, said once
 
-  mutable std::mutex mutex_;  // guards what follows, and the waits between attempts
+  mutable platform::Mutex mutex_;  // guards what follows, and the waits between attempts
   std::condition_variable wake_;
+  // Guarded by mutex_ too; not annotated because the wait's predicate reads it, where the
+  // checker does not see the lock the condition variable holds.
   bool ended_ = false;
-  std::map<std::string, Retained> retained_;
-  std::deque<std::string> waiting_;  // topics whose newest payload has not gone out, oldest first
-  size_t replaced_ = 0;
-  bool dropped_for_slow_link_ = false;
+  std::map<std::string, Retained> retained_ GUARDED_BY(mutex_);
+  // Topics whose newest payload has not gone out, oldest first.
+  std::deque<std::string> waiting_ GUARDED_BY(mutex_);
+  size_t replaced_ GUARDED_BY(mutex_) = 0;
+  bool dropped_for_slow_link_ GUARDED_BY(mutex_) = false;
 };
 
 mosquitto* MqttLink::Impl::NewClient(std::string* error) {
@@ -234,7 +238,7 @@ void MqttLink::Impl::DropClient() {
 }
 
 void MqttLink::Impl::PublishRetained(const std::string& topic, std::string payload) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(mutex_);
   Retained& r = retained_[topic];
   r.payload = std::move(payload);
   if (r.waiting) {
@@ -407,7 +411,7 @@ void MqttLink::Impl::SubscribeAlone(size_t index) {
 void MqttLink::Impl::Subscribe() {
   // The runner's own retained messages go out again: the broker may have lost them.
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     for (auto& [topic, retained] : retained_) {
       if (retained.waiting) continue;
       retained.waiting = true;
@@ -450,7 +454,7 @@ void MqttLink::Impl::PublishWaiting() {
   bool say_slow = false;
   std::vector<std::pair<std::string, std::string>> due;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     say_slow = dropped_for_slow_link_ && !said_slow_;
     dropped_for_slow_link_ = false;
     for (int room = config_.in_flight - in_flight_.load(); room > 0 && !waiting_.empty(); --room) {
@@ -493,7 +497,7 @@ void MqttLink::Impl::SayOffline() {
 }
 
 bool MqttLink::Impl::WaitOrStop(std::chrono::milliseconds delay) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_.native());
   wake_.wait_for(lock, delay, [this] { return stop_.load(); });
   return !stop_.load();
 }

@@ -10,7 +10,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
+#include "platform/text/whole_number.h"
 
 namespace veldrane::host {
 
@@ -60,9 +61,9 @@ bool ParseBrokerUrl(const std::string& url, BrokerAddress* broker, std::string* 
   }
   if (after_host != std::string::npos && after_host < rest.size()) {
     std::string port = rest.substr(after_host);
-    char* end = nullptr;
-    long n = port.size() > 1 && port[0] == ':' ? std::strtol(port.c_str() + 1, &end, 10) : 0;
-    if (n < 1 || n > 65535 || *end != '\0' || port[1] < '0' || port[1] > '9') {
+    long n = 0;
+    if (port[0] != ':' ||
+        !platform::ParseWholeNumber(std::string_view(port).substr(1), 1, 65535, &n)) {
       *error = "expected :PORT (1 to 65535) after the host in '" + shown + "'";
       return false;
     }

@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/runner/mqtt/mqtt_topics.h"
-#include "platform/cp949.h"
+#include "platform/text/cp949.h"
 
 namespace veldrane::host {
 

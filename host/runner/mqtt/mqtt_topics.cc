@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "platform/cp949.h"
-#include "platform/display_text.h"
+#include "platform/text/cp949.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::host {
 

@@ -1,7 +1,7 @@
 #include "host/runner/mqtt/mqtt_values.h"
 
 #include "host/runner/mqtt/mqtt_payload.h"
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::host {
 

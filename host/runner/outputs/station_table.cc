@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "comm/meter_kinds.h"
-#include "platform/cp949.h"
-#include "platform/display_text.h"
-#include "platform/text_width.h"
+#include "platform/text/cp949.h"
+#include "platform/text/display_text.h"
+#include "platform/text/text_width.h"
 
 namespace veldrane::host {
 namespace {

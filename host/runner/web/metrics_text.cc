@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/cp949.h"
+#include "platform/text/cp949.h"
 
 namespace veldrane::host {
 namespace {

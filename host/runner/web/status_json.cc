@@ -5,7 +5,7 @@
 
 #include "comm/meter_kinds.h"
 #include "host/runner/mqtt/mqtt_status.h"
-#include "platform/cp949.h"
+#include "platform/text/cp949.h"
 #include "tools/meter/meter_face.h"
 
 namespace veldrane::host {

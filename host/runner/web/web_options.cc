@@ -10,7 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/display_text.h"
+#include "platform/text/display_text.h"
+#include "platform/text/whole_number.h"
 
 namespace veldrane::host {
 
@@ -100,9 +101,8 @@ bool ParseAddressBlock(const std::string& text, AddressBlock* block, std::string
   b.prefix = most;
   if (slash != std::string::npos) {
     std::string bits = text.substr(slash + 1);
-    char* end = nullptr;
-    long n = std::strtol(bits.c_str(), &end, 10);
-    if (bits.empty() || *end != '\0' || bits[0] < '0' || bits[0] > '9' || n > most) {
+    long n = 0;
+    if (!platform::ParseWholeNumber(bits, 0, most, &n)) {
       *error = "--http-allow: the prefix of '" + platform::Excerpt(text) + "' must be 0 to " +
                std::to_string(most);
       return false;
@@ -134,10 +134,9 @@ bool ParseListenAddress(const std::string& text, std::string* host, int* port, s
   bool v6 = false;
   uint8_t bytes[16];
   std::string digits = colon == std::string::npos ? "" : text.substr(colon + 1);
-  char* end = nullptr;
-  long n = digits.empty() ? 0 : std::strtol(digits.c_str(), &end, 10);
-  if (h.empty() || !ParseAddress(h, &v6, bytes) || digits.empty() || *end != '\0' ||
-      digits[0] < '0' || digits[0] > '9' || n < 1 || n > 65535) {
+  long n = 0;
+  if (h.empty() || !ParseAddress(h, &v6, bytes) ||
+      !platform::ParseWholeNumber(digits, 1, 65535, &n)) {
     *error = "--http takes ADDR:PORT (127.0.0.1:8640, 0.0.0.0:8640 or [::1]:8640), not '" +
              platform::Excerpt(text) + "'";
     return false;

@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "host/runner/mqtt/mqtt_payload.h"
-#include "platform/cp949.h"
-#include "platform/display_text.h"
+#include "platform/text/cp949.h"
+#include "platform/text/display_text.h"
 
 namespace veldrane::host {
 
