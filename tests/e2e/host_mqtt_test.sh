@@ -23,22 +23,7 @@ pub() { mosquitto_pub -h 127.0.0.1 -p "$broker_port" -q 1 "$@"; }
 retained() {
   timeout 5 mosquitto_sub -h 127.0.0.1 -p "$broker_port" -t "$1" -C 1 -W 2 2>/dev/null || true
 }
-# Waits up to `seconds` for a command to succeed.
-within() {
-  local seconds=$1 i
-  shift
-  for i in $(seq $((seconds * 10))); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-shows() {
-  local got
-  got=$(grep -E "station=$1 kind=[0-9] shows=" "$tmp/meter.out" | tail -n 1 |
-        sed -E 's/.* shows=([^ ]*).*/\1/')
-  [ "$got" = "$2" ]
-}
-expect_shows() {
-  within "$3" shows "$1" "$2" || fail "station $1 does not show '$2'"
-}
+# within, shows and expect_shows come from mqtt_lib.sh.
 
 # The road test's stations, one of each kind.
 start_broker "$tmp"
