@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/host/latency_figures.h"
 #include "config/doc.h"
 #include "host/loader/driver_module.h"
 #include "tools/meter/decoder.h"
@@ -46,14 +47,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kStations = 50;  // 100 registers as float32
 constexpr double kPassMs = 500, kCollectEverySeconds = 3, kPauseMs = 50;
 
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<size_t>(p * v.size()))];
-}
+using veldrane::bench::Ms;
+using veldrane::bench::Percentile;
 
 void WriteConfig(const std::string& path) {
   CVeldraneDoc doc;

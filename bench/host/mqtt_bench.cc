@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "bench/host/bench_broker.h"
+#include "bench/host/latency_figures.h"
 #include "config/doc.h"
 #include "host/dbm/tag_db_api.h"
 #include "host/loader/driver_module.h"
@@ -43,14 +44,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kStations = 16;
 constexpr double kPassMs = 500, kCollectEverySeconds = 3, kPauseMs = 50;
 
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<size_t>(p * v.size()))];
-}
+using veldrane::bench::Ms;
+using veldrane::bench::Percentile;
 
 // The configuration: stations S01 to S16 of kind 1, numbers 1 to 16, tags T01 to T16, COM1.
 std::string TagOf(int station) {
