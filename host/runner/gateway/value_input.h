@@ -33,11 +33,14 @@ class ValueSink {
 
 // What an input tells the status outputs of itself: shown on the status page and in the metrics.
 struct InputHealth {
-  std::string name;      // the input's Name()
-  bool ok = true;        // connected, open, serving; false: it cannot give values now
-  std::string detail;    // one line of UTF-8 for a person: "connected to mqtt://broker:1883"
-  uint64_t values = 0;   // values it gave that were set
-  uint64_t refused = 0;  // values or requests it refused (bad lines, unknown tags, ...)
+  std::string name;    // the input's Name()
+  bool ok = true;      // connected, open, serving; false: it cannot give values now
+  std::string detail;  // one line of UTF-8 for a person: "connected to mqtt://broker:1883"
+  // The runner fills `values` with what its sink set for the input, and adds to `refused` what
+  // the sink refused (unknown tags, values no meter can show): an input counts in `refused` only
+  // what never reached the sink (a bad line, a bad request).
+  uint64_t values = 0;
+  uint64_t refused = 0;
 };
 
 class ValueInput {

@@ -110,8 +110,8 @@ std::shared_ptr<const StationSnapshot> NextStation(const RunLine& line, size_t l
 
 }  // namespace
 
-bool SnapshotBuilder::Changed(const GatewayView& view,
-                              const std::vector<LineSnapshot>& lines) const {
+bool SnapshotBuilder::Changed(const GatewayView& view, const std::vector<LineSnapshot>& lines,
+                              const std::vector<bool>& fresh) const {
   const Snapshot* before = last_.get();
   if (!before || before->inputs.size() != view.inputs.size() ||
       before->lines.size() != lines.size()) {
@@ -125,6 +125,7 @@ bool SnapshotBuilder::Changed(const GatewayView& view,
     if (old.first != lines[l].first || old.count != lines[l].count || !SameLine(old, lines[l])) {
       return true;
     }
+    if (!fresh[l]) continue;
     const RunLine& line = (*view.lines)[l];
     for (size_t i = 0; i < old.count; ++i) {
       if (!SameStatus(*before->stations[old.first + i], HealthOf(line, i), StatusOf(line, i))) {
@@ -152,7 +153,15 @@ std::shared_ptr<const Snapshot> SnapshotBuilder::Build(const GatewayView& view,
     first += ls.count;
     line_snapshots.push_back(std::move(ls));
   }
-  if (!Changed(seen, line_snapshots)) return nullptr;
+  if (watch_seen_.size() != lines.size()) watch_seen_.assign(lines.size(), ~uint64_t{0});
+  std::vector<bool> fresh(lines.size(), true);
+  for (size_t l = 0; l < lines.size(); ++l) {
+    if (!lines[l].watch) continue;
+    const uint64_t updates = lines[l].watch->updates();
+    fresh[l] = updates != watch_seen_[l];
+    watch_seen_[l] = updates;
+  }
+  if (!Changed(seen, line_snapshots, fresh)) return nullptr;
 
   const Snapshot* before = last_.get();
   auto next = std::make_shared<Snapshot>();
@@ -167,7 +176,7 @@ std::shared_ptr<const Snapshot> SnapshotBuilder::Build(const GatewayView& view,
                        before->lines[l].count == ls.count;
     for (size_t i = 0; i < ls.count; ++i) {
       const auto* old = same_layout ? &before->stations[ls.first + i] : nullptr;
-      if (old && SameStatus(**old, HealthOf(lines[l], i), StatusOf(lines[l], i))) {
+      if (old && (!fresh[l] || SameStatus(**old, HealthOf(lines[l], i), StatusOf(lines[l], i)))) {
         next->stations.push_back(*old);
       } else {
         next->stations.push_back(

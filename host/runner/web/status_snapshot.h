@@ -52,7 +52,8 @@ struct Snapshot {
 class SnapshotBuilder {
  public:
   // The next snapshot, or null when nothing a viewer sees changed since the last one (found
-  // without making anything: an idle runner's update costs a comparison per station).
+  // without making anything: an idle runner's update compares only the stations of lines whose
+  // watch read them again).
   std::shared_ptr<const Snapshot> Build(const GatewayView& view,
                                         std::chrono::steady_clock::time_point now);
   const std::shared_ptr<const Snapshot>& last() const { return last_; }
@@ -64,9 +65,13 @@ class SnapshotBuilder {
     double per_second = 0;
   };
   std::shared_ptr<const Snapshot> last_;
-  bool Changed(const GatewayView& view, const std::vector<LineSnapshot>& lines) const;
+  // `fresh[l]`: line l's watch read its stations since the last Build; the others' stations are
+  // as they were and need no comparing.
+  bool Changed(const GatewayView& view, const std::vector<LineSnapshot>& lines,
+               const std::vector<bool>& fresh) const;
 
   std::vector<Rate> rates_;
+  std::vector<uint64_t> watch_seen_;  // each line's LineWatch::updates() at the last Build
   uint64_t version_ = 0;
 };
 

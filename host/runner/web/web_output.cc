@@ -65,7 +65,6 @@ HttpResponse HttpValuesInput::Put(const std::string& tag, const std::string& bod
     if (!reached_sink) refused_.fetch_add(1);
     return ErrorResponse(status, error);
   }
-  values_.fetch_add(1);
   nlohmann::json json;
   json["tag"] = tag;
   json["value"] = payload.value;
@@ -81,7 +80,6 @@ InputHealth HttpValuesInput::Health() const {
   health.ok = !options.token.empty();
   health.detail =
       health.ok ? "PUT /api/values/TAG on " + options.listen : "off: no --http-token was given";
-  health.values = values_.load();
   health.refused = refused_.load();
   return health;
 }

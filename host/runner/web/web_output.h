@@ -52,8 +52,7 @@ class HttpValuesInput : public ValueInput {
 
   std::shared_ptr<WebService> service_;
   ValueSink* sink_ = nullptr;
-  std::atomic<uint64_t> values_{0};
-  std::atomic<uint64_t> refused_{0};
+  std::atomic<uint64_t> refused_{0};  // requests that never reached the sink
 };
 
 }  // namespace veldrane::host
